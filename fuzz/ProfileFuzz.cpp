@@ -1,0 +1,25 @@
+// Any bytes as an ini file: reading never fails, and a written key reads back while every
+// other section survives.
+#include <unistd.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+
+#include "Profile.h"
+#include "TextFile.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static std::string path = "/tmp/ql-profile-fuzz-" + std::to_string(getpid()) + ".ini";
+  ql::WriteFileAtomic(path, std::string(reinterpret_cast<const char*>(data), size));
+  TIniFile ini(path);
+  auto sections = ini.ReadSections();
+  for (const auto& s : sections) {
+    for (const auto& [k, v] : ini.ReadSectionValues(s)) (void)ini.ReadInteger(s, k, 0);
+  }
+  ini.WriteString("Fuzz Section", "Key", "value");
+  if (ini.ReadString("fuzz section", "KEY", "") != "value") abort();
+  for (const auto& s : sections)
+    if (!ini.SectionExists(s)) abort();
+  return 0;
+}

@@ -1,0 +1,308 @@
+#include "Profile.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <strings.h>
+
+#include "Exception.h"
+#include "TextFile.h"
+
+namespace ql::profile {
+
+namespace {
+
+bool SameText(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+std::string_view Trim(std::string_view s) {
+  size_t b = 0, e = s.size();
+  while (b < e && (s[b] == ' ' || s[b] == '\t')) ++b;
+  while (e > b && (s[e - 1] == ' ' || s[e - 1] == '\t')) --e;
+  return s.substr(b, e - b);
+}
+
+// One line of the file, classified.
+struct Line {
+  enum Kind { kOther, kSection, kKey } kind = kOther;
+  std::string_view name;   // section name or key
+  std::string_view value;  // value of a key line
+};
+
+Line Classify(std::string_view raw) {
+  std::string_view s = Trim(raw);
+  Line line;
+  if (s.empty() || s[0] == ';') return line;
+  if (s[0] == '[') {
+    size_t close = s.find(']');
+    if (close == std::string_view::npos) return line;
+    line.kind = Line::kSection;
+    line.name = Trim(s.substr(1, close - 1));
+    return line;
+  }
+  size_t eq = s.find('=');
+  if (eq == std::string_view::npos) return line;
+  line.kind = Line::kKey;
+  line.name = Trim(s.substr(0, eq));
+  line.value = Trim(s.substr(eq + 1));
+  // A value in matching double quotes is read without them.
+  if (line.value.size() >= 2 && line.value.front() == '"' && line.value.back() == '"')
+    line.value = line.value.substr(1, line.value.size() - 2);
+  return line;
+}
+
+// The file's text, or empty when it does not exist or cannot be read.
+std::string Load(const std::string& path) {
+  try {
+    return ReadFileBytes(path);
+  } catch (const EInOutError&) {
+    return {};
+  }
+}
+
+// As Load, but a file that exists and cannot be read is an error: writing over it would lose it.
+std::string LoadForWrite(const std::string& path) {
+  try {
+    return ReadFileBytes(path);
+  } catch (const EInOutError& e) {
+    if (e.ErrorCode == 2) return {};
+    throw;
+  }
+}
+
+template <typename F>
+void ForEachKey(const std::string& text, const std::string& section, F&& f) {
+  bool in = false;
+  for (const std::string& raw : SplitLines(text)) {
+    Line line = Classify(raw);
+    if (line.kind == Line::kSection)
+      in = SameText(line.name, section);
+    else if (in && line.kind == Line::kKey)
+      f(line);
+  }
+}
+
+void EnsureDirectory(const std::string& dir) {
+  if (dir.empty()) return;
+  size_t pos = 0;
+  while ((pos = dir.find('/', pos + 1)) != std::string::npos) mkdir(dir.substr(0, pos).c_str(), 0777);
+  mkdir(dir.c_str(), 0777);
+}
+
+// Rewrites the file with key set to value in section (nullopt: key removed; erase_section:
+// the whole section removed).
+void Modify(const std::string& file, const std::string& section, const std::string* key,
+            const std::optional<std::string>& value, bool erase_section) {
+  std::string path = ResolvePath(file);
+  std::string text = LoadForWrite(path);
+  std::vector<std::string> lines = SplitLines(text);
+  std::vector<std::string> out;
+  out.reserve(lines.size() + 3);
+  bool in = false, found_section = false, done = false;
+  size_t insert_at = 0;  // after the last non-blank line of the section
+  for (const std::string& raw : lines) {
+    Line line = Classify(raw);
+    if (line.kind == Line::kSection) {
+      in = SameText(line.name, section);
+      if (in) {
+        found_section = true;
+        if (erase_section) continue;
+        insert_at = out.size() + 1;
+      }
+    } else if (in) {
+      if (erase_section) continue;
+      if (!done && line.kind == Line::kKey && key && SameText(line.name, *key)) {
+        done = true;
+        if (value) out.push_back(std::string(line.name) + "=" + *value);
+        insert_at = out.size();
+        continue;
+      }
+      if (!Trim(raw).empty()) insert_at = out.size() + 1;
+    }
+    out.push_back(raw);
+  }
+  if (erase_section && !found_section) return;
+  if (!erase_section && !done) {
+    if (!value) return;  // deleting a key that is not there changes nothing
+    std::string entry = *key + "=" + *value;
+    if (found_section) {
+      out.insert(out.begin() + static_cast<long>(insert_at), entry);
+    } else {
+      if (!out.empty() && !Trim(out.back()).empty()) out.emplace_back();
+      out.push_back("[" + section + "]");
+      out.push_back(entry);
+    }
+  }
+  std::string bytes;
+  bytes.reserve(text.size() + 64);
+  for (const std::string& l : out) {
+    bytes += l;
+    bytes += "\r\n";
+  }
+  if (path.find('/') != std::string::npos) {
+    struct stat st;
+    std::string dir = path.substr(0, path.rfind('/'));
+    if (!dir.empty() && stat(dir.c_str(), &st) != 0 && dir == WindowsDirectory())
+      EnsureDirectory(dir);
+  }
+  WriteFileAtomic(path, bytes);
+}
+
+}  // namespace
+
+std::string WindowsDirectory() {
+  if (const char* d = std::getenv("QL_WINDOWS_DIR"); d && *d) return d;
+  if (const char* x = std::getenv("XDG_CONFIG_HOME"); x && *x) return std::string(x) + "/quillon";
+  const char* home = std::getenv("HOME");
+  return std::string(home ? home : "") + "/.config/quillon";
+}
+
+std::string ResolvePath(const std::string& file) {
+  if (file.find('/') != std::string::npos) return file;
+  return WindowsDirectory() + "/" + file;
+}
+
+std::string GetString(const std::string& file, const std::string& section, const std::string& key,
+                      const std::string& def) {
+  std::string text = Load(ResolvePath(file));
+  std::optional<std::string> result;
+  ForEachKey(text, section, [&](const Line& line) {
+    if (!result && SameText(line.name, key)) result = std::string(line.value);
+  });
+  return result ? *result : def;
+}
+
+bool HasKey(const std::string& file, const std::string& section, const std::string& key) {
+  bool found = false;
+  ForEachKey(Load(ResolvePath(file)), section,
+             [&](const Line& line) { found = found || SameText(line.name, key); });
+  return found;
+}
+
+std::vector<std::string> SectionNames(const std::string& file) {
+  std::vector<std::string> names;
+  for (const std::string& raw : SplitLines(Load(ResolvePath(file)))) {
+    Line line = Classify(raw);
+    if (line.kind == Line::kSection) names.emplace_back(line.name);
+  }
+  return names;
+}
+
+std::vector<std::string> KeyNames(const std::string& file, const std::string& section) {
+  std::vector<std::string> names;
+  ForEachKey(Load(ResolvePath(file)), section,
+             [&](const Line& line) { names.emplace_back(line.name); });
+  return names;
+}
+
+std::vector<std::pair<std::string, std::string>> SectionValues(const std::string& file,
+                                                               const std::string& section) {
+  std::vector<std::pair<std::string, std::string>> values;
+  ForEachKey(Load(ResolvePath(file)), section, [&](const Line& line) {
+    values.emplace_back(std::string(line.name), std::string(line.value));
+  });
+  return values;
+}
+
+int ParseInt(const std::string& text, int def) {
+  std::string_view s = Trim(text);
+  bool negative = false;
+  if (!s.empty() && (s[0] == '-' || s[0] == '+')) {
+    negative = s[0] == '-';
+    s.remove_prefix(1);
+  }
+  int base = 10;
+  if (!s.empty() && s[0] == '$') {
+    base = 16;
+    s.remove_prefix(1);
+  } else if (s.size() > 1 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
+    base = 16;
+    s.remove_prefix(2);
+  }
+  if (s.empty()) return def;
+  long long v = 0;
+  for (char c : s) {
+    int d;
+    if (c >= '0' && c <= '9')
+      d = c - '0';
+    else if (base == 16 && c >= 'a' && c <= 'f')
+      d = c - 'a' + 10;
+    else if (base == 16 && c >= 'A' && c <= 'F')
+      d = c - 'A' + 10;
+    else
+      return def;
+    v = v * base + d;
+    if (v > 0xFFFFFFFFLL) return def;
+  }
+  if (base == 10 && v > (negative ? 2147483648LL : 2147483647LL)) return def;
+  return static_cast<int>(negative ? -v : v);
+}
+
+void WriteString(const std::string& file, const std::string& section, const std::string& key,
+                 const std::optional<std::string>& value) {
+  Modify(file, section, &key, value, false);
+}
+
+void EraseSection(const std::string& file, const std::string& section) {
+  Modify(file, section, nullptr, std::nullopt, true);
+}
+
+}  // namespace ql::profile
+
+namespace pf = ql::profile;
+
+std::string TIniFile::ReadString(const std::string& section, const std::string& key,
+                                 const std::string& def) const {
+  return pf::GetString(FileName, section, key, def);
+}
+
+int TIniFile::ReadInteger(const std::string& section, const std::string& key, int def) const {
+  std::string s = pf::GetString(FileName, section, key, "");
+  return s.empty() ? def : pf::ParseInt(s, def);
+}
+
+bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool def) const {
+  return ReadInteger(section, key, def ? 1 : 0) != 0;
+}
+
+void TIniFile::WriteString(const std::string& section, const std::string& key,
+                           const std::string& value) {
+  pf::WriteString(FileName, section, key, value);
+}
+
+void TIniFile::WriteInteger(const std::string& section, const std::string& key, int value) {
+  WriteString(section, key, std::to_string(value));
+}
+
+void TIniFile::WriteBool(const std::string& section, const std::string& key, bool value) {
+  WriteString(section, key, value ? "1" : "0");
+}
+
+bool TIniFile::SectionExists(const std::string& section) const {
+  for (const auto& s : pf::SectionNames(FileName))
+    if (strcasecmp(s.c_str(), section.c_str()) == 0) return true;
+  return false;
+}
+
+bool TIniFile::ValueExists(const std::string& section, const std::string& key) const {
+  return pf::HasKey(FileName, section, key);
+}
+
+std::vector<std::string> TIniFile::ReadSection(const std::string& section) const {
+  return pf::KeyNames(FileName, section);
+}
+
+std::vector<std::string> TIniFile::ReadSections() const { return pf::SectionNames(FileName); }
+
+std::vector<std::pair<std::string, std::string>> TIniFile::ReadSectionValues(
+    const std::string& section) const {
+  return pf::SectionValues(FileName, section);
+}
+
+void TIniFile::EraseSection(const std::string& section) { pf::EraseSection(FileName, section); }
+
+void TIniFile::DeleteKey(const std::string& section, const std::string& key) {
+  pf::WriteString(FileName, section, key, std::nullopt);
+}

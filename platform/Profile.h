@@ -1,0 +1,62 @@
+#pragma once
+// Profile (ini) files as the system knows them: sections and keys matched without regard to
+// case, a missing file or key yields the caller's default, nothing cached (every call opens the
+// file), and a write replaces the file atomically keeping every other line of it.
+// A bare file name (no '/') lies in the Windows directory: $QL_WINDOWS_DIR, else
+// $XDG_CONFIG_HOME/quillon, else ~/.config/quillon.
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace ql::profile {
+
+std::string WindowsDirectory();
+std::string ResolvePath(const std::string& file);
+
+std::string GetString(const std::string& file, const std::string& section, const std::string& key,
+                      const std::string& def);
+bool HasKey(const std::string& file, const std::string& section, const std::string& key);
+std::vector<std::string> SectionNames(const std::string& file);
+std::vector<std::string> KeyNames(const std::string& file, const std::string& section);
+// key=value pairs of a section in file order.
+std::vector<std::pair<std::string, std::string>> SectionValues(const std::string& file,
+                                                               const std::string& section);
+
+// Integer text: optional blanks and sign, then decimal digits, or hexadecimal after "$" or
+// "0x". Anything else yields def.
+int ParseInt(const std::string& text, int def);
+
+// Writes key=value (value nullopt deletes the key). Throws EInOutError when the file cannot be
+// replaced; the file then stays as it was.
+void WriteString(const std::string& file, const std::string& section, const std::string& key,
+                 const std::optional<std::string>& value);
+void EraseSection(const std::string& file, const std::string& section);
+
+}  // namespace ql::profile
+
+// The ini-file object the windows use: names a file, opens it for each call.
+class TIniFile {
+ public:
+  explicit TIniFile(std::string file_name) : FileName(std::move(file_name)) {}
+
+  std::string ReadString(const std::string& section, const std::string& key,
+                         const std::string& def) const;
+  int ReadInteger(const std::string& section, const std::string& key, int def) const;
+  // True for any non-zero integer.
+  bool ReadBool(const std::string& section, const std::string& key, bool def) const;
+  void WriteString(const std::string& section, const std::string& key, const std::string& value);
+  void WriteInteger(const std::string& section, const std::string& key, int value);
+  // Writes "1" or "0".
+  void WriteBool(const std::string& section, const std::string& key, bool value);
+  bool SectionExists(const std::string& section) const;
+  bool ValueExists(const std::string& section, const std::string& key) const;
+  std::vector<std::string> ReadSection(const std::string& section) const;
+  std::vector<std::string> ReadSections() const;
+  std::vector<std::pair<std::string, std::string>> ReadSectionValues(
+      const std::string& section) const;
+  void EraseSection(const std::string& section);
+  void DeleteKey(const std::string& section, const std::string& key);
+
+  std::string FileName;
+};

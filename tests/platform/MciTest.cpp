@@ -1,0 +1,133 @@
+// The media device on the real libmpv, with its outputs set to null.
+#include "Mci.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "DynLib.h"
+#include "TestFiles.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+MciSettings Quiet() {
+  MciSettings s;
+  s.ao = "null";
+  s.vo = "null";
+  return s;
+}
+
+bool WaitForMode(TMediaPlayer& p, TMPModes mode, std::chrono::milliseconds timeout) {
+  auto end = std::chrono::steady_clock::now() + timeout;
+  while (std::chrono::steady_clock::now() < end) {
+    if (p.Mode() == mode) return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return p.Mode() == mode;
+}
+
+}  // namespace
+
+TEST(Mci, ClosedDeviceIsNotReadyAndRefusesCommands) {
+  TMediaPlayer p(Quiet());
+  EXPECT_EQ(p.Mode(), mpNotReady);
+  try {
+    p.Play();
+    FAIL();
+  } catch (const EMCIDeviceError& e) {
+    EXPECT_STREQ(e.what(), "No MCI device open");
+  }
+  EXPECT_THROW(p.Stop(), EMCIDeviceError);
+  EXPECT_THROW(p.Pause(), EMCIDeviceError);
+}
+
+TEST(Mci, WavePlaysPausesResumesAndStopsAtItsEnd) {
+  qltest::TempDir dir;
+  qltest::WriteToneWav(dir / "tone.wav", 0.6);
+  TMediaPlayer p(Quiet());
+  p.FileName = dir / "tone.wav";
+  p.Open();
+  EXPECT_EQ(p.Mode(), mpStopped);
+  EXPECT_NEAR(p.Length(), 600, 30);
+  p.Play();
+  EXPECT_EQ(p.Mode(), mpPlaying);
+  p.Pause();
+  EXPECT_EQ(p.Mode(), mpPaused);
+  p.Pause();  // pausing a paused device resumes it
+  EXPECT_EQ(p.Mode(), mpPlaying);
+  EXPECT_TRUE(WaitForMode(p, mpStopped, 5s));  // the end of the file
+  p.Close();
+  EXPECT_EQ(p.Mode(), mpNotReady);
+}
+
+TEST(Mci, Mp3PlaysToItsEnd) {
+  qltest::TempDir dir;
+  if (!qltest::WriteToneMp3(dir / "tone.mp3", 0.5)) GTEST_SKIP() << "ffmpeg missing";
+  TMediaPlayer p(Quiet());
+  p.FileName = dir / "tone.mp3";
+  p.Open();
+  p.Play();
+  EXPECT_EQ(p.Mode(), mpPlaying);
+  EXPECT_TRUE(WaitForMode(p, mpStopped, 5s));
+}
+
+TEST(Mci, VideoOpensAndPlaysWithNullVideoOutput) {
+  qltest::TempDir dir;
+  std::string avi = dir / "clip.avi", mov = dir / "clip.mov";
+  std::string gen = "ffmpeg -loglevel error -y -f lavfi -i testsrc=size=64x48:rate=10:duration=0.5 "
+                    "-f lavfi -i sine=duration=0.5 -shortest ";
+  if (qltest::Run(gen + "-c:v mpeg4 '" + avi + "'") != 0 ||
+      qltest::Run(gen + "-c:v mpeg4 '" + mov + "'") != 0)
+    GTEST_SKIP() << "ffmpeg missing";
+  for (const std::string& file : {avi, mov}) {
+    TMediaPlayer p(Quiet());
+    p.FileName = file;
+    p.Open();
+    p.Play();
+    EXPECT_TRUE(WaitForMode(p, mpStopped, 5s)) << file;
+  }
+}
+
+TEST(Mci, StopKeepsTheDeviceOpenAndPlayGoesOn) {
+  qltest::TempDir dir;
+  qltest::WriteToneWav(dir / "tone.wav", 2.0);
+  TMediaPlayer p(Quiet());
+  p.FileName = dir / "tone.wav";
+  p.Open();
+  p.Play();
+  std::this_thread::sleep_for(100ms);
+  p.Stop();
+  EXPECT_EQ(p.Mode(), mpStopped);
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(p.Mode(), mpStopped);  // a stopped device stays where it is
+  p.Resume();                     // not paused: plays instead
+  EXPECT_EQ(p.Mode(), mpPlaying);
+  p.Open();  // reopening closes the old device first
+  EXPECT_EQ(p.Mode(), mpStopped);
+}
+
+TEST(Mci, MissingOrBrokenFilesFailToOpen) {
+  qltest::TempDir dir;
+  TMediaPlayer p(Quiet());
+  p.FileName = dir / "missing.mp3";
+  EXPECT_THROW(p.Open(), EMCIDeviceError);
+  EXPECT_EQ(p.Mode(), mpNotReady);
+  qltest::WriteFile(dir / "junk.wav", std::string(4096, 'j'));
+  p.FileName = dir / "junk.wav";
+  EXPECT_THROW(p.Open(), EMCIDeviceError);
+  EXPECT_THROW(p.Play(), EMCIDeviceError);
+}
+
+TEST(DynLib, DllNamesMapToSharedObjects) {
+  EXPECT_EQ(ql::DynLib::MapName("MMCDDA32.DLL"), "libmmcdda32.so");
+  EXPECT_EQ(ql::DynLib::MapName("BladeEnc.dll"), "libbladeenc.so");
+  EXPECT_EQ(ql::DynLib::MapName("/opt/x/Tarvex.dll"), "/opt/x/Tarvex.dll");
+  ql::DynLib lib;
+  EXPECT_FALSE(lib.Load("NoSuchLibrary.dll"));
+  EXPECT_FALSE(lib.Error().empty());
+  EXPECT_TRUE(lib.Load("libm.so.6"));
+  EXPECT_NE(lib.Symbol("cos"), nullptr);
+}

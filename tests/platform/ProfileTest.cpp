@@ -1,0 +1,126 @@
+#include "Profile.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "Exception.h"
+#include "TestFiles.h"
+
+using qltest::ReadFile;
+using qltest::TempDir;
+using qltest::WriteFile;
+
+TEST(Profile, MissingFileSectionOrKeyYieldsTheDefault) {
+  TempDir dir;
+  TIniFile ini(dir / "none.ini");
+  EXPECT_EQ(ini.ReadString("Options", "Left", "dflt"), "dflt");
+  EXPECT_EQ(ini.ReadInteger("Options", "Left", 348), 348);
+  EXPECT_TRUE(ini.ReadBool("Options", "AutoSave", true));
+  WriteFile(dir / "some.ini", "[Other]\r\nLeft=1\r\n[Options]\r\nTop=2\r\n");
+  TIniFile some(dir / "some.ini");
+  EXPECT_EQ(some.ReadInteger("Options", "Left", 7), 7);
+  EXPECT_EQ(some.ReadInteger("Options", "Top", 7), 2);
+}
+
+TEST(Profile, SectionsAndKeysMatchWithoutCaseAndValuesAreTrimmed) {
+  TempDir dir;
+  WriteFile(dir / "a.ini", "[OPTIONS]\nLEFT = 12 \n; Left=99\nName=\"quoted value\"\n");
+  TIniFile ini(dir / "a.ini");
+  EXPECT_EQ(ini.ReadInteger("options", "left", 0), 12);
+  EXPECT_EQ(ini.ReadString("Options", "name", ""), "quoted value");
+  EXPECT_EQ(ini.ReadSection("Options"), (std::vector<std::string>{"LEFT", "Name"}));
+}
+
+TEST(Profile, IntegersAndBooleansReadAsTheSystemReadsThem) {
+  EXPECT_EQ(ql::profile::ParseInt("42", 0), 42);
+  EXPECT_EQ(ql::profile::ParseInt(" -7", 0), -7);
+  EXPECT_EQ(ql::profile::ParseInt("$1F", 0), 31);
+  EXPECT_EQ(ql::profile::ParseInt("0x10", 0), 16);
+  EXPECT_EQ(ql::profile::ParseInt("12abc", 5), 5);
+  EXPECT_EQ(ql::profile::ParseInt("true", 5), 5);
+  EXPECT_EQ(ql::profile::ParseInt("99999999999", 5), 5);
+  TempDir dir;
+  WriteFile(dir / "b.ini", "[S]\nA=1\nB=0\nC=-3\nD=yes\nE=\n");
+  TIniFile ini(dir / "b.ini");
+  EXPECT_TRUE(ini.ReadBool("S", "A", false));
+  EXPECT_FALSE(ini.ReadBool("S", "B", true));
+  EXPECT_TRUE(ini.ReadBool("S", "C", false));  // any non-zero value
+  EXPECT_TRUE(ini.ReadBool("S", "D", true));   // not a number: the default
+  EXPECT_FALSE(ini.ReadBool("S", "E", false));
+}
+
+TEST(Profile, WritingOneKeyKeepsEverythingElseOfTheFile) {
+  TempDir dir;
+  std::string before =
+      "; settings\r\n[Options]\r\nLeft=1\r\n; a comment\r\nTop=2\r\n\r\n[Other]\r\nx=y\r\n";
+  WriteFile(dir / "c.ini", before);
+  TIniFile ini(dir / "c.ini");
+  ini.WriteInteger("options", "LEFT", 300);
+  EXPECT_EQ(ReadFile(dir / "c.ini"),
+            "; settings\r\n[Options]\r\nLeft=300\r\n; a comment\r\nTop=2\r\n\r\n[Other]\r\nx=y\r\n");
+  ini.WriteBool("Options", "AutoSave", true);  // new key: at the end of its section
+  ini.WriteString("New", "K", "v");            // new section: at the end of the file
+  EXPECT_EQ(ReadFile(dir / "c.ini"),
+            "; settings\r\n[Options]\r\nLeft=300\r\n; a comment\r\nTop=2\r\nAutoSave=1\r\n\r\n"
+            "[Other]\r\nx=y\r\n\r\n[New]\r\nK=v\r\n");
+  ini.DeleteKey("Options", "Top");
+  ini.EraseSection("other");
+  EXPECT_EQ(ReadFile(dir / "c.ini"),
+            "; settings\r\n[Options]\r\nLeft=300\r\n; a comment\r\nAutoSave=1\r\n\r\n"
+            "[New]\r\nK=v\r\n");
+}
+
+TEST(Profile, NothingIsCachedBetweenCalls) {
+  TempDir dir;
+  TIniFile ini(dir / "d.ini");
+  ini.WriteString("S", "k", "one");
+  WriteFile(dir / "d.ini", "[S]\r\nk=two\r\n");  // changed behind the object's back
+  EXPECT_EQ(ini.ReadString("S", "k", ""), "two");
+}
+
+TEST(Profile, AFailedWriteLeavesTheOldFileWhole) {
+  if (geteuid() == 0) {
+    // root writes into read-only folders; use a full device instead where one exists.
+    if (access("/dev/full", W_OK) != 0) GTEST_SKIP();
+  }
+  TempDir dir;
+  std::string sub = dir / "ro";
+  mkdir(sub.c_str(), 0755);
+  WriteFile(sub + "/e.ini", "[S]\r\nk=old\r\n");
+  chmod(sub.c_str(), 0555);
+  TIniFile ini(sub + "/e.ini");
+  if (geteuid() != 0) {
+    EXPECT_THROW(ini.WriteString("S", "k", "new"), EInOutError);
+    EXPECT_EQ(ReadFile(sub + "/e.ini"), "[S]\r\nk=old\r\n");
+  }
+  chmod(sub.c_str(), 0755);
+  // No temporary file is left behind either way.
+  int files = 0;
+  for (auto& e : std::filesystem::directory_iterator(sub)) files += e.is_regular_file();
+  EXPECT_EQ(files, 1);
+}
+
+TEST(Profile, UnreadableFileIsNeverOverwritten) {
+  TempDir dir;
+  std::string path = dir / "dir.ini";
+  mkdir(path.c_str(), 0755);  // "file" that exists but cannot be read as one
+  TIniFile ini(path);
+  EXPECT_EQ(ini.ReadString("S", "k", "d"), "d");
+  EXPECT_THROW(ini.WriteString("S", "k", "v"), EInOutError);
+}
+
+TEST(Profile, BareNamesLiveInTheWindowsDirectory) {
+  TempDir dir;
+  setenv("QL_WINDOWS_DIR", (dir / "win").c_str(), 1);
+  EXPECT_EQ(ql::profile::ResolvePath("cdplayer.ini"), dir / "win/cdplayer.ini");
+  TIniFile ini("cdplayer.ini");
+  ini.WriteString("Disc", "artist", "A");  // creates the folder
+  EXPECT_EQ(ReadFile(dir / "win/cdplayer.ini"), "[Disc]\r\nartist=A\r\n");
+  unsetenv("QL_WINDOWS_DIR");
+  setenv("XDG_CONFIG_HOME", "/cfg", 1);
+  EXPECT_EQ(ql::profile::WindowsDirectory(), "/cfg/quillon");
+  unsetenv("XDG_CONFIG_HOME");
+}
