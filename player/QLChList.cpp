@@ -142,43 +142,18 @@ std::vector<std::string> TQLCheckListBox::Strings() const {
   return out;
 }
 
-std::string TQLCheckListBox::Format(const std::vector<TQLCheckListModel::Row>& rows) {
-  std::string bytes;
-  size_t size = 0;
-  for (const auto& r : rows) size += r.text.size() + 5;
-  bytes.reserve(size);
-  for (const auto& r : rows) {
-    bytes += r.checked ? "1\r\n" : "0\r\n";
-    bytes += r.text;
-    bytes += "\r\n";
-  }
-  return bytes;
-}
-
-std::vector<TQLCheckListModel::Row> TQLCheckListBox::Parse(const std::vector<std::string>& lines,
-                                                           size_t first, size_t pairs) {
-  std::vector<TQLCheckListModel::Row> rows;
-  rows.reserve(pairs);
-  for (size_t i = first; rows.size() < pairs && i < lines.size(); i += 2) {
-    // A check line without a string line after it gives a row with an empty string.
-    std::string text = i + 1 < lines.size() ? lines[i + 1] : std::string();
-    rows.push_back({std::move(text), lines[i] == "1"});
-  }
-  return rows;
-}
-
 void TQLCheckListBox::SaveToFile(const std::string& file_name) {
-  ql::WriteFileAtomic(file_name, Format(model_.rows()));
+  ql::WriteFileAtomic(file_name, FormatCheckList(model_.rows()));
 }
 
 void TQLCheckListBox::LoadFromFile(const std::string& file_name) {
   Clear();
   std::vector<std::string> lines = ql::SplitLines(ql::ReadFileBytes(file_name));
-  model_.Reset(Parse(lines, 0, (lines.size() + 1) / 2));
+  model_.Reset(ParseCheckList(lines, 0, (lines.size() + 1) / 2));
 }
 
 void TQLCheckListBox::SaveToText(std::ostream& out) {
-  out << Count() << "\r\n" << Format(model_.rows());
+  out << Count() << "\r\n" << FormatCheckList(model_.rows());
   if (!out) throw EInOutError(101, "Disk full");
 }
 

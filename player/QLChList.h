@@ -8,12 +8,11 @@
 #include <string>
 #include <vector>
 
+#include "CheckListFormat.h"
+
 class TQLCheckListModel : public QAbstractListModel {
  public:
-  struct Row {
-    std::string text;
-    bool checked = false;
-  };
+  using Row = TCheckRow;
   using QAbstractListModel::QAbstractListModel;
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -64,11 +63,6 @@ class TQLCheckListBox : public QListView {
   // AddString for each; the number of strings, or -1 for an empty list.
   virtual int AddStrings(const std::vector<std::string>& strings);
   virtual void AssignFrom(const TQLCheckListBox& other);
-
-  // The check-mark format as bytes, and its parse (shared by the file and stream forms).
-  static std::string Format(const std::vector<TQLCheckListModel::Row>& rows);
-  static std::vector<TQLCheckListModel::Row> Parse(const std::vector<std::string>& lines,
-                                                   size_t first, size_t pairs);
 
   TQLCheckListModel& model() { return model_; }
 

@@ -210,7 +210,7 @@ TEST_F(Playback, NoPlayOrderCheckedFindsNoNextEntry) {
 
 TEST_F(Playback, Mp3EntriesPlay) {
   std::string mp3 = dir_ / "song.mp3";
-  if (!qltest::WriteToneMp3(mp3, 0.4)) GTEST_SKIP() << "ffmpeg missing";
+  if (!qltest::WriteToneMp3(mp3, 1.5)) GTEST_SKIP() << "ffmpeg missing";
   w_->Files()->Add(mp3);
   w_->Files()->SetItemIndex(0);
   w_->sbPlay->click();
