@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QDialogButtonBox>
+#include <QPushButton>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -108,4 +110,26 @@ TEST(QtUi, HelpOpensAtItsTopic) {
   });
   ui.ShowHelp("/somewhere/QLMMPLAY.HLP", 2200);
   EXPECT_TRUE(shown);
+}
+
+TEST(QtUi, SearchDialogConfirmsTheFolderItShows) {
+  qltest::TempDir dir;
+  std::string before = ql::fs::GetCurrentDir();
+  ql::QtUi ui;
+  ql::FileDialog d;
+  d.Title = "Search Media Files";
+  d.Filter = "Wave Files (*.wav)|*.wav|MP3 files (*.mp3)|*.mp3";
+  d.FilterIndex = 2;
+  d.FileName = "*";
+  d.NoValidate = true;
+  d.InitialDir = dir.path();
+  WhenModal<QFileDialog>([](QFileDialog* dlg) {
+    auto* box = dlg->findChild<QDialogButtonBox*>();
+    ASSERT_NE(box, nullptr);
+    box->button(QDialogButtonBox::Open)->click();  // the user confirms the folder
+  });
+  ASSERT_TRUE(ui.Execute(d));
+  EXPECT_EQ(d.FilterIndex, 2);
+  EXPECT_EQ(ql::fs::GetCurrentDir(), dir.path());
+  ql::fs::SetCurrentDir(before);
 }
