@@ -1,0 +1,151 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "AudioTestUtil.h"
+#include "MMTrigg.h"
+#include "MMWaveFile.h"
+#include "PollDispatcher.h"
+#include "TestFiles.h"
+
+using namespace qlaudio;
+using qltest::ReadFile;
+using qltest::TempDir;
+
+namespace {
+struct TriggerFixture : ::testing::Test {
+  ql::PollDispatcher loop;
+  void SetUp() override { ql::SetDispatcher(&loop); }
+  void TearDown() override { ql::SetDispatcher(nullptr); }
+};
+}  // namespace
+
+TEST_F(TriggerFixture, CopiesAWaveFileUnchanged) {
+  TempDir dir;
+  qltest::WriteToneWav(dir / "in.wav", 1.3);
+  TMMWaveFile in, out;
+  TMMTrigger trigger;
+  in.Wave()->SetFileName(dir / "in.wav");
+  out.Wave()->FileMustExist = false;
+  out.Wave()->SetFileName(dir / "out.wav");
+  trigger.SetInput(&in);
+  trigger.SetOutput(&out);
+  trigger.SetBufferSize(35280);
+  bool stopped = false, closed = false;
+  int filled = 0;
+  trigger.OnStop = [&](TMMDSPComponent*) { stopped = true; };
+  trigger.OnBufferFilled = [&](TMMDSPComponent*, PWaveHdr) { ++filled; };
+  out.OnClose = [&](TMMDSPComponent*) { closed = true; };
+  trigger.Start();
+  ASSERT_TRUE(loop.RunUntil([&] { return stopped; }, std::chrono::seconds(20)));
+  trigger.Close();
+  EXPECT_TRUE(closed);
+  EXPECT_GT(filled, 5);
+  EXPECT_EQ(trigger.BytesTriggered(), in.Wave()->DataSize());
+  // The tone file has a 16-byte fmt chunk and no fact chunk: compare the audio.
+  TMMWave a, b;
+  a.SetFileName(dir / "in.wav");
+  b.SetFileName(dir / "out.wav");
+  ASSERT_EQ(a.DataSize(), b.DataSize());
+  a.OpenWave();
+  b.OpenWave();
+  std::string x(a.DataSize(), '\0'), y(b.DataSize(), '\0');
+  a.ReadWaveData(x.data(), static_cast<int>(x.size()));
+  b.ReadWaveData(y.data(), static_cast<int>(y.size()));
+  EXPECT_TRUE(x == y);
+  // A second copy of our own file is identical byte for byte.
+  TMMWaveFile in2, out2;
+  TMMTrigger t2;
+  in2.Wave()->SetFileName(dir / "out.wav");
+  out2.Wave()->FileMustExist = false;
+  out2.Wave()->SetFileName(dir / "out2.wav");
+  t2.SetInput(&in2);
+  t2.SetOutput(&out2);
+  stopped = false;
+  t2.OnStop = [&](TMMDSPComponent*) { stopped = true; };
+  t2.Start();
+  ASSERT_TRUE(loop.RunUntil([&] { return stopped; }, std::chrono::seconds(20)));
+  t2.Close();
+  EXPECT_TRUE(ReadFile(dir / "out.wav") == ReadFile(dir / "out2.wav"));
+}
+
+TEST_F(TriggerFixture, StopFromABufferHandlerEndsAfterIt) {
+  TMemorySource src(std::string(100000, 'a'), Pcm());
+  TMemorySink sink;
+  TMMTrigger trigger;
+  trigger.SetInput(&src);
+  trigger.SetOutput(&sink);
+  trigger.SetBufferSize(1000);
+  int ready = 0;
+  bool stopped = false;
+  trigger.OnBufferReady = [&](TMMDSPComponent* s, PWaveHdr) {
+    if (++ready == 3) static_cast<TMMTrigger*>(s)->Stop();
+  };
+  trigger.OnStop = [&](TMMDSPComponent*) { stopped = true; };
+  trigger.Start();
+  ASSERT_TRUE(loop.RunUntil([&] { return stopped; }, std::chrono::seconds(10)));
+  EXPECT_EQ(ready, 3);
+  // The handler's buffer still reached the output.
+  EXPECT_EQ(sink.pushes, 3);
+  EXPECT_EQ(sink.data.size(), 3000u);
+  trigger.Close();
+}
+
+TEST_F(TriggerFixture, LastShortBufferIsPushed) {
+  TMemorySource src(std::string(2500, 'b'), Pcm());
+  TMemorySink sink;
+  TMMTrigger trigger;
+  trigger.SetInput(&src);
+  trigger.SetOutput(&sink);
+  trigger.SetBufferSize(1000);
+  bool stopped = false;
+  trigger.OnStop = [&](TMMDSPComponent*) { stopped = true; };
+  trigger.Start();
+  ASSERT_TRUE(loop.RunUntil([&] { return stopped; }, std::chrono::seconds(10)));
+  EXPECT_EQ(sink.data, std::string(2500, 'b'));
+  EXPECT_EQ(sink.pushes, 3);
+  trigger.Close();
+  EXPECT_EQ(trigger.State(), unsigned(TMMTrigger::stClosed));
+}
+
+TEST_F(TriggerFixture, SourceWithoutDataCannotStart) {
+  TMemorySource src("", Pcm());
+  TMemorySink sink;
+  TMMTrigger trigger;
+  trigger.SetInput(&src);
+  trigger.SetOutput(&sink);
+  int errors = 0;
+  trigger.OnError = [&](TMMDSPComponent*) { ++errors; };
+  try {
+    trigger.Start();
+    ADD_FAILURE();
+  } catch (const EMMTriggerError& e) {
+    EXPECT_EQ(std::string(e.what()), "TriggerStart:\n\rUnable to start device");
+  }
+  EXPECT_EQ(errors, 1);
+  EXPECT_EQ(trigger.State(), unsigned(TMMTrigger::stClosed));
+  TMMTrigger lone;
+  EXPECT_THROW(lone.Open(), EMMTriggerError);  // no format
+}
+
+TEST_F(TriggerFixture, PauseHoldsTheWorker) {
+  TMemorySource src(std::string(400000, 'c'), Pcm());
+  TMemorySink sink;
+  TMMTrigger trigger;
+  trigger.SetInput(&src);
+  trigger.SetOutput(&sink);
+  trigger.SetBufferSize(1000);
+  trigger.SetInterval(1);
+  bool stopped = false;
+  trigger.OnStop = [&](TMMDSPComponent*) { stopped = true; };
+  trigger.Start();
+  trigger.Pause();
+  loop.RunUntil([] { return false; }, std::chrono::milliseconds(30));
+  int held = sink.pushes;
+  loop.RunUntil([] { return false; }, std::chrono::milliseconds(30));
+  EXPECT_LE(sink.pushes, held + 1);
+  trigger.Restart();
+  ASSERT_TRUE(loop.RunUntil([&] { return stopped; }, std::chrono::seconds(20)));
+  EXPECT_EQ(sink.data.size(), 400000u);
+  trigger.Close();
+}
