@@ -15,6 +15,7 @@ struct TEQEngine {
   int n = 0, half = 0;
   TMMFFTWindow window = fwHamming;
   std::vector<float> gain;            // G[0..N/2]
+  std::vector<double> cosTab, sinTab;  // cos and sin of 2 pi j / N, for the design
   std::vector<float> hre, him;        // active filter spectrum H
   std::vector<float> zre, zim;        // transform work area
   std::vector<std::vector<float>> tail;  // per channel overlap tail of N/2 values
@@ -53,19 +54,30 @@ void Design(TEQEngine& e) {
   for (int k = 0; k <= half; ++k) w[k] = e.gain[k];
   w[0] *= 0.5;
   w[half] *= 0.5;
-  for (int k = 0; k <= half; ++k) w[k] *= std::polar(1.0, -k * 2 * M_PI / 4);
-  // Inverse transform, real part: the impulse response.
-  std::vector<double> h(n, 0.0);
+  // Linear phase: the response is centred at tap N / 4.
+  for (int k = 0; k <= half; ++k) w[k] *= std::complex<double>(e.cosTab[k * (n / 4) % n], -e.sinTab[k * (n / 4) % n]);
+  // Inverse transform, real part: the impulse response, windowed and cut to N/2 + 1 taps.
+  std::vector<double> h(half + 1, 0.0);
   for (int t = 0; t <= half; ++t) {
-    std::complex<double> acc = 0;
-    for (int k = 0; k <= half; ++k) acc += w[k] * std::polar(1.0, 2 * M_PI * k * t / n);
-    h[t] = acc.real() / n * WindowValue(e.window, t, half);
+    double acc = 0;
+    for (int k = 0; k <= half; ++k) {
+      const int j = k * t % n;
+      acc += w[k].real() * e.cosTab[j] - w[k].imag() * e.sinTab[j];
+    }
+    h[t] = acc / n * WindowValue(e.window, t, half);
   }
+  // H: the forward transform of the taps, zero-padded to N.
   for (int k = 0; k < n; ++k) {
-    std::complex<double> acc = 0;
-    for (int t = 0; t <= half; ++t) acc += h[t] * std::polar(1.0, -2 * M_PI * k * t / n);
-    e.hre[k] = static_cast<float>(acc.real());
-    e.him[k] = static_cast<float>(acc.imag());
+    double re = 0, im = 0;
+    for (int t = 0; t <= half; ++t) {
+      const int j = k * t % n;
+      re += h[t] * e.cosTab[j];
+      im -= h[t] * e.sinTab[j];
+    }
+    // Kept in the transform's bit-reversed order, with the inverse's 1/N folded in.
+    const int at = e.fft.BitReversed(k);
+    e.hre[at] = static_cast<float>(re / n);
+    e.him[at] = static_cast<float>(im / n);
   }
 }
 
@@ -104,11 +116,9 @@ bool FilterBlock(TEQEngine& e, int c, const std::int16_t* in, std::int16_t* out,
     zr[i] = in[i * ch];
     zi[i] = in[(half + i) * ch];
   }
-  std::fill(zr + half, zr + n, 0.0f);
-  std::fill(zi + half, zi + n, 0.0f);
   {
     std::lock_guard guard(e.lock);
-    e.fft.Forward(zr, zi);
+    e.fft.ForwardToBitReversed(zr, zi, true);
     const float* hr = e.hre.data();
     const float* hi = e.him.data();
     for (int k = 0; k < n; ++k) {
@@ -117,7 +127,7 @@ bool FilterBlock(TEQEngine& e, int c, const std::int16_t* in, std::int16_t* out,
       zr[k] = r;
       zi[k] = i;
     }
-    e.fft.Inverse(zr, zi);
+    e.fft.InverseFromBitReversed(zr, zi);
   }
   bool clipped = false;
   float* tail = e.tail[c].data();
@@ -183,6 +193,12 @@ PEQEngine eqCreate(const TWaveFormatEx* pwfx, int fftLength, int maxBufSize) {
     e->half = n / 2;
     e->window = fwHamming;
     e->gain.assign(e->half + 1, 2.0f);
+    e->cosTab.resize(n);
+    e->sinTab.resize(n);
+    for (int j = 0; j < n; ++j) {
+      e->cosTab[j] = std::cos(2 * M_PI * j / n);
+      e->sinTab[j] = std::sin(2 * M_PI * j / n);
+    }
     e->hre.assign(n, 0.0f);
     e->him.assign(n, 0.0f);
     e->zre.assign(n, 0.0f);

@@ -57,6 +57,16 @@ TEST(FFT, ForwardThenInverseGivesTheInput) {
     EXPECT_NEAR(im[1], si, 1e-3 * n);
     fft.Inverse(re.data(), im.data());
     for (int i = 0; i < n; ++i) ASSERT_NEAR(re[i], r0[i], 1e-4) << n;
+    // The convolution pair: the same spectrum in bit-reversed order, and back.
+    std::vector<float> br = r0, bi = i0, fr = r0, fi = i0;
+    fft.Forward(fr.data(), fi.data());
+    fft.ForwardToBitReversed(br.data(), bi.data(), false);
+    for (int k = 0; k < n; ++k) {
+      ASSERT_NEAR(br[fft.BitReversed(k)], fr[k], 1e-3 * n);
+      ASSERT_NEAR(bi[fft.BitReversed(k)], fi[k], 1e-3 * n);
+    }
+    fft.InverseFromBitReversed(br.data(), bi.data());
+    for (int i = 0; i < n; ++i) ASSERT_NEAR(br[i] / n, r0[i], 1e-4) << n;
   }
 }
 
