@@ -149,3 +149,28 @@ TEST_F(TriggerFixture, PauseHoldsTheWorker) {
   EXPECT_EQ(sink.data.size(), 400000u);
   trigger.Close();
 }
+
+TEST_F(TriggerFixture, EmptyWaveFileCannotStartAndFormatChangeCloses) {
+  TempDir dir;
+  TMMWave w;
+  TWaveFormatEx f = Pcm();
+  w.CreateWave(dir / "empty.wav", &f);
+  w.CloseWave();
+  TMMWaveFile in;
+  TMemorySink sink;
+  TMMTrigger trigger;
+  in.Wave()->SetFileName(dir / "empty.wav");
+  EXPECT_TRUE(in.Wave()->WaveIsEmpty());
+  trigger.SetInput(&in);
+  trigger.SetOutput(&sink);
+  EXPECT_THROW(trigger.Start(), EMMTriggerError);
+  EXPECT_EQ(trigger.State(), unsigned(TMMTrigger::stClosed));
+
+  trigger.Open();
+  EXPECT_TRUE(trigger.State() & TMMTrigger::stOpen);
+  EXPECT_THROW(trigger.SetBufferSize(4096), EMMTriggerError);
+  TWaveFormatEx mono = Pcm(16, 1, 22050);
+  in.SetWaveFormat(&mono);  // flows down to the trigger, which closes first
+  EXPECT_EQ(trigger.State(), unsigned(TMMTrigger::stClosed));
+  EXPECT_EQ(trigger.GetWaveFormat()->nChannels, 1);
+}
