@@ -164,3 +164,44 @@ TEST_F(RingFixture, LongTimerCountsSecondsPerInterval) {
   EXPECT_LE(a, 4);
   SetLongTimerPeriod(std::chrono::milliseconds(1000));
 }
+
+TEST_F(RingFixture, SlotsReadInPartsAndLoopIfEmpty) {
+  TMMRingBuffer ring;
+  TMMDSPComponent head;
+  TWaveFormatEx f = Pcm();
+  head.SetWaveFormat(&f);
+  head.SetOutput(&ring);
+  ring.SetQueueMode(qmWrite);
+  ring.SetNumBuffers(4);
+  ring.SetBufferSize(100);
+  ring.Opened();
+  const std::string data = Pattern(150);
+  ring.PutData(data.data(), 150, TMMRingBuffer::rsEnd, 42);
+  EXPECT_EQ(ring.UsedSlots(), 2);
+  EXPECT_EQ(ring.QueuedBytes(), 150);
+  char buf[100];
+  std::uint32_t user = 0, status = 0;
+  EXPECT_EQ(ring.GetSlotData(buf, 60, &user, &status), 60);
+  EXPECT_EQ(user, 42u);
+  EXPECT_EQ(std::string(buf, 60), data.substr(0, 60));
+  EXPECT_EQ(ring.GetSlotData(buf, 60, &user, &status), 40);  // the rest of the first slot
+  EXPECT_EQ(std::string(buf, 40), data.substr(60, 40));
+  EXPECT_EQ(status, 0u);
+  EXPECT_EQ(ring.GetSlotData(buf, 100, &user, &status), 50);
+  EXPECT_EQ(status, TMMRingBuffer::rsEnd);  // the end mark sits on the last slot only
+  EXPECT_TRUE(ring.Empty());
+  // Empty: the last slot read again, or silence.
+  ring.LoopIfEmpty = true;
+  EXPECT_EQ(ring.GetSlotData(buf, 100, &user, &status), 50);
+  EXPECT_EQ(std::string(buf, 50), data.substr(100));
+  ring.LoopIfEmpty = false;
+  EXPECT_EQ(ring.GetSlotData(buf, 100), 100);
+  EXPECT_EQ(std::string(buf, 100), std::string(100, '\0'));
+  // A full queue without WaitIfFull drops the data and says so.
+  int overflows = 0;
+  ring.OnOverlow = [&](TMMDSPComponent*) { ++overflows; };
+  for (int i = 0; i < 5; ++i) ring.PutSlot(data.data(), 100, 0, 0);
+  EXPECT_EQ(ring.UsedSlots(), 4);
+  EXPECT_EQ(overflows, 1);
+  ring.Closed();
+}
