@@ -16,7 +16,7 @@ namespace {
 
 constexpr int kBuffer = 8192;
 
-// An endless source of music-like noise (one second, repeated).
+// An endless source of music-like noise (one second, repeated), cheap next to the stages.
 class TLoopSource : public TMMDSPComponent {
  public:
   TLoopSource() {
@@ -32,10 +32,13 @@ class TLoopSource : public TMMDSPComponent {
   bool HasPublishedProperty(const std::string& n) const override { return n != "Input"; }
   void BufferLoad(PWaveHdr h, bool& more) override {
     auto* out = reinterpret_cast<std::int16_t*>(h->lpData);
-    const std::size_t n = h->dwBufferLength / 2;
-    for (std::size_t i = 0; i < n; ++i) {
-      out[i] = data_[pos_];
-      pos_ = (pos_ + 1) % data_.size();
+    std::size_t n = h->dwBufferLength / 2;
+    while (n > 0) {
+      const std::size_t take = std::min(n, data_.size() - pos_);
+      std::memcpy(out, data_.data() + pos_, take * 2);
+      out += take;
+      n -= take;
+      pos_ = (pos_ + take) % data_.size();
     }
     h->dwBytesRecorded = h->dwBufferLength;
     more = true;
