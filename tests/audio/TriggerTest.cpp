@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 
 #include "AudioTestUtil.h"
+#include "MMEqualiz.h"
 #include "MMTrigg.h"
 #include "MMWaveFile.h"
 #include "PollDispatcher.h"
@@ -173,4 +175,39 @@ TEST_F(TriggerFixture, EmptyWaveFileCannotStartAndFormatChangeCloses) {
   in.SetWaveFormat(&mono);  // flows down to the trigger, which closes first
   EXPECT_EQ(trigger.State(), unsigned(TMMTrigger::stClosed));
   EXPECT_EQ(trigger.GetWaveFormat()->nChannels, 1);
+}
+
+TEST_F(TriggerFixture, WorkerEventsRunOnTheUiThread) {
+  // Full-scale square wave through an equalizer with gain: it clips on the trigger's thread.
+  std::vector<std::int16_t> loud(2 * 2048 * 8);
+  for (std::size_t i = 0; i < loud.size(); ++i) loud[i] = (i / 64) % 2 ? 30000 : -30000;
+  TMemorySource src(Samples16(loud), Pcm());
+  TMMEqualizer eq;
+  SetupTwelveBands(eq);
+  for (int i = 0; i < 12; ++i) eq.Filters()->Items(i)->SetGain(10);
+  TMemorySink sink;
+  TMMTrigger trigger;
+  eq.SetInput(&src);
+  trigger.SetInput(&eq);
+  trigger.SetOutput(&sink);
+  trigger.SetBufferSize(8192);
+  const auto ui = std::this_thread::get_id();
+  int overflows = 0, offThread = 0;
+  std::thread::id workerId;
+  eq.OnPcmOverflow = [&](TMMDSPComponent*) {
+    ++overflows;
+    offThread += std::this_thread::get_id() != ui;
+  };
+  trigger.OnBufferReady = [&](TMMDSPComponent*, PWaveHdr) { workerId = std::this_thread::get_id(); };
+  bool stopped = false;
+  trigger.OnStop = [&](TMMDSPComponent*) { stopped = true; };
+  trigger.Start();
+  EXPECT_EQ(DSPThreadCount(), 1u);
+  ASSERT_TRUE(loop.RunUntil([&] { return stopped; }, std::chrono::seconds(10)));
+  trigger.Close();
+  EXPECT_EQ(DSPThreadCount(), 0u);
+  EXPECT_NE(workerId, ui);
+  EXPECT_GT(overflows, 2);
+  EXPECT_EQ(offThread, 0);
+  EXPECT_EQ(sink.data.size(), loud.size() * 2);
 }
