@@ -119,13 +119,19 @@ bool pcmVolume(const TWaveFormatEx* f, void* data, std::int32_t bytes, std::int3
   const bool stereo = f->nChannels == 2;
   if (f->wBitsPerSample == 16) {
     auto* s = static_cast<std::int16_t*>(data);
-    std::int32_t n = bytes / 2;
-    for (std::int32_t i = 0; i < n; ++i) {
-      std::int32_t g = (stereo && (i & 1)) ? right : left;
-      std::int32_t v = (static_cast<std::int32_t>(s[i]) * g) >> 14;
+    const std::int32_t n = bytes / 2;
+    auto scale = [&clipped](std::int16_t& x, std::int32_t g) {
+      std::int32_t v = (static_cast<std::int32_t>(x) * g) >> 14;
       if (v > 32767) v = 32767, clipped = true;
       if (v < -32768) v = -32768, clipped = true;
-      s[i] = static_cast<std::int16_t>(v);
+      x = static_cast<std::int16_t>(v);
+    };
+    if (stereo) {
+      std::int32_t i = 0;
+      for (; i + 1 < n; i += 2) scale(s[i], left), scale(s[i + 1], right);
+      if (i < n) scale(s[i], left);
+    } else {
+      for (std::int32_t i = 0; i < n; ++i) scale(s[i], left);
     }
   } else if (f->wBitsPerSample == 8) {
     auto* s = static_cast<std::uint8_t*>(data);
