@@ -14,10 +14,10 @@ struct TEQEngine {
   int rate = 0, channels = 0;
   int n = 0, half = 0;
   TMMFFTWindow window = fwHamming;
-  std::vector<float> gain;            // G[0..N/2]
-  std::vector<double> cosTab, sinTab;  // cos and sin of 2 pi j / N, for the design
-  std::vector<float> hre, him;        // active filter spectrum H
-  std::vector<float> zre, zim;        // transform work area
+  std::vector<float> gain;               // G[0..N/2]
+  std::vector<double> cosTab, sinTab;    // cos and sin of 2 pi j / N, for the design
+  std::vector<float> hre, him;           // active filter spectrum H
+  std::vector<float> zre, zim;           // transform work area
   std::vector<std::vector<float>> tail;  // per channel overlap tail of N/2 values
   std::vector<char> inq, outq;
   std::size_t inFill = 0, outFill = 0;
@@ -32,17 +32,22 @@ namespace {
 double WindowValue(TMMFFTWindow w, int n, int L) {
   const double d = (2.0 * n - L) / (L + 1.0);
   switch (w) {
-    case fwRectangular: return 1.0;
-    case fwHamming: return 0.54 - 0.46 * std::cos(2 * M_PI * n / L);
-    case fwHanning: return 0.5 - 0.5 * std::cos(2 * M_PI * n / L);
+    case fwRectangular:
+      return 1.0;
+    case fwHamming:
+      return 0.54 - 0.46 * std::cos(2 * M_PI * n / L);
+    case fwHanning:
+      return 0.5 - 0.5 * std::cos(2 * M_PI * n / L);
     case fwBlackman:
       return 0.42 - 0.5 * std::cos(2 * M_PI * n / L) + 0.08 * std::cos(4 * M_PI * n / L);
     case fwGaussian: {
       const double t = 2.0 * n - L;
       return std::exp(-5.0 * t * t / (double(L) * L));
     }
-    case fwWelch: return 1 - d * d;
-    case fwParzen: return 1 - std::abs(d);
+    case fwWelch:
+      return 1 - d * d;
+    case fwParzen:
+      return 1 - std::abs(d);
   }
   return 1.0;
 }
@@ -55,7 +60,8 @@ void Design(TEQEngine& e) {
   w[0] *= 0.5;
   w[half] *= 0.5;
   // Linear phase: the response is centred at tap N / 4.
-  for (int k = 0; k <= half; ++k) w[k] *= std::complex<double>(e.cosTab[k * (n / 4) % n], -e.sinTab[k * (n / 4) % n]);
+  for (int k = 0; k <= half; ++k)
+    w[k] *= std::complex<double>(e.cosTab[k * (n / 4) % n], -e.sinTab[k * (n / 4) % n]);
   // Inverse transform, real part: the impulse response, windowed and cut to N/2 + 1 taps.
   std::vector<double> h(half + 1, 0.0);
   for (int t = 0; t <= half; ++t) {
@@ -91,12 +97,14 @@ void SetBins(TEQEngine& e, float gainDb, float upper, float lower) {
   if (lower > upper) std::swap(lower, upper);
   const double delta = static_cast<double>(e.rate) / e.n;
   double first = std::nearbyint(lower / delta);
-  double last = upper == lower ? std::nearbyint((upper + 1.0) / delta) : std::nearbyint(upper / delta);
+  double last =
+      upper == lower ? std::nearbyint((upper + 1.0) / delta) : std::nearbyint(upper / delta);
   first = std::clamp(first, 0.0, double(e.half));
   last = std::clamp(last, 0.0, double(e.half));
   // A band at 0 dB has unity gain: the design halves the one-sided spectrum, so bins hold twice
   // the band's linear factor.
-  const float g = static_cast<float>(2.0 * std::pow(10.0, std::clamp(gainDb, -200.0f, 200.0f) / 20.0));
+  const float g =
+      static_cast<float>(2.0 * std::pow(10.0, std::clamp(gainDb, -200.0f, 200.0f) / 20.0));
   for (int k = static_cast<int>(first); k <= static_cast<int>(last); ++k) e.gain[k] = g;
 }
 
@@ -218,7 +226,9 @@ PEQEngine eqCreate(const TWaveFormatEx* pwfx, int fftLength, int maxBufSize) {
   }
 }
 
-void eqFree(PEQEngine eq) { delete eq; }
+void eqFree(PEQEngine eq) {
+  delete eq;
+}
 
 void eqSetWindow(PEQEngine eq, TMMFFTWindow window) {
   if (!eq) return;
@@ -255,7 +265,9 @@ bool eqProcess(PEQEngine eq, TMMChannel channel, void* data, int bytes) {
   return clipped;
 }
 
-int eqTransformSize(PEQEngine eq) { return eq ? eq->n : 0; }
+int eqTransformSize(PEQEngine eq) {
+  return eq ? eq->n : 0;
+}
 
 float eqBinGain(PEQEngine eq, int k) {
   if (!eq || k < 0 || k > eq->half) return 0;

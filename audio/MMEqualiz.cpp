@@ -164,7 +164,8 @@ void TMMEQFilterList::ReadObjectContainer(const std::string& in) {
   Get<std::uint8_t>(in, pos);  // version
   const std::int32_t descLen = Get<std::int32_t>(in, pos);
   if (descLen > 0) {
-    if (in.size() - pos < static_cast<std::size_t>(descLen)) throw EStreamError("Stream read error");
+    if (in.size() - pos < static_cast<std::size_t>(descLen))
+      throw EStreamError("Stream read error");
     if (owner_) owner_->Description = in.substr(pos, static_cast<std::size_t>(descLen));
     pos += static_cast<std::size_t>(descLen);
   }
@@ -211,7 +212,9 @@ void TMMEqualizer::SetEnabled(bool on) {
   if (prepared_) eqReset(engine_);
 }
 
-void TMMEqualizer::SetSampleRate(int rate) { sampleRate_ = std::clamp(rate, 4000, 100000); }
+void TMMEqualizer::SetSampleRate(int rate) {
+  sampleRate_ = std::clamp(rate, 4000, 100000);
+}
 
 void TMMEqualizer::SetFFTLength(int length) {
   length = std::clamp(length, 8, 4096);
@@ -236,7 +239,9 @@ void TMMEqualizer::SetWindow(TMMFFTWindow w) {
   if (prepared_) eqSetWindow(engine_, w);
 }
 
-void TMMEqualizer::SetFilters(const TMMEQFilterList& list) { filters_.Assign(list); }
+void TMMEqualizer::SetFilters(const TMMEQFilterList& list) {
+  filters_.Assign(list);
+}
 
 void TMMEqualizer::Assign(const TMMEqualizer& o) {
   Channel = o.Channel;
@@ -257,7 +262,8 @@ void TMMEqualizer::RebuildGains() {
 
 void TMMEqualizer::BandChanged(TMMEQFilter* band) {
   if (updating_) return;
-  if (prepared_) eqSetBand(engine_, band->Enabled() ? band->Gain() : 0, band->Upper(), band->Lower());
+  if (prepared_)
+    eqSetBand(engine_, band->Enabled() ? band->Gain() : 0, band->Upper(), band->Lower());
   if (OnChange) OnChange(this);
 }
 
@@ -304,8 +310,7 @@ void TMMEqualizer::Repositioned() {
 
 void TMMEqualizer::Process(PWaveHdr h) {
   if (!prepared_ || !enabled_ || !engine_) return;
-  if (eqProcess(engine_, Channel, h->lpData, static_cast<int>(h->dwBytesRecorded)) &&
-      OnPcmOverflow)
+  if (eqProcess(engine_, Channel, h->lpData, static_cast<int>(h->dwBytesRecorded)) && OnPcmOverflow)
     CallSynchronized([this] { OnPcmOverflow(this); });
 }
 
@@ -320,9 +325,9 @@ void TMMEqualizer::BufferLoad(PWaveHdr h, bool& MoreBuffers) {
 }
 
 void SetupTwelveBands(TMMEqualizer& eq) {
-  static const float bands[12][2] = {{10, 30},      {31, 60},      {61, 120},    {121, 180},
-                                     {181, 300},    {301, 600},    {601, 1200},  {1201, 1800},
-                                     {1801, 3000},  {3001, 6000},  {6001, 12000}, {12001, 20000}};
+  static const float bands[12][2] = {{10, 30},     {31, 60},     {61, 120},     {121, 180},
+                                     {181, 300},   {301, 600},   {601, 1200},   {1201, 1800},
+                                     {1801, 3000}, {3001, 6000}, {6001, 12000}, {12001, 20000}};
   eq.SetSampleRate(44100);
   eq.SetFFTLength(512);
   eq.Description = "Untitled";

@@ -67,7 +67,8 @@ class TMMEQFilterList {
 };
 
 // Classes that band records in a stream may name.
-void RegisterEQFilterClass(const std::string& name, std::function<std::unique_ptr<TMMEQFilter>()> make);
+void RegisterEQFilterClass(const std::string& name,
+                           std::function<std::unique_ptr<TMMEQFilter>()> make);
 
 class TMMEqualizer : public TMMDSPComponent {
  public:

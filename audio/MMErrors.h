@@ -2,10 +2,10 @@
 // The error classes of the sound component families. Messages are the library's own texts.
 #include "Exception.h"
 
-#define QL_MM_ERROR(Name)          \
-  class Name : public Exception {  \
-   public:                         \
-    using Exception::Exception;    \
+#define QL_MM_ERROR(Name)         \
+  class Name : public Exception { \
+   public:                        \
+    using Exception::Exception;   \
   };
 
 QL_MM_ERROR(EMMDSPError)

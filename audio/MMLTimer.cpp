@@ -40,7 +40,9 @@ std::atomic<std::int64_t> periodMs{1000};
 std::atomic<std::uint64_t> nextId{1};
 }  // namespace
 
-void SetLongTimerPeriod(std::chrono::milliseconds period) { periodMs = period.count(); }
+void SetLongTimerPeriod(std::chrono::milliseconds period) {
+  periodMs = period.count();
+}
 
 void TMMLongTimerShared::Run() {
   std::unique_lock lock(mutex);

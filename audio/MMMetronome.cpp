@@ -9,7 +9,9 @@ TMMMetronome::TMMMetronome() {
 }
 
 namespace {
-std::int16_t Clip(int v) { return static_cast<std::int16_t>(std::clamp(v, -32768, 32767)); }
+std::int16_t Clip(int v) {
+  return static_cast<std::int16_t>(std::clamp(v, -32768, 32767));
+}
 }  // namespace
 
 void TMMMetronome::Process(PWaveHdr h) {

@@ -1,8 +1,8 @@
 #include "MMObjects.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 #include <mutex>
 #include <vector>
 
@@ -39,7 +39,9 @@ std::size_t DSPThreadCount() {
   return Threads().size();
 }
 
-bool TMMComponent::HasPublishedProperty(const std::string& name) const { return name == "Name"; }
+bool TMMComponent::HasPublishedProperty(const std::string& name) const {
+  return name == "Name";
+}
 
 TMMDSPComponent::TMMDSPComponent() {
   std::lock_guard lock(RegistryMutex());
@@ -57,9 +59,8 @@ TMMDSPComponent::~TMMDSPComponent() {
 }
 
 bool TMMDSPComponent::HasPublishedProperty(const std::string& name) const {
-  return name == "Input" || name == "Output" || name == "BufferSize" ||
-         name == "OnBufferReady" || name == "OnBufferLoad" ||
-         TMMComponent::HasPublishedProperty(name);
+  return name == "Input" || name == "Output" || name == "BufferSize" || name == "OnBufferReady" ||
+         name == "OnBufferLoad" || TMMComponent::HasPublishedProperty(name);
 }
 
 void TMMDSPComponent::Loaded() {
@@ -145,7 +146,9 @@ bool TMMDSPComponent::CanConnectOutput(TMMDSPComponent* candidate) {
   return input_->CanConnectOutput(candidate);
 }
 
-void TMMDSPComponent::InputFormatChanged(const TWaveFormatEx* format) { SetWaveFormat(format); }
+void TMMDSPComponent::InputFormatChanged(const TWaveFormatEx* format) {
+  SetWaveFormat(format);
+}
 
 void TMMDSPComponent::SetWaveFormat(const TWaveFormatEx* format) {
   if (format != pwfx_) {
@@ -163,7 +166,9 @@ int TMMDSPComponent::EffectiveSize(int size) const {
   return std::max(size - size % align, align);
 }
 
-int TMMDSPComponent::GetBufferSize() const { return opened_ ? effectiveSize_ : bufferSize_; }
+int TMMDSPComponent::GetBufferSize() const {
+  return opened_ ? effectiveSize_ : bufferSize_;
+}
 
 void TMMDSPComponent::SetBufferSize(int size) {
   if (size == bufferSize_) return;
@@ -177,13 +182,17 @@ void TMMDSPComponent::Opened() {
   opened_ = true;
 }
 
-void TMMDSPComponent::Closed() { opened_ = false; }
+void TMMDSPComponent::Closed() {
+  opened_ = false;
+}
 
 void TMMDSPComponent::Started() {
   if (opened_) started_ = true;
 }
 
-void TMMDSPComponent::Stopped() { started_ = false; }
+void TMMDSPComponent::Stopped() {
+  started_ = false;
+}
 
 void TMMDSPComponent::BufferReady(PWaveHdr lpWaveHdr) {
   if (OnBufferReady) OnBufferReady(this, lpWaveHdr);
@@ -213,25 +222,53 @@ TMMDSPComponent* TMMCustomSoundComponent::SectionStart(bool setUpstreamFlag) {
 
 void TMMCustomSoundComponent::Send(TMMDSPComponent* c, TMMNotify what) {
   switch (what) {
-    case TMMNotify::Opened: c->Opened(); break;
-    case TMMNotify::Closed: c->Closed(); break;
-    case TMMNotify::Started: c->Started(); break;
-    case TMMNotify::Paused: c->Paused(); break;
-    case TMMNotify::Restarted: c->Restarted(); break;
-    case TMMNotify::Stopped: c->Stopped(); break;
-    case TMMNotify::Repositioned: c->Repositioned(); break;
+    case TMMNotify::Opened:
+      c->Opened();
+      break;
+    case TMMNotify::Closed:
+      c->Closed();
+      break;
+    case TMMNotify::Started:
+      c->Started();
+      break;
+    case TMMNotify::Paused:
+      c->Paused();
+      break;
+    case TMMNotify::Restarted:
+      c->Restarted();
+      break;
+    case TMMNotify::Stopped:
+      c->Stopped();
+      break;
+    case TMMNotify::Repositioned:
+      c->Repositioned();
+      break;
   }
 }
 
 void TMMCustomSoundComponent::Base(TMMNotify what) {
   switch (what) {
-    case TMMNotify::Opened: TMMDSPComponent::Opened(); break;
-    case TMMNotify::Closed: TMMDSPComponent::Closed(); break;
-    case TMMNotify::Started: TMMDSPComponent::Started(); break;
-    case TMMNotify::Paused: TMMDSPComponent::Paused(); break;
-    case TMMNotify::Restarted: TMMDSPComponent::Restarted(); break;
-    case TMMNotify::Stopped: TMMDSPComponent::Stopped(); break;
-    case TMMNotify::Repositioned: TMMDSPComponent::Repositioned(); break;
+    case TMMNotify::Opened:
+      TMMDSPComponent::Opened();
+      break;
+    case TMMNotify::Closed:
+      TMMDSPComponent::Closed();
+      break;
+    case TMMNotify::Started:
+      TMMDSPComponent::Started();
+      break;
+    case TMMNotify::Paused:
+      TMMDSPComponent::Paused();
+      break;
+    case TMMNotify::Restarted:
+      TMMDSPComponent::Restarted();
+      break;
+    case TMMNotify::Stopped:
+      TMMDSPComponent::Stopped();
+      break;
+    case TMMNotify::Repositioned:
+      TMMDSPComponent::Repositioned();
+      break;
   }
 }
 

@@ -13,7 +13,9 @@ std::string FourCCText(FOURCC id) {
   return s;
 }
 
-TMMIOFile::~TMMIOFile() { Close(); }
+TMMIOFile::~TMMIOFile() {
+  Close();
+}
 
 bool TMMIOFile::Open(const std::string& name, TMMIOMode mode) {
   Close();

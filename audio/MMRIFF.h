@@ -15,9 +15,9 @@ std::string FourCCText(FOURCC id);
 struct TMMCKInfo {
   FOURCC ckid = 0;
   std::uint32_t cksize = 0;
-  FOURCC fccType = 0;           // form or list type of RIFF and LIST chunks
+  FOURCC fccType = 0;             // form or list type of RIFF and LIST chunks
   std::int64_t dwDataOffset = 0;  // file offset of the chunk's body (after the size field)
-  bool dirty = false;            // created here: its size is written on ascend
+  bool dirty = false;             // created here: its size is written on ascend
 };
 
 enum TMMIOMode { mmioRead, mmioReadWrite, mmioCreate };  // create: create + read/write

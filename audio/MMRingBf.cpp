@@ -7,11 +7,15 @@
 
 namespace {
 const char* kChangeWhileOpen = "Change to property while device was open";
-void Nap() { std::this_thread::sleep_for(std::chrono::milliseconds(1)); }
+void Nap() {
+  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
 }  // namespace
 
 TMMQueueThread::TMMQueueThread(TMMRingBuffer* owner) : TMMDSPThread(owner), ring_(owner) {}
-void TMMQueueThread::Execute() { ring_->WorkerLoop(); }
+void TMMQueueThread::Execute() {
+  ring_->WorkerLoop();
+}
 
 TMMRingBuffer::TMMRingBuffer() = default;
 

@@ -8,7 +8,9 @@ const std::string kChangeWhileOpen = "Change to property while device was open";
 
 TMMTriggerThread::TMMTriggerThread(TMMTrigger* owner) : TMMDSPThread(owner), trigger_(owner) {}
 
-void TMMTriggerThread::Execute() { trigger_->WorkerLoop(); }
+void TMMTriggerThread::Execute() {
+  trigger_->WorkerLoop();
+}
 
 TMMTrigger::TMMTrigger() = default;
 
@@ -24,8 +26,7 @@ TMMTrigger::~TMMTrigger() {
       std::lock_guard lock(mutex_);
       return handlers_ == 0;
     };
-    if (d && d->IsUiThread())
-      d->WaitServing(idle, std::chrono::milliseconds(60000));
+    if (d && d->IsUiThread()) d->WaitServing(idle, std::chrono::milliseconds(60000));
     while (!idle()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     try {
       closePending_ = false;
@@ -43,7 +44,9 @@ void TMMTrigger::SetBufferSize(int size) {
   TMMDSPComponent::SetBufferSize(std::max(size, 32));
 }
 
-void TMMTrigger::SetInterval(int ms) { interval_ = std::max(ms, 1); }
+void TMMTrigger::SetInterval(int ms) {
+  interval_ = std::max(ms, 1);
+}
 
 std::int64_t TMMTrigger::BytesTriggered() const {
   std::lock_guard lock(mutex_);
@@ -55,9 +58,12 @@ std::int64_t TMMTrigger::Position() const {
   const TWaveFormatEx* f = pwfx_;
   if (!f || !f->nAvgBytesPerSec) return 0;
   switch (TimeFormat) {
-    case tfByte: return bytes;
-    case tfSample: return MulDivRound64(bytes, f->nSamplesPerSec, f->nAvgBytesPerSec);
-    case tfMillisecond: return MulDivRound64(bytes, 1000, f->nAvgBytesPerSec);
+    case tfByte:
+      return bytes;
+    case tfSample:
+      return MulDivRound64(bytes, f->nSamplesPerSec, f->nAvgBytesPerSec);
+    case tfMillisecond:
+      return MulDivRound64(bytes, 1000, f->nAvgBytesPerSec);
   }
   return bytes;
 }

@@ -4,7 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
-void WaveHdrDeleter::operator()(TMMWaveHdr* h) const { std::free(h); }
+void WaveHdrDeleter::operator()(TMMWaveHdr* h) const {
+  std::free(h);
+}
 
 WaveHdrPtr AllocWaveHdr(std::size_t dataBytes) {
   auto* h = static_cast<TMMWaveHdr*>(std::calloc(1, kWaveHdrSize + dataBytes));
@@ -14,7 +16,9 @@ WaveHdrPtr AllocWaveHdr(std::size_t dataBytes) {
   return WaveHdrPtr(h);
 }
 
-void WfxDeleter::operator()(TWaveFormatEx* p) const { std::free(p); }
+void WfxDeleter::operator()(TWaveFormatEx* p) const {
+  std::free(p);
+}
 
 int wfxSize(const TWaveFormatEx* pwfx) {
   if (!pwfx) return 0;

@@ -34,7 +34,7 @@ struct TMMWaveHdr {
   TMMWaveHdr* lpNext;
   std::uintptr_t reserved;
   std::uint8_t unused[8];
-  TMMWaveHdr* lpNextHdr;  // the header a wave output device returns next
+  TMMWaveHdr* lpNextHdr;   // the header a wave output device returns next
   std::int32_t Looping;    // -1 while the driver plays in a loop
   std::int32_t LoopCount;  // the driver's LoopCount
   std::int32_t LoopsLeft;  // carried from the driver to the source and back
@@ -64,7 +64,9 @@ struct WfxDeleter {
   void operator()(TWaveFormatEx* p) const;
 };
 using WfxPtr = std::unique_ptr<TWaveFormatEx, WfxDeleter>;
-inline WfxPtr WfxClone(const TWaveFormatEx* p) { return WfxPtr(wfxCopy(p)); }
+inline WfxPtr WfxClone(const TWaveFormatEx* p) {
+  return WfxPtr(wfxCopy(p));
+}
 
 // a * b / c rounded: a*b div c + (2*(a*b mod c)) div c, with a wide product.
 std::int32_t MulDivRound(std::int32_t a, std::int32_t b, std::int32_t c);

@@ -28,7 +28,9 @@ bool ReadAt(TMMIOFile& io, std::int64_t pos, std::int64_t size, std::string& out
   return size == 0 || io.Read(out.data(), size) == size;
 }
 
-std::string CText(const std::string& s) { return s.substr(0, s.find('\0')); }
+std::string CText(const std::string& s) {
+  return s.substr(0, s.find('\0'));
+}
 
 std::int64_t FileSizeOf(const std::string& name) {
   struct stat st {};
@@ -40,15 +42,24 @@ std::int64_t FileSizeOf(const std::string& name) {
 
 std::string wioFormatTagName(int tag) {
   switch (tag) {
-    case 1: return "PCM";
-    case 2: return "Microsoft ADPCM";
-    case 3: return "IEEE Float";
-    case 6: return "CCITT A-Law";
-    case 7: return "CCITT u-Law";
-    case 17: return "IMA ADPCM";
-    case 49: return "GSM 6.10";
-    case 85: return "MPEG Layer-3";
-    default: return "Unknown";
+    case 1:
+      return "PCM";
+    case 2:
+      return "Microsoft ADPCM";
+    case 3:
+      return "IEEE Float";
+    case 6:
+      return "CCITT A-Law";
+    case 7:
+      return "CCITT u-Law";
+    case 17:
+      return "IMA ADPCM";
+    case 49:
+      return "GSM 6.10";
+    case 85:
+      return "MPEG Layer-3";
+    default:
+      return "Unknown";
   }
 }
 
@@ -189,13 +200,21 @@ void TMMWave::SetFileName(const std::string& name) {
   if (OnChange) OnChange();
 }
 
-int TMMWave::BitLength() const { return info_.fmt ? info_.fmt->wBitsPerSample : 0; }
+int TMMWave::BitLength() const {
+  return info_.fmt ? info_.fmt->wBitsPerSample : 0;
+}
 TMMMode TMMWave::Mode() const {
   return info_.fmt && info_.fmt->nChannels == 2 ? mStereo : mMono;
 }
-int TMMWave::FormatTag() const { return info_.fmt ? info_.fmt->wFormatTag : 0; }
-std::string TMMWave::FormatString() const { return wioFormatTagName(FormatTag()); }
-int TMMWave::SampleRate() const { return info_.fmt ? int(info_.fmt->nSamplesPerSec) : 0; }
+int TMMWave::FormatTag() const {
+  return info_.fmt ? info_.fmt->wFormatTag : 0;
+}
+std::string TMMWave::FormatString() const {
+  return wioFormatTagName(FormatTag());
+}
+int TMMWave::SampleRate() const {
+  return info_.fmt ? int(info_.fmt->nSamplesPerSec) : 0;
+}
 
 void TMMWave::CreateWave(const std::string& name, const TWaveFormatEx* format) {
   Release();
@@ -366,8 +385,10 @@ int TMMWave::WriteWaveData(const void* buffer, int bytes) {
 std::int64_t TMMWave::ToBytes(std::int64_t pos) const {
   const TWaveFormatEx* f = info_.fmt.get();
   switch (TimeFormat) {
-    case tfByte: return pos;
-    case tfSample: return wfxSamplesToBytes64(f, pos);
+    case tfByte:
+      return pos;
+    case tfSample:
+      return wfxSamplesToBytes64(f, pos);
     case tfMillisecond:
       return f ? wfxSamplesToBytes64(f, MulDivRound64(pos, f->nSamplesPerSec, 1000)) : 0;
   }
@@ -378,9 +399,12 @@ std::int64_t TMMWave::FromBytes(std::int64_t bytes) const {
   const TWaveFormatEx* f = info_.fmt.get();
   if (!f || !f->nAvgBytesPerSec) return 0;
   switch (TimeFormat) {
-    case tfByte: return bytes;
-    case tfSample: return MulDivRound64(bytes, f->nSamplesPerSec, f->nAvgBytesPerSec);
-    case tfMillisecond: return MulDivRound64(bytes, 1000, f->nAvgBytesPerSec);
+    case tfByte:
+      return bytes;
+    case tfSample:
+      return MulDivRound64(bytes, f->nSamplesPerSec, f->nAvgBytesPerSec);
+    case tfMillisecond:
+      return MulDivRound64(bytes, 1000, f->nAvgBytesPerSec);
   }
   return bytes;
 }

@@ -13,8 +13,7 @@
 
 enum TMMMode { mMono, mStereo };
 
-using TMMWaveProgress =
-    std::function<void(void* Sender, int CurByte, int NumBytes, bool& Cancel)>;
+using TMMWaveProgress = std::function<void(void* Sender, int CurByte, int NumBytes, bool& Cancel)>;
 
 struct TMMWaveInfoText {
   FOURCC id;

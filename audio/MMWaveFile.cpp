@@ -35,7 +35,8 @@ void TMMCustomWaveFile::WaveChanged() {
 
 void TMMCustomWaveFile::SetWaveFormat(const TWaveFormatEx* format) {
   TMMDSPComponent::SetWaveFormat(format);
-  silence_ = (pwfx_ && pwfx_->wFormatTag == WAVE_FORMAT_PCM && pwfx_->wBitsPerSample == 8) ? 128 : 0;
+  silence_ =
+      (pwfx_ && pwfx_->wFormatTag == WAVE_FORMAT_PCM && pwfx_->wBitsPerSample == 8) ? 128 : 0;
 }
 
 void TMMCustomWaveFile::Opened() {

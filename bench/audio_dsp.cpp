@@ -27,7 +27,8 @@ class TLoopSource : public TMMDSPComponent {
     std::normal_distribution<double> d(0, 5000);
     data_.resize(44100 * 2);
     for (std::size_t i = 0; i < data_.size(); ++i)
-      data_[i] = static_cast<std::int16_t>(std::clamp(d(rng) + 8000 * std::sin(i * 0.01), -32768.0, 32767.0));
+      data_[i] = static_cast<std::int16_t>(
+          std::clamp(d(rng) + 8000 * std::sin(i * 0.01), -32768.0, 32767.0));
   }
   bool HasPublishedProperty(const std::string& n) const override { return n != "Input"; }
   void BufferLoad(PWaveHdr h, bool& more) override {

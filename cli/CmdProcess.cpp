@@ -68,8 +68,8 @@ int Parse(const std::vector<std::string>& args, Options& o) {
         o.gains.push_back(static_cast<float>(v));
       }
       if (o.gains.size() != 12)
-        return UsageError(cmd, "--eq needs twelve gains in dB, got " +
-                                   std::to_string(o.gains.size()));
+        return UsageError(cmd,
+                          "--eq needs twelve gains in dB, got " + std::to_string(o.gains.size()));
       o.eq = true;
     } else if (a == "--pitch") {
       if (!value(v)) return UsageError(cmd, "--pitch needs a number from -50 to 50");

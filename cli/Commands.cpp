@@ -14,10 +14,13 @@ std::vector<TCommand>& Registry() {
 TCommandRegistration::TCommandRegistration(TCommand command) {
   auto& r = Registry();
   r.push_back(std::move(command));
-  std::sort(r.begin(), r.end(), [](const TCommand& a, const TCommand& b) { return a.name < b.name; });
+  std::sort(r.begin(), r.end(),
+            [](const TCommand& a, const TCommand& b) { return a.name < b.name; });
 }
 
-const std::vector<TCommand>& Commands() { return Registry(); }
+const std::vector<TCommand>& Commands() {
+  return Registry();
+}
 
 const TCommand* FindCommand(const std::string& name) {
   for (const auto& c : Registry())

@@ -248,7 +248,8 @@ TEST(Metronome, SeamsDoNotJump) {
     m.BufferLoad(h.get(), more);
     std::vector<int> left = LeftValues(std::string(h->lpData, h->dwBytesRecorded));
     int worst = 0;
-    for (std::size_t i = 1; i < left.size(); ++i) worst = std::max(worst, std::abs(left[i] - left[i - 1]));
+    for (std::size_t i = 1; i < left.size(); ++i)
+      worst = std::max(worst, std::abs(left[i] - left[i - 1]));
     EXPECT_LT(worst, 1600) << type;
   }
 }

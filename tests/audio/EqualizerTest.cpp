@@ -20,7 +20,7 @@ std::vector<std::int16_t> Noise(std::size_t samples, int amplitude, unsigned see
 }
 
 std::vector<std::int16_t> Filter(TMMEqualizer& eq, const std::vector<std::int16_t>& in,
-                              const TWaveFormatEx& fmt, int bufferSize = 8192) {
+                                 const TWaveFormatEx& fmt, int bufferSize = 8192) {
   TMemorySource src(Samples16(in), fmt);
   src.SetOutput(&eq);
   eq.SetBufferSize(bufferSize);

@@ -198,7 +198,9 @@ TEST_F(TriggerFixture, WorkerEventsRunOnTheUiThread) {
     ++overflows;
     offThread += std::this_thread::get_id() != ui;
   };
-  trigger.OnBufferReady = [&](TMMDSPComponent*, PWaveHdr) { workerId = std::this_thread::get_id(); };
+  trigger.OnBufferReady = [&](TMMDSPComponent*, PWaveHdr) {
+    workerId = std::this_thread::get_id();
+  };
   bool stopped = false;
   trigger.OnStop = [&](TMMDSPComponent*) { stopped = true; };
   trigger.Start();

@@ -88,8 +88,8 @@ TEST(WaveFile, ParsesDamagedFilesWithinTheirBytes) {
   TempDir dir;
   const std::string fmt = Chunk("fmt ", FmtBody(16, 1, 8000));
   // The data chunk claims far more than the file holds.
-  WriteFile(dir / "long.wav", "RIFF" + Le32(0x7FFFFFF0) + "WAVE" + fmt + "data" +
-                                  Le32(1000000) + std::string(10, 'x'));
+  WriteFile(dir / "long.wav", "RIFF" + Le32(0x7FFFFFF0) + "WAVE" + fmt + "data" + Le32(1000000) +
+                                  std::string(10, 'x'));
   TMMWave w;
   w.SetFileName(dir / "long.wav");
   EXPECT_EQ(w.DataSize(), 10);
@@ -115,8 +115,8 @@ TEST(WaveFile, ParsesDamagedFilesWithinTheirBytes) {
   // Broken header fields of PCM are repaired from channels, bits and rate.
   std::string bad = FmtBody(16, 2, 44100);
   bad[12] = 3;  // block align
-  WriteFile(dir / "align.wav", "RIFF" + Le32(100) + "WAVE" + Chunk("fmt ", bad) +
-                                   Chunk("data", std::string(10, 'z')));
+  WriteFile(dir / "align.wav",
+            "RIFF" + Le32(100) + "WAVE" + Chunk("fmt ", bad) + Chunk("data", std::string(10, 'z')));
   w.SetFileName(dir / "align.wav");
   EXPECT_EQ(w.GetWaveFormat()->nBlockAlign, 4);
   EXPECT_EQ(w.DataSize(), 8);
