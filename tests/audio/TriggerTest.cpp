@@ -213,3 +213,37 @@ TEST_F(TriggerFixture, WorkerEventsRunOnTheUiThread) {
   EXPECT_EQ(offThread, 0);
   EXPECT_EQ(sink.data.size(), loud.size() * 2);
 }
+
+namespace {
+class TFailingSource : public TMemorySource {
+ public:
+  using TMemorySource::TMemorySource;
+  void BufferLoad(PWaveHdr h, bool& more) override {
+    if (pulls == 3) throw EMMWaveError("Error reading wave file");
+    TMemorySource::BufferLoad(h, more);
+  }
+};
+}  // namespace
+
+TEST_F(TriggerFixture, FailureOnTheWorkerIsReportedAndCloses) {
+  TFailingSource src(std::string(100000, 'd'), Pcm());
+  TMemorySink sink;
+  TMMTrigger trigger;
+  trigger.SetInput(&src);
+  trigger.SetOutput(&sink);
+  trigger.SetBufferSize(1000);
+  std::string reported;
+  SetApplicationExceptionHandler([&](const std::exception& e) { reported = e.what(); });
+  int errors = 0;
+  bool closed = false;
+  trigger.OnError = [&](TMMDSPComponent*) { ++errors; };
+  trigger.OnClose = [&](TMMDSPComponent*) { closed = true; };
+  trigger.Start();
+  ASSERT_TRUE(loop.RunUntil([&] { return closed; }, std::chrono::seconds(10)));
+  SetApplicationExceptionHandler(nullptr);
+  EXPECT_EQ(reported, "Error reading wave file");
+  EXPECT_EQ(trigger.LastError(), "Error reading wave file");
+  EXPECT_EQ(errors, 1);
+  EXPECT_EQ(trigger.State(), unsigned(TMMTrigger::stClosed));
+  EXPECT_EQ(sink.data.size(), 3000u);
+}
