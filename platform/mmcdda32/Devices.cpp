@@ -106,8 +106,9 @@ static std::string RewriteToc(const std::string& path) {
   static const std::regex file(R"re(\b((?:AUDIO|DATA)?FILE)(\s+)"([^"/][^"]*)")re");
   std::string out = std::regex_replace(text, file, "$1$2\"" + dir + "$3\"");
   if (out == text) return {};
-  char name[] = "/tmp/ql-cdda-XXXXXX";
-  int fd = mkstemp(name);
+  // libcdio takes a cdrdao file by its ".toc" ending only.
+  char name[] = "/tmp/ql-cdda-XXXXXX.toc";
+  int fd = mkstemps(name, 4);
   if (fd < 0) return {};
   bool ok = write(fd, out.data(), out.size()) == static_cast<ssize_t>(out.size());
   close(fd);
