@@ -137,16 +137,16 @@ TEST_F(Cdda, TableOfContents) {
   ASSERT_EQ(toc.dwNumTracks, 5u);
   for (uint32_t i = 0; i < 5; ++i) {
     const CDDA_TRACK& t = toc.Tracks[i];
-    EXPECT_EQ(t.dwTrack, i + 1);
+    EXPECT_EQ(+t.dwTrack, i + 1);
     EXPECT_EQ(MSFToFrames(t.dwStartMSF), img.starts[i] + 150) << "track " << i + 1;
     EXPECT_EQ(MSFToFrames(t.dwLengthMSF), img.lengths[i]) << "track " << i + 1;
-    EXPECT_NE(t.fAudio, 0u);
+    EXPECT_NE(+t.fAudio, 0u);
     EXPECT_EQ(t.bAttrib & CDDA_ATTR_DATA, 0u);
   }
   // Packed MSF: minute in the low byte, then second, then frame.
-  EXPECT_EQ(toc.Tracks[0].dwStartMSF, (2u << 8));
-  EXPECT_EQ(toc.Tracks[1].dwStartMSF, (6u << 8) | (0u << 16));  // 150 + 300 = 6 s
-  EXPECT_EQ(toc.Tracks[2].dwStartMSF, (8u << 8) | (7u << 16));  // 607 = 8 s 7 f
+  EXPECT_EQ(+toc.Tracks[0].dwStartMSF, (2u << 8));
+  EXPECT_EQ(+toc.Tracks[1].dwStartMSF, (6u << 8) | (0u << 16));  // 150 + 300 = 6 s
+  EXPECT_EQ(+toc.Tracks[2].dwStartMSF, (8u << 8) | (7u << 16));  // 607 = 8 s 7 f
 }
 
 TEST_F(Cdda, NinetyNineTracks) {
@@ -157,7 +157,7 @@ TEST_F(Cdda, NinetyNineTracks) {
   CDDA_TOC toc;
   ASSERT_EQ(lib_.cdda_ReadTOC(h, &toc), CDDA_OK);
   ASSERT_EQ(toc.dwNumTracks, 99u);
-  EXPECT_EQ(toc.Tracks[98].dwTrack, 99u);
+  EXPECT_EQ(+toc.Tracks[98].dwTrack, 99u);
   EXPECT_EQ(MSFToFrames(toc.Tracks[98].dwStartMSF), 150u + 98 * 4);
   EXPECT_EQ(MSFToFrames(toc.Tracks[98].dwLengthMSF), 13u);
   std::string bin = ReadFile(img.bin);
