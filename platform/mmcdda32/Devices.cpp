@@ -10,10 +10,10 @@
 #include <cstring>
 #include <fstream>
 #include <mutex>
-#include <regex>
 #include <sstream>
 
 #include "Drive.h"
+#include "TocPaths.h"
 
 namespace cdda {
 namespace {
@@ -102,18 +102,17 @@ static std::string RewriteToc(const std::string& path) {
   std::stringstream buf;
   buf << in.rdbuf();
   std::string text = buf.str();
-  std::string dir = path.substr(0, path.rfind('/') + 1);
-  static const std::regex file(R"re(\b((?:AUDIO|DATA)?FILE)(\s+)"([^"/][^"]*)")re");
-  std::string out = std::regex_replace(text, file, "$1$2\"" + dir + "$3\"");
+  std::string out = AbsoluteTocPaths(text, path.substr(0, path.rfind('/') + 1));
   if (out == text) return {};
   // libcdio takes a cdrdao file by its ".toc" ending only.
-  char name[] = "/tmp/ql-cdda-XXXXXX.toc";
-  int fd = mkstemps(name, 4);
+  const char* tmp = std::getenv("TMPDIR");
+  std::string name = std::string(tmp && *tmp ? tmp : "/tmp") + "/ql-cdda-XXXXXX.toc";
+  int fd = mkstemps(name.data(), 4);
   if (fd < 0) return {};
   bool ok = write(fd, out.data(), out.size()) == static_cast<ssize_t>(out.size());
   close(fd);
   if (!ok) {
-    unlink(name);
+    unlink(name.c_str());
     return {};
   }
   return name;

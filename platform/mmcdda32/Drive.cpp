@@ -153,8 +153,9 @@ uint32_t Drive::Close() {
 uint32_t Drive::Ready() {
   const DeviceEntry* d = Selected();
   if (!d) return CDDA_E_NODEVICE;
-  // A real drive's disc may have changed since it was opened: look again when idle.
-  if (!d->image && copy_ == Copy::none) CloseSource();
+  // A real drive's disc may have changed since it was opened: look again when idle (but
+  // not while the door is locked, which the last close of the device would undo).
+  if (!d->image && copy_ == Copy::none && !locked_) CloseSource();
   uint32_t rc = Ensure();
   if (rc != CDDA_OK) return rc;
   if (cdio_get_num_tracks(cdio_) == CDIO_INVALID_TRACK) return CDDA_E_NOTREADY;
@@ -168,7 +169,7 @@ uint32_t Drive::Status() {
     if (trayOpen_) return CDDA_STATUS_OPEN;
     return Ready() == CDDA_OK ? CDDA_STATUS_STOPPED : CDDA_STATUS_NOT_READY;
   }
-  if (copy_ == Copy::none) CloseSource();
+  if (copy_ == Copy::none && !locked_) CloseSource();
   if (!cdio_) cdio_ = cdio_open(d->path.c_str(), DRIVER_DEVICE);
   if (!cdio_) return CDDA_STATUS_NOT_READY;
   if (mmc_get_tray_status(cdio_) == 1) return CDDA_STATUS_OPEN;
