@@ -23,9 +23,9 @@ constexpr uint32_t kLeadIn = 150;
 // Sectors per read command: drives take about 64 KiB per command, images any amount.
 constexpr uint32_t kDriveChunk = 26;
 constexpr uint32_t kImageChunk = 1024;
-// A burst copy reads this many sectors ahead of the caller's block.
+// A burst copy reads this many sectors ahead of the caller's block (one drive command; a
+// larger buffer only falls out of the processor cache on images).
 constexpr uint32_t kDriveAhead = 26;
-constexpr uint32_t kImageAhead = 256;
 
 uint32_t PackMSF(uint32_t frames) {
   uint32_t m = frames / 4500, s = (frames / 75) % 60, f = frames % 75;
@@ -417,12 +417,12 @@ uint32_t Drive::ReadCopy(bool sync, void* buffer) {
     next_ += static_cast<int32_t>(n);
     return CDDA_OK;
   }
-  // Burst: serve from the read-ahead, refilling it with one long sequential read.
+  // Burst: serve from the read-ahead, refilled with one long sequential read.
   uint32_t done = 0;
   while (done < n) {
     int32_t at = next_ + static_cast<int32_t>(done);
     if (at < aheadFirst_ || at >= aheadFirst_ + static_cast<int32_t>(aheadCount_)) {
-      uint32_t ahead = std::max(blocks_, Selected()->image ? kImageAhead : kDriveAhead);
+      uint32_t ahead = std::max(blocks_, kDriveAhead);
       uint32_t want = std::min<uint32_t>(ahead, static_cast<uint32_t>(end_ - at));
       ahead_.resize(static_cast<size_t>(want) * CDDA_SECTOR_BYTES);
       aheadCount_ = 0;
