@@ -98,4 +98,74 @@ CdImage WriteCdImage(const std::string& dir, const std::string& name,
   return img;
 }
 
+namespace {
+
+void Be(std::string& s, std::uint64_t v, int bytes) {
+  for (int i = bytes - 1; i >= 0; --i) s += static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+void Chunk(std::string& s, const char* id, const std::string& body) {
+  s += id;
+  Be(s, body.size(), 4);
+  s += body;
+}
+
+}  // namespace
+
+void WriteNrgImage(CdImage& image, const std::string& dir, const std::string& name) {
+  image.nrg = dir + "/" + name + ".nrg";
+  constexpr std::uint64_t kSs = 2352, kPregap = 150;
+  std::ofstream out(image.nrg, std::ios::binary | std::ios::trunc);
+  std::string zeros(kPregap * kSs, '\0');
+  out.write(zeros.data(), static_cast<std::streamsize>(zeros.size()));
+  std::ifstream bin(image.bin, std::ios::binary);
+  out << bin.rdbuf();
+  auto bcd = [](std::uint32_t x) { return static_cast<std::uint64_t>(((x / 10) << 4) | (x % 10)); };
+  // Cue entries: mode, track (BCD), index (BCD), 0, big-endian LBA.
+  std::string cuex;
+  auto entry = [&](std::uint64_t track, std::uint64_t index, std::int32_t lba) {
+    Be(cuex, 0x01, 1);
+    Be(cuex, track, 1);
+    Be(cuex, index, 1);
+    Be(cuex, 0, 1);
+    Be(cuex, static_cast<std::uint32_t>(lba), 4);
+  };
+  entry(0, 0, -150);
+  std::string tracks;
+  std::size_t n = image.starts.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    auto st = static_cast<std::int32_t>(image.starts[i]);
+    entry(bcd(static_cast<std::uint32_t>(i + 1)), 0, i == 0 ? st - 150 : st);
+    entry(bcd(static_cast<std::uint32_t>(i + 1)), 1, st);
+    // Disc-at-once track: ISRC, sector size, mode (7 = audio), 3 unused, index 0, index 1, end.
+    tracks += std::string(12, '\0');
+    Be(tracks, kSs, 2);
+    Be(tracks, 7, 1);
+    Be(tracks, 0, 3);
+    std::uint64_t first = kPregap + image.starts[i];
+    Be(tracks, (i == 0 ? 0 : first) * kSs, 8);
+    Be(tracks, first * kSs, 8);
+    Be(tracks, (first + image.lengths[i]) * kSs, 8);
+  }
+  entry(0xAA, 1, static_cast<std::int32_t>(image.sectors));
+  std::string daox;
+  Be(daox, 22 + tracks.size(), 4);
+  daox += std::string(14, '\0');  // catalogue number
+  Be(daox, 0, 2);                 // table of contents type
+  Be(daox, 1, 1);
+  Be(daox, n, 1);
+  daox += tracks;
+  std::string sinf;
+  Be(sinf, n, 4);
+  std::string chunks;
+  Chunk(chunks, "CUEX", cuex);
+  Chunk(chunks, "DAOX", daox);
+  Chunk(chunks, "SINF", sinf);
+  Chunk(chunks, "END!", {});
+  chunks += "NER5";
+  Be(chunks, (kPregap + image.sectors) * kSs, 8);
+  out << chunks;
+  if (!out) throw std::runtime_error("cannot write " + image.nrg);
+}
+
 }  // namespace qltest

@@ -18,7 +18,7 @@ struct CdImageTrack {
 };
 
 struct CdImage {
-  std::string cue, bin, toc;
+  std::string cue, bin, toc, nrg;
   std::vector<std::uint32_t> starts;  // first sector of each track
   std::vector<std::uint32_t> lengths; // sectors of each track
   std::uint32_t sectors = 0;          // the whole disc
@@ -29,6 +29,10 @@ struct CdImage {
 CdImage WriteCdImage(const std::string& dir, const std::string& name,
                      const std::vector<CdImageTrack>& tracks, bool toc = false,
                      const std::string& albumTitle = {}, const std::string& albumPerformer = {});
+
+// The same disc as a Nero (version 2) image, dir/name.nrg: the 2-second pregap of track 1,
+// the audio, then the cue, disc-at-once, session and end chunks and the "NER5" footer.
+void WriteNrgImage(CdImage& image, const std::string& dir, const std::string& name);
 
 // The 2352 bytes of sector `sector` of track `track` (1-based) as the image holds them.
 void CdImageSector(std::uint32_t track, std::uint32_t sector, std::uint8_t* out);

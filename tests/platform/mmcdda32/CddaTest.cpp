@@ -314,6 +314,21 @@ TEST_F(Cdda, CdrdaoTocImage) {
   EXPECT_TRUE(Extract(h, "sync", 0, 88) == bin);
 }
 
+TEST_F(Cdda, NeroImage) {
+  auto img = WriteCdImage(dir_.path(), "nero", {{64}, {157}, {1}, {30}});
+  WriteNrgImage(img, dir_.path(), "nero");
+  std::string bin = ReadFile(img.bin);
+  uint32_t h = Select(img.nrg);
+  CDDA_TOC toc;
+  ASSERT_EQ(lib_.cdda_ReadTOC(h, &toc), CDDA_OK);
+  ASSERT_EQ(toc.dwNumTracks, 4u);
+  for (uint32_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(MSFToFrames(toc.Tracks[i].dwStartMSF), img.starts[i] + 150);
+    EXPECT_EQ(MSFToFrames(toc.Tracks[i].dwLengthMSF), img.lengths[i]);
+  }
+  for (const char* mode : {"normal", "burst", "sync"}) EXPECT_TRUE(Extract(h, mode, 0, img.sectors) == bin) << mode;
+}
+
 TEST_F(Cdda, ErrorTexts) {
   for (uint32_t code = 0; code <= CDDA_E_LAST; ++code) EXPECT_FALSE(lib_.ErrorText(code).empty()) << code;
   char buf[256] = "x";
