@@ -3,6 +3,9 @@
 #include <alsa/asoundlib.h>
 
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
@@ -43,9 +46,23 @@ std::string Describe(const char* desc) {
   return rest.empty() ? s : s + ", " + rest;
 }
 
+// ALSA writes its errors to stderr; the caller gets them as result codes instead.
+// $QL_WAVEOUT_DEBUG shows them.
+void AlsaErrors(const char* file, int line, const char* function, int err, const char* fmt, ...) {
+  static const bool show = std::getenv("QL_WAVEOUT_DEBUG") != nullptr;
+  if (!show) return;
+  std::fprintf(stderr, "waveout: %s:%d (%s) ", file, line, function);
+  va_list ap;
+  va_start(ap, fmt);
+  std::vfprintf(stderr, fmt, ap);
+  va_end(ap);
+  std::fprintf(stderr, err ? ": %s\n" : "\n", err ? snd_strerror(err) : "");
+}
+
 void ScanLocked() {
   if (gScanned) return;
   gScanned = true;
+  snd_lib_error_set_handler(AlsaErrors);
   DeviceInfo def{"default", "Default ALSA output", {}, nullptr};
   std::vector<DeviceInfo> found;
   void** hints = nullptr;

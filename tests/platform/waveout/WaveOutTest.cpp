@@ -126,7 +126,7 @@ TEST_F(WaveOut, MemoryDeviceRecordsEveryByteInOrder) {
   HWAVEOUT h = Open(id);
   ASSERT_NE(h, nullptr);
   EXPECT_EQ(rec_.opens, 1);  // before waveOutOpen returned
-  Buffers b({4096, 1, 3, 4097, 4095, 8, 1000, 2, 2, 12, 4, 4096});
+  Buffers b({4096, 1, 3, 4097, 0, 4095, 8, 1000, 2, 2, 12, 4, 4096});
   ASSERT_EQ(b.data.size() % 4, 0u);
   WriteAll(h, b);
   ASSERT_TRUE(rec_.WaitDone(b.headers.size()));
@@ -285,6 +285,21 @@ TEST_F(WaveOut, AlsaFilePluginRecordsTheBytes) {
   std::string got = qltest::ReadFile(raw);
   EXPECT_EQ(got.size(), b.data.size());
   EXPECT_TRUE(got == b.data);
+}
+
+// A PCM that its configuration does not define, or a configuration that does not parse.
+TEST_F(WaveOut, AlsaDeviceThatCannotOpen) {
+  WAVEFORMATEX f = Cd();
+  HWAVEOUT h = nullptr;
+  std::uint32_t missing = AddAlsaDevice("nope", "", "pcm.other { type null }");
+  std::uint32_t broken = AddAlsaDevice("x", "", "pcm.x { type ");
+  for (std::uint32_t id : {missing, broken}) {
+    EXPECT_EQ(waveOutOpen(&h, id, &f, 0, 0, CALLBACK_NULL), MMSYSERR_NODRIVER);
+    EXPECT_EQ(waveOutOpen(nullptr, id, &f, 0, 0, WAVE_FORMAT_QUERY), MMSYSERR_NODRIVER);
+  }
+  WAVEOUTCAPS caps;
+  ASSERT_EQ(waveOutGetDevCaps(missing, &caps, sizeof caps), MMSYSERR_NOERROR);
+  EXPECT_STREQ(caps.szPname, "nope");
 }
 
 // The null PCM of ALSA's own configuration, as listed among the hints.
