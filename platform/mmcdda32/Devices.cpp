@@ -119,6 +119,9 @@ static std::string RewriteToc(const std::string& path) {
 }
 
 CdIo_t* OpenSource(const DeviceEntry& entry) {
+  // libcdio's image parsers keep state of the process (strtok): one open at a time.
+  static std::mutex open_mutex;
+  std::lock_guard lock(open_mutex);
   if (!entry.image) return cdio_open(entry.path.c_str(), DRIVER_DEVICE);
   if (!Exists(entry.path)) return nullptr;
   if (EndsWithNoCase(entry.path, ".toc")) {

@@ -170,7 +170,7 @@ uint32_t Drive::Status() {
     return Ready() == CDDA_OK ? CDDA_STATUS_STOPPED : CDDA_STATUS_NOT_READY;
   }
   if (copy_ == Copy::none && !locked_) CloseSource();
-  if (!cdio_) cdio_ = cdio_open(d->path.c_str(), DRIVER_DEVICE);
+  if (!cdio_) cdio_ = OpenSource(*d);
   if (!cdio_) return CDDA_STATUS_NOT_READY;
   if (mmc_get_tray_status(cdio_) == 1) return CDDA_STATUS_OPEN;
   cdio_subchannel_t sub;
