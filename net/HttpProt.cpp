@@ -337,6 +337,7 @@ void THttpCli::SocketDataAvailable() {
   while (FState == httpWaitingHeader) {
     size_t lf = FLineBuf.find('\n');
     if (lf == std::string::npos) break;
+    if (lf > kLineMax) break;
     std::string line = FLineBuf.substr(0, lf);
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (!FHeaderStarted && StartsNoCase(line, "<html>")) {
@@ -351,7 +352,8 @@ void THttpCli::SocketDataAvailable() {
     ProcessHeaderLine(line);
     if (FCtrlSocket.GetState() != wsConnected) return;
   }
-  if (FState == httpWaitingHeader && FLineBuf.size() > kLineMax)
+  size_t lf = FLineBuf.find('\n');
+  if (FState == httpWaitingHeader && (lf == std::string::npos ? FLineBuf.size() : lf) > kLineMax)
     FailRequest(FStatusCode, "HTTP line too long", httperrOverflow);
 }
 

@@ -304,15 +304,15 @@ void TCustomWSocket::DoRead() {
   int avail = GetRcvdCount();
   if (avail > 0) {
     while (avail > 0 && FState == wsConnected) {
+      std::uint64_t before = FReceived;
       TriggerDataAvailable(0);
       if (FState != wsConnected) return;
-      int left = GetRcvdCount();
-      if (left >= avail) {  // the handler took nothing: drop what it left
-        std::vector<char> sink(static_cast<size_t>(left));
+      avail = GetRcvdCount();
+      if (FReceived == before && avail > 0) {  // the handler took nothing: drop what it left
+        std::vector<char> sink(static_cast<size_t>(avail));
         [[maybe_unused]] ssize_t n = recv(FHSocket, sink.data(), sink.size(), 0);
         return;
       }
-      avail = left;
     }
     return;
   }
@@ -392,6 +392,7 @@ int TCustomWSocket::Receive(void* Buffer, int BufferSize) {
     FLastError = WsaFromErrno(errno);
     return -1;
   }
+  FReceived += static_cast<std::uint64_t>(n);
   return static_cast<int>(n);
 }
 

@@ -4,6 +4,7 @@
 // dispatcher (fd watches and posted calls), in the order: lookup done, session connected, data
 // available / data sent, session closed.
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -131,6 +132,7 @@ class TCustomWSocket {
   int FLingerTimeout = 0;
   int FFlushTimeout = 60;
   bool FCloseInvoked = false;
+  std::uint64_t FReceived = 0;  // bytes taken by Receive, to see whether a handler read
   bool FDestroying = false;
   std::deque<std::unique_ptr<TBuffer>> FBufList;
   int FBufSize = 1514;
