@@ -16,10 +16,6 @@ std::string Lower(std::string s) {
   return s;
 }
 
-bool StartsNoCase(const std::string& s, const std::string& prefix) {
-  return s.size() >= prefix.size() && Lower(s.substr(0, prefix.size())) == prefix;
-}
-
 std::string Trim(const std::string& s) {
   size_t b = s.find_first_not_of(" \t");
   if (b == std::string::npos) return "";
@@ -27,111 +23,10 @@ std::string Trim(const std::string& s) {
   return s.substr(b, e - b + 1);
 }
 
-constexpr size_t kLineMax = 8192;
 constexpr int kMaxRedirects = 20;
 constexpr int kPieceSize = 8193;
 
 }  // namespace
-
-TUrlParts ParseURL(const std::string& url) {
-  TUrlParts u;
-  std::string rest;
-  size_t p = url.find("://");
-  if (p != std::string::npos) {
-    u.Proto = url.substr(0, p);
-    rest = url.substr(p + 3);
-  } else if (!url.empty() && url[0] == '/') {
-    u.Proto = "http";
-    if (url.size() < 2 || url[1] != '/') {
-      u.Path = url;
-      return u;
-    }
-    rest = url.substr(2);
-  } else if (StartsNoCase(url, "mailto:")) {
-    u.Proto = "mailto";
-    rest = url.substr(url.find(':') + 1);
-  } else if (StartsNoCase(url, "http:")) {
-    u.Proto = "http";
-    if (url.size() > 6 && url[6] != '/') {
-      u.Path = url.substr(5);
-      return u;
-    }
-    rest = url.size() > 6 ? url.substr(6) : std::string();
-  } else {
-    rest = url;
-  }
-  size_t slash = rest.find('/');
-  std::string hostpart = rest.substr(0, slash);
-  if (slash != std::string::npos) u.Path = rest.substr(slash);
-  size_t at = hostpart.rfind('@');
-  if (at != std::string::npos) {
-    std::string user = hostpart.substr(0, at);
-    hostpart = hostpart.substr(at + 1);
-    size_t c = user.find(':');
-    u.User = user.substr(0, c);
-    if (c != std::string::npos) u.Pass = user.substr(c + 1);
-  }
-  size_t colon = hostpart.rfind(':');
-  if (colon != std::string::npos) {
-    u.Port = hostpart.substr(colon + 1);
-    hostpart = hostpart.substr(0, colon);
-  }
-  u.Host = hostpart;
-  return u;
-}
-
-std::string EncodeBase64(const std::string& s) {
-  static const char* abc = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out;
-  size_t i = 0;
-  for (; i + 2 < s.size(); i += 3) {
-    unsigned v = (static_cast<unsigned char>(s[i]) << 16) |
-                 (static_cast<unsigned char>(s[i + 1]) << 8) | static_cast<unsigned char>(s[i + 2]);
-    out += abc[(v >> 18) & 63];
-    out += abc[(v >> 12) & 63];
-    out += abc[(v >> 6) & 63];
-    out += abc[v & 63];
-  }
-  if (i < s.size()) {
-    unsigned v = static_cast<unsigned char>(s[i]) << 16;
-    if (i + 1 < s.size()) v |= static_cast<unsigned char>(s[i + 1]) << 8;
-    out += abc[(v >> 18) & 63];
-    out += abc[(v >> 12) & 63];
-    out += i + 1 < s.size() ? abc[(v >> 6) & 63] : '=';
-    out += '=';
-  }
-  return out;
-}
-
-std::string RFC1123Date(double date_time) {
-  static const char* days = "MonTueWedThuFriSatSun";
-  static const char* months = "JanFebMarAprMayJunJulAugSepOctNovDec";
-  double whole = std::floor(date_time);
-  long long secs = std::llround((date_time - whole) * 86400.0);
-  long long z = static_cast<long long>(whole) - 25569 + 719468;  // days since 0000-03-01
-  if (secs >= 86400) {
-    secs -= 86400;
-    ++z;
-  }
-  long long era = (z >= 0 ? z : z - 146096) / 146097;
-  long long doe = z - era * 146097;
-  long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  long long y = yoe + era * 400;
-  long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  long long mp = (5 * doy + 2) / 153;
-  long long d = doy - (153 * mp + 2) / 5 + 1;
-  long long m = mp < 10 ? mp + 3 : mp - 9;
-  if (m <= 2) ++y;
-  // 1970-01-01 (unix day 0) was a Thursday, index 3 of the day names.
-  long long unix_day = static_cast<long long>(whole) - 25569;
-  int wd = static_cast<int>(((unix_day % 7) + 7 + 3) % 7);
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.3s, %2.2d %.3s %4.4d %2.2d:%2.2d:%2.2d", days + wd * 3,
-                static_cast<int>(d), months + (m - 1) * 3, static_cast<int>(y),
-                static_cast<int>(secs / 3600), static_cast<int>(secs / 60 % 60),
-                static_cast<int>(secs % 60));
-  return buf;
-}
 
 THttpCli::THttpCli() {
   FCtrlSocket.OnDnsLookupDone = [this](TCustomWSocket*, int e) { SocketDnsLookupDone(e); };
@@ -214,7 +109,7 @@ void THttpCli::DoRequestAsync(THttpRequest rq) {
 }
 
 void THttpCli::StartLookup() {
-  FLineBuf.clear();
+  FLines.Clear();
   FHeaderStarted = FBodyStarted = FLocationFlag = false;
   SetState(httpDnsLookup);
   FCtrlSocket.DnsLookup(FConnHost);
@@ -333,14 +228,10 @@ void THttpCli::SocketDataAvailable() {
     return;
   }
   if (FState != httpWaitingHeader) return;
-  FLineBuf.append(buf, static_cast<size_t>(n));
+  FLines.Append(buf, static_cast<size_t>(n));
+  std::string line;
   while (FState == httpWaitingHeader) {
-    size_t lf = FLineBuf.find('\n');
-    if (lf == std::string::npos) break;
-    if (lf > kLineMax) break;
-    std::string line = FLineBuf.substr(0, lf);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (!FHeaderStarted && StartsNoCase(line, "<html>")) {
+    if (!FHeaderStarted && FLines.StartsWithNoCase("<html>")) {
       // No header at all: the whole answer is the body.
       FHeaderStarted = true;
       if (OnHeaderBegin) OnHeaderBegin(this);
@@ -348,12 +239,11 @@ void THttpCli::SocketDataAvailable() {
       HeaderEnd();
       return;
     }
-    FLineBuf.erase(0, lf + 1);
+    if (!FLines.NextLine(line)) break;
     ProcessHeaderLine(line);
     if (FCtrlSocket.GetState() != wsConnected) return;
   }
-  size_t lf = FLineBuf.find('\n');
-  if (FState == httpWaitingHeader && (lf == std::string::npos ? FLineBuf.size() : lf) > kLineMax)
+  if (FState == httpWaitingHeader && FLines.Overflow())
     FailRequest(FStatusCode, "HTTP line too long", httperrOverflow);
 }
 
@@ -367,15 +257,9 @@ void THttpCli::ProcessHeaderLine(const std::string& line) {
     return;
   }
   FRcvdHeader.push_back(line);
-  if (line.rfind("HTTP/1.0", 0) == 0 || line.rfind("HTTP/1.1", 0) == 0) {
-    std::string code = line.size() > 9 ? line.substr(9, 3) : "";
-    FStatusCode = std::all_of(code.begin(), code.end(), ::isdigit) && !code.empty()
-                      ? std::stoi(code)
-                      : 0;
-    FReasonPhrase = line.size() > 13 ? line.substr(13) : "";
-  } else if (size_t colon = line.find(':'); colon != std::string::npos) {
-    std::string name = Lower(Trim(line.substr(0, colon)));
-    std::string value = Trim(line.substr(colon + 1));
+  std::string name, value;
+  if (HttpStatusLine(line, FStatusCode, FReasonPhrase)) {
+  } else if (HttpHeaderField(line, name, value)) {
     if (name == "content-length") {
       try {
         FContentLength = std::stoll(value);
@@ -443,11 +327,8 @@ void THttpCli::HeaderEnd() {
       FDocName = FDocName.substr(0, dot) + ".htm";
   }
   SetState(httpWaitingBody);
-  if (!FLineBuf.empty()) {
-    std::string rest;
-    rest.swap(FLineBuf);
-    GotBody(rest.data(), static_cast<int>(rest.size()));
-  }
+  std::string rest = FLines.TakeRest();
+  if (!rest.empty()) GotBody(rest.data(), static_cast<int>(rest.size()));
 }
 
 void THttpCli::GotBody(const char* data, int len) {

@@ -11,6 +11,7 @@
 
 #include "Dispatch.h"
 #include "Exception.h"
+#include "HttpHeader.h"
 #include "WSocket.h"
 
 namespace ql::net {
@@ -42,14 +43,6 @@ enum : int {
   httperrTooManyRedirects = 5,
   httperrTimeout = 6,
 };
-
-struct TUrlParts {
-  std::string Proto, User, Pass, Host, Port, Path;
-};
-TUrlParts ParseURL(const std::string& url);
-std::string EncodeBase64(const std::string& s);
-// "If-Modified-Since" text of a date-time given as days since 1899-12-30 (fraction = time).
-std::string RFC1123Date(double date_time);
 
 class THttpCli;
 using THttpNotify = std::function<void(THttpCli* Sender)>;
@@ -181,7 +174,7 @@ class THttpCli {
   // Target of the current connection.
   std::string FTargetHost, FTargetPort, FHostName, FPath, FProtocol, FConnHost, FConnPort;
   std::string FReqUser, FReqPass;
-  std::string FLineBuf;
+  THttpLineBuffer FLines;
   bool FHeaderStarted = false, FBodyStarted = false, FLocationFlag = false;
   int FRedirects = 0;
   std::string FRequestBuf;
