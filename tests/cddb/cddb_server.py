@@ -61,6 +61,7 @@ class Handler(socketserver.BaseRequestHandler):
         self.level = 1
         self.hello = False
         self.buf = b""
+        self.request.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
 
     def send(self, text):
         data = text.encode("latin-1")
@@ -94,6 +95,9 @@ class Handler(socketserver.BaseRequestHandler):
             data = self.request.recv(4096)
             if not data:
                 return None
+            # Acknowledge at once: a client that writes a command and its line end in two
+            # sends would otherwise wait for the delayed acknowledgement each time.
+            self.request.setsockopt(socket.IPPROTO_TCP, socket.TCP_QUICKACK, 1)
             self.buf += data
             if len(self.buf) > 65536:
                 return None
