@@ -133,7 +133,8 @@ int RunCddbCommand(const std::vector<std::string>& args, const TTrackTableOpener
     Configure(cddb, o);
     if (what == "sites") {
       int n = cddb.GetSites();
-      for (const auto& s : cddb.Sites()) out << s.Host << "\t" << s.Port << "\t" << s.Location << "\n";
+      for (const auto& s : cddb.Sites())
+        out << s.Host << "\t" << s.Port << "\t" << s.Location << "\n";
       return n > 0 ? 0 : 1;
     }
     if (what == "categories") {
@@ -157,7 +158,8 @@ int RunCddbCommand(const std::vector<std::string>& args, const TTrackTableOpener
       return 3;
     }
     if (cddb.TrackTitles().empty() && cddb.GetDiscTitle().empty()) {
-      err << (result.empty() ? std::string("No entry found") : result.substr(0, result.find("\r\n")))
+      err << (result.empty() ? std::string("No entry found")
+                             : result.substr(0, result.find("\r\n")))
           << "\n";
       return 1;
     }

@@ -31,9 +31,7 @@ void CddbSplitTitle(const std::string& text, std::string& artist, std::string& t
 class TCddbEntryText {
  public:
   explicit TCddbEntryText(std::string text) : FWork(std::move(text)) {}
-  bool Contains(const std::string& key) const {
-    return FWork.find(key, FPos) != std::string::npos;
-  }
+  bool Contains(const std::string& key) const { return FWork.find(key, FPos) != std::string::npos; }
   // Every line holding key contributes the rest of its line; the values are joined.
   std::string Value(const std::string& key);
 

@@ -13,7 +13,9 @@ int DigitSum(int v) {
 }
 
 // Whole seconds of an absolute address as packed minutes and seconds give them.
-int StartSeconds(int frames) { return frames / 4500 * 60 + (frames / 75) % 60; }
+int StartSeconds(int frames) {
+  return frames / 4500 * 60 + (frames / 75) % 60;
+}
 
 std::uint32_t Combine(int n, int digit_sum, int seconds) {
   return static_cast<std::uint32_t>(n) ^ (static_cast<std::uint32_t>(digit_sum % 255) << 24) ^

@@ -36,7 +36,9 @@ TMMCDDB::~TMMCDDB() {
   FSocket.OnSessionClosed = nullptr;
 }
 
-void TMMCDDB::SetConnectTimeOut(int ms) { FConnectTimeOut = std::clamp(ms, 5000, 65535); }
+void TMMCDDB::SetConnectTimeOut(int ms) {
+  FConnectTimeOut = std::clamp(ms, 5000, 65535);
+}
 
 void TMMCDDB::SetEmail(const std::string& v) {
   if (v.find(' ') != std::string::npos) DoError("No spaces allowed in Email");
@@ -219,11 +221,16 @@ void TMMCDDB::SocketClosed() {
 
 std::string TMMCDDB::FailureText(int rc) const {
   switch (rc) {
-    case -1: return "600 Timeout";
-    case -2: return "700 Abort";
-    case -3: return kClosedReply;
-    case -4: return kTooLongReply;
-    default: return "";
+    case -1:
+      return "600 Timeout";
+    case -2:
+      return "700 Abort";
+    case -3:
+      return kClosedReply;
+    case -4:
+      return kTooLongReply;
+    default:
+      return "";
   }
 }
 
@@ -301,7 +308,9 @@ std::string TMMCDDB::ParseEntry(const std::string& Reply) {
   return CddbEntrySummary(e);
 }
 
-std::string TMMCDDB::EntryValue(const std::string& Key) { return FEntry.Value(Key); }
+std::string TMMCDDB::EntryValue(const std::string& Key) {
+  return FEntry.Value(Key);
+}
 
 bool TMMCDDB::ProtocolFailure(const std::string& reply) {
   if (reply == kClosedReply || reply == kTooLongReply) {

@@ -23,7 +23,8 @@ class EMMCDDBError : public Exception {
 };
 
 class TMMCDDB;
-using TMMCDDBErrorEvent = std::function<void(TMMCDDB* Sender, const std::string& Msg, bool& Handled)>;
+using TMMCDDBErrorEvent =
+    std::function<void(TMMCDDB* Sender, const std::string& Msg, bool& Handled)>;
 using TMMCDDBSendData = std::function<void(TMMCDDB* Sender, const std::string& Msg)>;
 using TMMCDDBReceivedData = std::function<void(TMMCDDB* Sender, const std::string& Msg)>;
 using TMMCDDBSelectMatch =

@@ -68,7 +68,9 @@ class TMMTrackList : public TMMTrackTable {
   bool GetDeviceReady() override { return FReady; }
   bool ReadTOC() override { return FReadable; }
   int GetTrackCount() const override { return static_cast<int>(FTracks.size()); }
-  TMMTrackInfo GetTrack(int index) const override { return FTracks.at(static_cast<std::size_t>(index)); }
+  TMMTrackInfo GetTrack(int index) const override {
+    return FTracks.at(static_cast<std::size_t>(index));
+  }
 
  private:
   std::vector<TMMTrackInfo> FTracks;

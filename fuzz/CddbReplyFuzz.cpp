@@ -16,7 +16,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   sink += cat.size() + id.size() + title.size();
   for (const auto& m : ql::CddbParseMatches(reply))
     sink += m.Category.size() + m.DiscID.size() + m.Artist.size() + m.Title.size();
-  for (const auto& s : ql::CddbParseSites(reply)) sink += s.Host.size() + s.Location.size() + s.Port;
+  for (const auto& s : ql::CddbParseSites(reply))
+    sink += s.Host.size() + s.Location.size() + s.Port;
   for (const auto& c : ql::CddbParseCategories(reply)) sink += c.size();
   ql::TCddbEntryText t(reply);
   sink += t.Value(reply.substr(0, size % 7)).size();

@@ -157,7 +157,8 @@ bool HttpStatusLine(const std::string& line, int& code, std::string& reason) {
   code = 0;
   if (line.size() >= 12) {
     bool digits = true;
-    for (size_t i = 9; i < 12; ++i) digits = digits && std::isdigit(static_cast<unsigned char>(line[i]));
+    for (size_t i = 9; i < 12; ++i)
+      digits = digits && std::isdigit(static_cast<unsigned char>(line[i]));
     if (digits) code = (line[9] - '0') * 100 + (line[10] - '0') * 10 + (line[11] - '0');
   }
   reason = line.size() > 13 ? line.substr(13) : "";

@@ -115,7 +115,9 @@ void THttpCli::StartLookup() {
   FCtrlSocket.DnsLookup(FConnHost);
 }
 
-void THttpCli::Touch() { FLastActivity = std::chrono::steady_clock::now(); }
+void THttpCli::Touch() {
+  FLastActivity = std::chrono::steady_clock::now();
+}
 
 void THttpCli::TimerTick() {
   if (FState == httpReady || FState == httpAborting) return;
@@ -147,8 +149,8 @@ void THttpCli::SocketSessionConnected(int Error) {
   if (OnSessionConnected) OnSessionConnected(this);
   if (Error != 0) {
     FStatusCode = 404;
-    FReasonPhrase = "can't connect: " + WSocketErrorDesc(Error) + " (Error #" +
-                    std::to_string(Error) + ")";
+    FReasonPhrase =
+        "can't connect: " + WSocketErrorDesc(Error) + " (Error #" + std::to_string(Error) + ")";
     FRequestDoneError = Error;
     // The socket closes after this notification; the request ends there.
     return;
@@ -184,7 +186,8 @@ void THttpCli::SendRequest() {
     FSendStream->seekg(0, std::ios::beg);
     SendCommand("Content-Length: " + std::to_string(post_size));
   }
-  if (FModifiedSince != 0) SendCommand("If-Modified-Since: " + RFC1123Date(FModifiedSince) + " GMT");
+  if (FModifiedSince != 0)
+    SendCommand("If-Modified-Since: " + RFC1123Date(FModifiedSince) + " GMT");
   if (!FReqUser.empty())
     SendCommand("Authorization: Basic " + EncodeBase64(FReqUser + ":" + FReqPass));
   if (!FProxy.empty() && !FProxyUsername.empty())

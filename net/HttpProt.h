@@ -150,9 +150,9 @@ class THttpCli {
 
   TWSocket FCtrlSocket;
   Alive FAlive;
-  std::string FURL, FProxy, FProxyPort = "80", FSender, FAgent, FReference, FUsername,
-      FPassword, FProxyUsername, FProxyPassword, FCookie,
-      FContentTypePost = "application/x-www-form-urlencoded";
+  std::string FURL, FProxy, FProxyPort = "80", FSender, FAgent, FReference, FUsername, FPassword,
+                            FProxyUsername, FProxyPassword, FCookie,
+                            FContentTypePost = "application/x-www-form-urlencoded";
   bool FNoCache = false;
   double FModifiedSince = 0;
   bool FMultiThreaded = false;

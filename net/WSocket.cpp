@@ -93,8 +93,8 @@ void TCustomWSocket::RaiseException(const std::string& Msg) {
 
 void TCustomWSocket::SocketError(const std::string& Func, int Code) {
   FLastError = Code;
-  std::string msg = "Error " + std::to_string(Code) + " in function " + Func + "\r\n" +
-                    WSocketErrorDesc(Code);
+  std::string msg =
+      "Error " + std::to_string(Code) + " in function " + Func + "\r\n" + WSocketErrorDesc(Code);
   if (Code == WSAECONNRESET || Code == WSAENOTCONN) InternalClose(true, Code);
   RaiseException(msg);
 }
@@ -180,7 +180,8 @@ void TCustomWSocket::DnsLookup(const std::string& HostName) {
     }).detach();
   } catch (const std::system_error& e) {
     FDnsJob.reset();
-    RaiseException(HostName + ": can't start DNS lookup, error #" + std::to_string(e.code().value()));
+    RaiseException(HostName + ": can't start DNS lookup, error #" +
+                   std::to_string(e.code().value()));
   }
 }
 
@@ -406,7 +407,9 @@ std::string TCustomWSocket::ReceiveStr() {
   return s;
 }
 
-void TCustomWSocket::Close() { InternalClose(true, 0); }
+void TCustomWSocket::Close() {
+  InternalClose(true, 0);
+}
 
 void TCustomWSocket::Abort() {
   FBufList.clear();

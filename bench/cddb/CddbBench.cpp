@@ -17,7 +17,8 @@ struct Fixture {
         "# xmcd\r\n#\r\n# Track frame offsets:\r\n#\t150\r\n#\t20000\r\n#\t40000\r\n#\r\n"
         "# Disc length: 733 seconds\r\n#\r\n# Revision: 1\r\nDISCID=1b02db03\r\n"
         "DTITLE=Artist / Name\r\nDYEAR=1999\r\nDGENRE=Rock\r\n";
-    for (int i = 0; i < 3; ++i) entry += "TTITLE" + std::to_string(i) + "=Track " + std::to_string(i) + "\r\n";
+    for (int i = 0; i < 3; ++i)
+      entry += "TTITLE" + std::to_string(i) + "=Track " + std::to_string(i) + "\r\n";
     entry += "EXTD=\r\nEXTT0=\r\nEXTT1=\r\nEXTT2=\r\nPLAYORDER=\r\n";
     qltest::WriteFile(dir / "rock/1b02db03", entry);
     server = qltest::StartCddbServer(dir.path());
@@ -73,6 +74,16 @@ void BM_Libcddb(benchmark::State& state) {
 
 }  // namespace
 
-BENCHMARK(BM_QueryDisc)->Iterations(1)->Repetitions(100)->ReportAggregatesOnly(true)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_Libcddb)->Iterations(1)->Repetitions(100)->ReportAggregatesOnly(true)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_QueryDisc)
+    ->Iterations(1)
+    ->Repetitions(100)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_Libcddb)
+    ->Iterations(1)
+    ->Repetitions(100)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 BENCHMARK_MAIN();

@@ -97,9 +97,7 @@ TEST_F(CddbTest, ExactMatch) {
   std::vector<std::string> want = {
       "Connecting to: 127.0.0.1 Port: " + std::to_string(server->port()),
       "cddb hello user@example.org example.org tests 1.0",
-      "cddb query 1B02DB03 3 150 20000 40000 731",
-      "cddb read rock 1b02db03",
-      "quit"};
+      "cddb query 1B02DB03 3 150 20000 40000 731", "cddb read rock 1b02db03", "quit"};
   EXPECT_EQ(sent, want);
   std::vector<std::string> want_states = {"Finding Host...", "Logging in...",
                                           "Querying database...", "Retrieving data...",
@@ -208,7 +206,8 @@ TEST_F(CddbTest, AbortDuringHandshakeAndDuringRead) {
   cddb.OnReceiveData = [&](TMMCDDB* c, const std::string& line) {
     if (line.rfind("201", 0) == 0) {
       greeted = true;
-      loop.dispatcher().SetTimer(50, [c] { c->SetAborted(true); }, true);
+      loop.dispatcher().SetTimer(
+          50, [c] { c->SetAborted(true); }, true);
     }
   };
   std::string result;
@@ -219,7 +218,8 @@ TEST_F(CddbTest, AbortDuringHandshakeAndDuringRead) {
   cddb.OnReceiveData = nullptr;
   cddb.OnState = [&](TMMCDDB* c, const std::string& s) {
     if (s == "Retrieving data...")
-      loop.dispatcher().SetTimer(50, [c] { c->SetAborted(true); }, true);
+      loop.dispatcher().SetTimer(
+          50, [c] { c->SetAborted(true); }, true);
   };
   bool errors = false;
   cddb.OnError = [&](TMMCDDB*, const std::string&, bool&) { errors = true; };
@@ -237,8 +237,7 @@ TEST_F(CddbTest, HostileServersEndTheRequest) {
 
   Start({"--endless-line", "read"});
   auto t0 = std::chrono::steady_clock::now();
-  EXPECT_EQ(ErrorOf([&] { cddb.QueryDisc(result); }),
-            "Reply too long (more than 1048576 bytes)");
+  EXPECT_EQ(ErrorOf([&] { cddb.QueryDisc(result); }), "Reply too long (more than 1048576 bytes)");
   EXPECT_LT(Seconds(t0), 5.0);
 
   Start({"--endless-line", "greet"});
@@ -291,33 +290,34 @@ TEST_F(CddbTest, Commands) {
   };
   std::ostringstream out, err;
   EXPECT_EQ(RunDiscIdCommand({}, open, out, err), 0);
-  EXPECT_EQ(out.str(),
-            "DiscID\t1B02DB03\nclassic\t1b02db03\nquery\tcddb query 1B02DB03 3 150 20000 40000 731\n");
+  EXPECT_EQ(
+      out.str(),
+      "DiscID\t1B02DB03\nclassic\t1b02db03\nquery\tcddb query 1B02DB03 3 150 20000 40000 731\n");
   EXPECT_EQ(RunDiscIdCommand({"--device", "1"}, open, out, err), 1);
   EXPECT_EQ(RunDiscIdCommand({"--bogus"}, open, out, err), 2);
 
   std::string port = std::to_string(server->port());
   out.str("");
-  EXPECT_EQ(RunCddbCommand({"query", "--server", "127.0.0.1", "--port", port, "--email",
-                            "u@example.org"},
-                           open, out, err),
-            0)
+  EXPECT_EQ(
+      RunCddbCommand({"query", "--server", "127.0.0.1", "--port", port, "--email", "u@example.org"},
+                     open, out, err),
+      0)
       << err.str();
   EXPECT_EQ(out.str(),
             "artist\tArtist\ntitle\tName\ndisctitle\tArtist / Name\ntrack\t1\tOne\n"
             "track\t2\tTwo, a long title\ntrack\t3\tThree\n");
   out.str("");
-  EXPECT_EQ(RunCddbCommand({"sites", "--server", "127.0.0.1", "--port", port, "--email",
-                            "u@example.org"},
-                           open, out, err),
-            0);
+  EXPECT_EQ(
+      RunCddbCommand({"sites", "--server", "127.0.0.1", "--port", port, "--email", "u@example.org"},
+                     open, out, err),
+      0);
   EXPECT_EQ(out.str(),
             "cddb.example.org\t8880\tLoopback test server\n"
             "mirror.example.net\t888\tMirror Site, Berlin\n");
   out.str("");
-  EXPECT_EQ(RunCddbCommand({"categories", "--server", "127.0.0.1", "--port", port, "--email",
-                            "u@example.org"},
-                           open, out, err),
+  EXPECT_EQ(RunCddbCommand(
+                {"categories", "--server", "127.0.0.1", "--port", port, "--email", "u@example.org"},
+                open, out, err),
             0);
   EXPECT_EQ(out.str(), "rock\n");
   EXPECT_EQ(RunCddbCommand({"query", "--server", "127.0.0.1"}, open, out, err), 2);
@@ -325,16 +325,17 @@ TEST_F(CddbTest, Commands) {
   AddEntry("jazz", "1b02db03", "DTITLE=Other / Disc\r\n");
   out.str("");
   err.str("");
-  EXPECT_EQ(RunCddbCommand({"query", "--server", "127.0.0.1", "--port", port, "--email",
-                            "u@example.org"},
-                           open, out, err),
-            3);
-  EXPECT_EQ(out.str(), "match\tjazz\t1b02db03\tOther / Disc\nmatch\trock\t1b02db03\tArtist / Name\n");
+  EXPECT_EQ(
+      RunCddbCommand({"query", "--server", "127.0.0.1", "--port", port, "--email", "u@example.org"},
+                     open, out, err),
+      3);
+  EXPECT_EQ(out.str(),
+            "match\tjazz\t1b02db03\tOther / Disc\nmatch\trock\t1b02db03\tArtist / Name\n");
   reader.SetTracks({{1, 150, 30000}});
   err.str("");
-  EXPECT_EQ(RunCddbCommand({"query", "--server", "127.0.0.1", "--port", port, "--email",
-                            "u@example.org"},
-                           open, out, err),
-            1);
+  EXPECT_EQ(
+      RunCddbCommand({"query", "--server", "127.0.0.1", "--port", port, "--email", "u@example.org"},
+                     open, out, err),
+      1);
   EXPECT_EQ(err.str(), "202 No exact match\n");
 }

@@ -94,7 +94,8 @@ TEST(DiscID, ComponentUsesItsReader) {
     reader->SetDeviceReady(true);
     reader->SetTOCReadable(false);
     cddb.CalcDiscID();
-    EXPECT_EQ(errors, (std::vector<std::string>{"Device is not ready", "Unable to read CD directory"}));
+    EXPECT_EQ(errors,
+              (std::vector<std::string>{"Device is not ready", "Unable to read CD directory"}));
 
     reader.reset();  // the free notification clears the link
     EXPECT_EQ(cddb.GetCDReader(), nullptr);

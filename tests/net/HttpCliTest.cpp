@@ -264,7 +264,8 @@ TEST_F(HttpTest, AbortWhileWaitingForTheServer) {
   auto server = qltest::StartScriptedHttpServer(dir.path());
   THttpCli cli;
   cli.SetURL(Url(*server, "/slow"));
-  loop.dispatcher().SetTimer(200, [&] { cli.Abort(); }, true);
+  loop.dispatcher().SetTimer(
+      200, [&] { cli.Abort(); }, true);
   try {
     cli.Get();
     FAIL();

@@ -29,10 +29,14 @@ int Spawn(const std::vector<std::string>& argv, int* stdin_fd, int* stdout_fd) {
   if (stdout_fd && pipe2(out, O_CLOEXEC) != 0) return -1;
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
-  if (stdin_fd) posix_spawn_file_actions_adddup2(&fa, in[0], 0);
-  else posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
-  if (stdout_fd) posix_spawn_file_actions_adddup2(&fa, out[1], 1);
-  else posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+  if (stdin_fd)
+    posix_spawn_file_actions_adddup2(&fa, in[0], 0);
+  else
+    posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
+  if (stdout_fd)
+    posix_spawn_file_actions_adddup2(&fa, out[1], 1);
+  else
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
   posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -103,7 +107,9 @@ ServerProcess::~ServerProcess() {
   Stop(pid_);
 }
 
-std::string SourceDir() { return QL_TEST_SOURCE_DIR; }
+std::string SourceDir() {
+  return QL_TEST_SOURCE_DIR;
+}
 
 std::unique_ptr<ServerProcess> StartCddbServer(const std::string& dir,
                                                const std::vector<std::string>& switches) {
@@ -162,10 +168,16 @@ Proxy::Proxy(const std::string& work_dir) {
   if (pid_ > 0 && WaitConnectable(port, 5000)) port_ = port;
 }
 
-Proxy::~Proxy() { Stop(pid_); }
+Proxy::~Proxy() {
+  Stop(pid_);
+}
 
-Loop::Loop() { ql::SetDispatcher(&d_); }
-Loop::~Loop() { ql::SetDispatcher(nullptr); }
+Loop::Loop() {
+  ql::SetDispatcher(&d_);
+}
+Loop::~Loop() {
+  ql::SetDispatcher(nullptr);
+}
 
 bool Loop::RunUntil(const std::function<bool()>& pred, int ms) {
   return d_.RunUntil(pred, std::chrono::milliseconds(ms));

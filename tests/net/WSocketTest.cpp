@@ -82,8 +82,8 @@ TEST(WSocket, ConnectExchangeAndPeerCloseInOrder) {
   close(peer);
   ASSERT_TRUE(loop.RunUntil([&] { return sock.GetState() == wsClosed; }));
   loop.RunUntil([] { return false; }, 50);
-  std::vector<std::string> want = {"state1", "state3", "state4", "connected0", "sent0",
-                                   "state7", "closed0"};
+  std::vector<std::string> want = {"state1", "state3", "state4", "connected0",
+                                   "sent0",  "state7", "closed0"};
   EXPECT_EQ(events, want);
   // Closing resets the settings for the next connection.
   EXPECT_EQ(sock.GetAddr(), "");
