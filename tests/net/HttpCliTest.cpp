@@ -223,6 +223,32 @@ TEST_F(HttpTest, RequestLinesInOrder) {
   EXPECT_EQ(commands.back(), "");
 }
 
+TEST_F(HttpTest, PostSendsTheStreamInPieces) {
+  auto server = qltest::StartScriptedHttpServer(dir.path());
+  THttpCli cli;
+  std::string body = RandomBytes(20000);
+  std::istringstream in(body);
+  std::ostringstream out;
+  std::vector<int> pieces;
+  int begin = 0, end = 0;
+  cli.OnSendBegin = [&](THttpCli*) { ++begin; };
+  cli.OnSendData = [&](THttpCli*, const char*, int n) { pieces.push_back(n); };
+  cli.OnSendEnd = [&](THttpCli*) { ++end; };
+  cli.SetSendStream(&in);
+  cli.SetRcvdStream(&out);
+  cli.SetURL(Url(*server, "/echo"));
+  cli.PostASync();
+  ASSERT_TRUE(loop.RunUntil([&] { return cli.GetState() == httpReady; }));
+  std::string head =
+      "POST /echo HTTP/1.0\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+      "Host: 127.0.0.1\r\nContent-Length: 20000\r\n";
+  EXPECT_EQ(out.str().substr(0, head.size()), head);
+  EXPECT_TRUE(out.str().substr(head.size()) == body);
+  EXPECT_EQ(pieces, (std::vector<int>{8193, 8193, 3614}));
+  EXPECT_EQ(begin, 1);
+  EXPECT_EQ(end, 1);
+}
+
 TEST_F(HttpTest, BusyAndNothingToPost) {
   THttpCli cli;
   try {

@@ -2,7 +2,7 @@
 """A raw HTTP server for the client tests, for answers a well-behaved server never gives.
 Prints "PORT <n>" once listening; exits when its standard input closes.
 
-  /echo            200, the request's lines as a text/plain body
+  /echo            200, the request's lines (and a posted body) as a text/plain body
   /redirect        302 to /target.txt          /loop      302 to itself
   /noheader        no status line, no header: an HTML page, then close
   /longline        a header line of 10000 bytes
@@ -36,6 +36,12 @@ class Handler(socketserver.StreamRequestHandler):
         path = parts[1] if len(parts) > 1 else "/"
         if "://" in path:
             path = "/" + path.split("://", 1)[1].split("/", 1)[-1]
+        length = 0
+        for l in lines[1:]:
+            name, _, value = l.partition(":")
+            if name.strip().lower() == "content-length" and value.strip().isdigit():
+                length = int(value.strip())
+        self.body = self.rfile.read(length) if length else b""
         out = self.answer(path.split("?")[0], lines)
         try:
             self.wfile.write(out)
@@ -44,7 +50,7 @@ class Handler(socketserver.StreamRequestHandler):
 
     def answer(self, path, lines):
         if path == "/echo":
-            body = "".join(l + "\r\n" for l in lines).encode("latin-1")
+            body = "".join(l + "\r\n" for l in lines).encode("latin-1") + self.body
             return (b"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: %d\r\n\r\n"
                     % len(body)) + body
         if path == "/redirect":
