@@ -83,6 +83,8 @@ THttpGetForm::THttpGetForm(QWidget* parent) : QDialog(parent) {
 
   FHttpCli.OnDocData = [this](THttpCli*, const char* b, int n) { HttpCli1DocData(b, n); };
   FHttpCli.OnHeaderData = [this](THttpCli*) { HttpCli1HeaderData(); };
+  // A server that stops sending ends the download after a minute without progress.
+  FHttpCli.SetTimeout(60000);
   FIniFileName = ProgramIniName();
   InfoLabel->clear();
 }

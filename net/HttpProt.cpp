@@ -24,6 +24,7 @@ std::string Trim(const std::string& s) {
 }
 
 constexpr int kMaxRedirects = 20;
+constexpr size_t kHeaderMax = 1048576;
 constexpr int kPieceSize = 8193;
 
 }  // namespace
@@ -110,6 +111,7 @@ void THttpCli::DoRequestAsync(THttpRequest rq) {
 
 void THttpCli::StartLookup() {
   FLines.Clear();
+  FHeaderBytes = 0;
   FHeaderStarted = FBodyStarted = FLocationFlag = false;
   SetState(httpDnsLookup);
   FCtrlSocket.DnsLookup(FConnHost);
@@ -243,6 +245,12 @@ void THttpCli::SocketDataAvailable() {
       return;
     }
     if (!FLines.NextLine(line)) break;
+    FHeaderBytes += line.size() + 2;
+    if (FHeaderBytes > kHeaderMax) {
+      // An endless header would otherwise grow the header list without bound.
+      FailRequest(FStatusCode, "HTTP header too long", httperrOverflow);
+      return;
+    }
     ProcessHeaderLine(line);
     if (FCtrlSocket.GetState() != wsConnected) return;
   }
@@ -402,8 +410,7 @@ void THttpCli::EndRequest() {
 void THttpCli::Get() {
   DoRequestAsync(httpGET);
   while (FState != httpReady) WaitForMessages(100);
-  if (FRequestDoneError == httperrOverflow)
-    throw EHttpException("HTTP line too long", httperrOverflow);
+  if (FRequestDoneError == httperrOverflow) throw EHttpException(FReasonPhrase, httperrOverflow);
   if (FStatusCode >= 400)
     throw EHttpException(FReasonPhrase, FRequestDoneError ? FRequestDoneError : FStatusCode);
 }

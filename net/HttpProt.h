@@ -175,6 +175,7 @@ class THttpCli {
   std::string FTargetHost, FTargetPort, FHostName, FPath, FProtocol, FConnHost, FConnPort;
   std::string FReqUser, FReqPass;
   THttpLineBuffer FLines;
+  std::size_t FHeaderBytes = 0;
   bool FHeaderStarted = false, FBodyStarted = false, FLocationFlag = false;
   int FRedirects = 0;
   std::string FRequestBuf;

@@ -165,6 +165,15 @@ TEST_F(HttpTest, MisbehavingServers) {
   }
   EXPECT_EQ(cli.GetState(), httpReady);
 
+  cli.SetURL(Url(*server, "/endless-header"));
+  try {
+    cli.Get();
+    FAIL() << "no exception";
+  } catch (const EHttpException& e) {
+    EXPECT_STREQ(e.what(), "HTTP header too long");
+    EXPECT_EQ(e.ErrorCode, 4);
+  }
+
   cli.SetURL(Url(*server, "/missing"));
   EXPECT_THROW(cli.Get(), EHttpException);
   EXPECT_EQ(cli.GetReasonPhrase(), "Not Found");

@@ -6,6 +6,7 @@ Prints "PORT <n>" once listening; exits when its standard input closes.
   /redirect        302 to /target.txt          /loop      302 to itself
   /noheader        no status line, no header: an HTML page, then close
   /longline        a header line of 10000 bytes
+  /endless-header  header lines without end
   /missing         404 Not Found
   /page.cgi        text/html                   /prog.exe  text/html
   /slow            waits 5 s before answering
@@ -61,6 +62,14 @@ class Handler(socketserver.StreamRequestHandler):
             return b"<HTML><BODY>No header here</BODY></HTML>\r\n"
         if path == "/longline":
             return b"HTTP/1.0 200 OK\r\nX-Long: " + b"a" * 10000 + b"\r\n\r\nbody"
+        if path == "/endless-header":
+            try:
+                self.wfile.write(b"HTTP/1.0 200 OK\r\n")
+                for _ in range(4 * 1024 * 1024):  # at most 64 MiB
+                    self.wfile.write(b"X-More: header line\r\n")
+            except OSError:
+                pass
+            return b""
         if path == "/missing":
             return b"HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\n<html>gone</html>"
         if path in ("/page.cgi", "/prog.exe"):
