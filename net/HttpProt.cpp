@@ -354,7 +354,7 @@ void THttpCli::GotBody(const char* data, int len) {
 
 void THttpCli::SocketSessionClosed(int Error) {
   if (FState == httpReady) return;
-  if (FLocationFlag && FState != httpAborting && FRequestDoneError == 0) {
+  if (FLocationFlag && FState != httpAborting && FRequestDoneError == 0 && FStatusCode < 400) {
     Dispatch().Post(FAlive, [this] {
       if (FState == httpReady || FState == httpAborting) return;
       if (OnLocationChange) OnLocationChange(this);
