@@ -112,6 +112,8 @@ void THttpCli::DoRequestAsync(THttpRequest rq) {
 void THttpCli::StartLookup() {
   FLines.Clear();
   FHeaderBytes = 0;
+  FContentLength = -1;  // a redirection's header says nothing about the document
+  FContentType.clear();
   FHeaderStarted = FBodyStarted = FLocationFlag = false;
   SetState(httpDnsLookup);
   FCtrlSocket.DnsLookup(FConnHost);
@@ -413,6 +415,15 @@ void THttpCli::Get() {
   if (FRequestDoneError == httperrOverflow) throw EHttpException(FReasonPhrase, httperrOverflow);
   if (FStatusCode >= 400)
     throw EHttpException(FReasonPhrase, FRequestDoneError ? FRequestDoneError : FStatusCode);
+  // A document cut short is not a success, or the caller would keep a truncated file.
+  if (FRequestDoneError != 0)
+    throw EHttpException("Connection lost: " + WSocketErrorDesc(FRequestDoneError) + " (Error #" +
+                             std::to_string(FRequestDoneError) + ")",
+                         FRequestDoneError);
+  if (FContentLength >= 0 && FRcvdCount < FContentLength)
+    throw EHttpException("Document incomplete: " + std::to_string(FRcvdCount) + " of " +
+                             std::to_string(FContentLength) + " bytes received",
+                         httperrIncomplete);
 }
 
 }  // namespace ql::net

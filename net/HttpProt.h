@@ -42,6 +42,7 @@ enum : int {
   httperrOverflow = 4,
   httperrTooManyRedirects = 5,
   httperrTimeout = 6,
+  httperrIncomplete = 7,
 };
 
 class THttpCli;

@@ -179,6 +179,14 @@ TEST_F(HttpTest, MisbehavingServers) {
   EXPECT_EQ(cli.GetReasonPhrase(), "Not Found");
   EXPECT_EQ(cli.GetRcvdHeader().size(), 1u);  // closed right after the status line
 
+  cli.SetURL(Url(*server, "/truncated"));
+  try {
+    cli.Get();
+    FAIL() << "no exception";
+  } catch (const EHttpException& e) {
+    EXPECT_STREQ(e.what(), "Document incomplete: 9 of 1000 bytes received");
+  }
+
   cli.SetURL(Url(*server, "/loop"));
   try {
     cli.Get();

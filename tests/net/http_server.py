@@ -7,6 +7,7 @@ Prints "PORT <n>" once listening; exits when its standard input closes.
   /noheader        no status line, no header: an HTML page, then close
   /longline        a header line of 10000 bytes
   /endless-header  header lines without end
+  /truncated       a body shorter than its Content-Length
   /missing         404 Not Found
   /page.cgi        text/html                   /prog.exe  text/html
   /slow            waits 5 s before answering
@@ -70,6 +71,8 @@ class Handler(socketserver.StreamRequestHandler):
             except OSError:
                 pass
             return b""
+        if path == "/truncated":
+            return b"HTTP/1.0 200 OK\r\nContent-Length: 1000\r\n\r\nonly this"
         if path == "/missing":
             return b"HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\n<html>gone</html>"
         if path in ("/page.cgi", "/prog.exe"):
