@@ -22,6 +22,12 @@ class EFOpenError : public Exception {
   using Exception::Exception;
 };
 
+// A file could not be created for a stream: "Cannot create file NAME".
+class EFCreateError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
 // A list was indexed outside its rows: "List index out of bounds (%d)".
 class EListError : public Exception {
  public:

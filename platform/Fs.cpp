@@ -38,8 +38,12 @@ bool Match(const char* n, const char* m) {
   return *m == 0;
 }
 
-int AttrOf(int dirfd, const char* name, unsigned char type, std::int64_t* size) {
+int AttrOf(int dirfd, const char* name, unsigned char type, std::int64_t* size, int flags) {
   int attr = name[0] == '.' ? faHidden : 0;
+  if (flags & kNoReadOnlyBit) {
+    if (type == DT_DIR) return attr | faDirectory;
+    if (type == DT_REG) return attr | faArchive;
+  }
   struct stat st;
   bool link = type == DT_LNK;
   if (type == DT_UNKNOWN) {
@@ -68,7 +72,7 @@ bool MatchesMask(const std::string& name, const std::string& mask) {
   return Match(name.c_str(), mask.c_str());
 }
 
-std::vector<TSearchRec> FindFiles(const std::string& dir, const std::string& mask) {
+std::vector<TSearchRec> FindFiles(const std::string& dir, const std::string& mask, int flags) {
   std::vector<TSearchRec> result;
   std::unique_ptr<DIR, int (*)(DIR*)> d(opendir(dir.empty() ? "." : dir.c_str()), closedir);
   if (!d) return result;
@@ -79,7 +83,7 @@ std::vector<TSearchRec> FindFiles(const std::string& dir, const std::string& mas
     if (!MatchesMask(name, mask)) continue;
     TSearchRec rec;
     rec.Name = name;
-    rec.Attr = AttrOf(fd, name, e->d_type, &rec.Size);
+    rec.Attr = AttrOf(fd, name, e->d_type, &rec.Size, flags);
     result.push_back(std::move(rec));
   }
   return result;

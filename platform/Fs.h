@@ -28,9 +28,16 @@ struct TSearchRec {
 // Whether name matches mask: '*' any run, '?' one character, without regard to case;
 // "*.*" matches every name.
 bool MatchesMask(const std::string& name, const std::string& mask);
+enum FindFlags : int {
+  kExactAttributes = 0,
+  // Leave out the read-only bit: plain files and directories then need no stat() call.
+  kNoReadOnlyBit = 1,
+};
+
 // Entries of dir whose names match mask, in the order the directory yields them; "." and ".."
 // are not listed. A directory that cannot be read gives an empty list.
-std::vector<TSearchRec> FindFiles(const std::string& dir, const std::string& mask);
+std::vector<TSearchRec> FindFiles(const std::string& dir, const std::string& mask,
+                                  int flags = kExactAttributes);
 
 std::string GetCurrentDir();
 bool SetCurrentDir(const std::string& dir);

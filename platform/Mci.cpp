@@ -65,18 +65,27 @@ void TMediaPlayer::EnsureHandle() {
     mpv_ = nullptr;
     throw EMCIDeviceError("The media device could not be initialised");
   }
+  // The end of a file is followed through the event queue, which orders it with the loading
+  // of the next file: polling the property could still see the end of the previous one.
+  mpv_observe_property(mpv_, 1, "eof-reached", MPV_FORMAT_FLAG);
+}
+
+void TMediaPlayer::HandleEvent(const mpv_event* ev) {
+  if (ev->event_id == MPV_EVENT_START_FILE || ev->event_id == MPV_EVENT_FILE_LOADED) {
+    eof_ = false;
+  } else if (ev->event_id == MPV_EVENT_PROPERTY_CHANGE && ev->reply_userdata == 1) {
+    auto* prop = static_cast<mpv_event_property*>(ev->data);
+    eof_ = prop->format == MPV_FORMAT_FLAG && *static_cast<int*>(prop->data) != 0;
+  }
 }
 
 void TMediaPlayer::DrainEvents() {
   if (!mpv_) return;
-  while (mpv_wait_event(mpv_, 0)->event_id != MPV_EVENT_NONE) {
+  for (;;) {
+    mpv_event* ev = mpv_wait_event(mpv_, 0);
+    if (ev->event_id == MPV_EVENT_NONE) return;
+    HandleEvent(ev);
   }
-}
-
-bool TMediaPlayer::Flag(const char* property) {
-  int flag = 0;
-  mpv_get_property(mpv_, property, MPV_FORMAT_FLAG, &flag);
-  return flag != 0;
 }
 
 void TMediaPlayer::SetPause(bool pause) {
@@ -115,6 +124,7 @@ void TMediaPlayer::Open() {
       throw EMCIDeviceError("The device timed out opening " + FileName);
     }
     mpv_event* ev = mpv_wait_event(mpv_, left);
+    HandleEvent(ev);
     if (ev->event_id == MPV_EVENT_FILE_LOADED) break;
     if (ev->event_id == MPV_EVENT_END_FILE) {
       auto* end = static_cast<mpv_event_end_file*>(ev->data);
@@ -140,9 +150,11 @@ void TMediaPlayer::Close() {
 
 void TMediaPlayer::Play() {
   RequireOpen();
-  if (Flag("eof-reached")) {
+  DrainEvents();
+  if (eof_) {
     const char* cmd[] = {"seek", "0", "absolute", nullptr};
     mpv_command(mpv_, cmd);
+    eof_ = false;
   }
   SetPause(false);
   state_ = State::kPlaying;
@@ -180,7 +192,7 @@ void TMediaPlayer::Stop() {
 TMPModes TMediaPlayer::Mode() {
   if (state_ == State::kClosed) return mpNotReady;
   DrainEvents();
-  if (state_ == State::kPlaying && Flag("eof-reached")) {
+  if (state_ == State::kPlaying && eof_) {
     state_ = State::kStopped;
     Notified();
   }

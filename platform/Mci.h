@@ -11,6 +11,7 @@
 #include "Exception.h"
 
 struct mpv_handle;
+struct mpv_event;
 
 class EMCIDeviceError : public Exception {
  public:
@@ -74,11 +75,12 @@ class TMediaPlayer {
   void RequireOpen() const;
   void EnsureHandle();
   void DrainEvents();
-  bool Flag(const char* property);
+  void HandleEvent(const mpv_event* ev);
   void SetPause(bool pause);
   void Notified();
 
   MciSettings settings_;
   mpv_handle* mpv_ = nullptr;
   State state_ = State::kClosed;
+  bool eof_ = false;
 };

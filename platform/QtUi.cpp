@@ -82,11 +82,16 @@ bool QtUi::Execute(FileDialog& d) {
   QStringList filters;
   for (const auto& f : QtNameFilters(d)) filters << Q(f);
   int own = static_cast<int>(filters.size());
-  // A wildcard file name ("*.mp3;*.wav") acts as a filter of its own, shown first.
+  // A wildcard file name ("*.mp3;*.wav") in an open dialog acts as a filter of its own, unless
+  // it only repeats the chosen filter or asks for everything.
   bool wildcard = d.FileName.find_first_of("*?") != std::string::npos;
-  if (wildcard) filters << QObject::tr("Files (%1)").arg(Patterns(d.FileName));
+  auto pairs = d.FilterPairs();
+  bool extra = wildcard && d.kind == FileDialog::kOpen && d.FileName != "*" &&
+               !(d.FilterIndex >= 1 && d.FilterIndex <= own &&
+                 Q(pairs[d.FilterIndex - 1].second).compare(Q(d.FileName), Qt::CaseInsensitive) == 0);
+  if (extra) filters << QObject::tr("Files (%1)").arg(Patterns(d.FileName));
   dlg.setNameFilters(filters);
-  if (wildcard)
+  if (extra)
     dlg.selectNameFilter(filters.back());
   else if (d.FilterIndex >= 1 && d.FilterIndex <= own)
     dlg.selectNameFilter(filters[d.FilterIndex - 1]);

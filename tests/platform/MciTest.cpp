@@ -46,12 +46,12 @@ TEST(Mci, ClosedDeviceIsNotReadyAndRefusesCommands) {
 
 TEST(Mci, WavePlaysPausesResumesAndStopsAtItsEnd) {
   qltest::TempDir dir;
-  qltest::WriteToneWav(dir / "tone.wav", 0.6);
+  qltest::WriteToneWav(dir / "tone.wav", 1.5);
   TMediaPlayer p(Quiet());
   p.FileName = dir / "tone.wav";
   p.Open();
   EXPECT_EQ(p.Mode(), mpStopped);
-  EXPECT_NEAR(p.Length(), 600, 30);
+  EXPECT_NEAR(p.Length(), 1500, 30);
   p.Play();
   EXPECT_EQ(p.Mode(), mpPlaying);
   p.Pause();
@@ -65,7 +65,7 @@ TEST(Mci, WavePlaysPausesResumesAndStopsAtItsEnd) {
 
 TEST(Mci, Mp3PlaysToItsEnd) {
   qltest::TempDir dir;
-  if (!qltest::WriteToneMp3(dir / "tone.mp3", 0.5)) GTEST_SKIP() << "ffmpeg missing";
+  if (!qltest::WriteToneMp3(dir / "tone.mp3", 1.5)) GTEST_SKIP() << "ffmpeg missing";
   TMediaPlayer p(Quiet());
   p.FileName = dir / "tone.mp3";
   p.Open();
