@@ -45,8 +45,12 @@ QColor Silver() { return QColor(192, 192, 192); }
 
 }  // namespace
 
+// The help pages are resources of this static library: register them with the window.
+static void InitPlayerResources() { Q_INIT_RESOURCE(player); }
+
 TFormMediaPlayer::TFormMediaPlayer(MciSettings mci, QWidget* parent)
     : QMainWindow(parent), FMediaPlayer(std::make_unique<TMediaPlayer>(std::move(mci))) {
+  InitPlayerResources();
   setObjectName("FormMediaPlayer");
   setWindowTitle(kTitle);
   setMinimumSize(490, 295);
@@ -242,6 +246,7 @@ void TFormMediaPlayer::FormCreate() {
   playing_ = false;
   SetStatus("Closed");
   help_file_ = media_directory_ + "/QLMMPLAY.HLP";
+  for (ql::FileDialog* d : {&FOpenDialog, &FSaveDialog, &FSearchDialog}) d->HelpFile = help_file_;
   if (!controls_bound_) {
     connect(sbPlay, &QToolButton::clicked, this, [this] { sbPlayClick(); });
     connect(sbStop, &QToolButton::clicked, this, [this] { sbStopClick(); });
