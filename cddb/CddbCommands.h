@@ -1,0 +1,30 @@
+#pragma once
+// The disc-naming commands of the command-line front end. Each takes the words after its
+// command name, writes tab-separated lines to out and messages to err, and returns the exit
+// code (0 success, 1 failure, 2 usage, 3 inexact matches not chosen).
+//
+//   discid [--device N]
+//       DiscID<TAB>XXXXXXXX, classic<TAB>xxxxxxxx, query<TAB>cddb query ...
+//   cddb query [--device N] [--server HOST] [--port P] --email E [--first-match] [--timeout MS]
+//       artist<TAB>..., title<TAB>..., disctitle<TAB>..., then track<TAB>N<TAB>title per title;
+//       without --first-match inexact matches are listed as match<TAB>cat<TAB>id<TAB>title.
+//   cddb sites [--server HOST] [--port P] --email E      host<TAB>port<TAB>location per site
+//   cddb categories [--server HOST] [--port P] --email E one category per line
+#include <functional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "TrackTable.h"
+
+namespace ql {
+
+// Gives the table of contents of drive N (0 = the first), or nullptr with a message in err.
+using TTrackTableOpener = std::function<TMMTrackTable*(int device, std::ostream& err)>;
+
+int RunDiscIdCommand(const std::vector<std::string>& args, const TTrackTableOpener& open,
+                     std::ostream& out, std::ostream& err);
+int RunCddbCommand(const std::vector<std::string>& args, const TTrackTableOpener& open,
+                   std::ostream& out, std::ostream& err);
+
+}  // namespace ql

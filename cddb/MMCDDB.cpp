@@ -1,0 +1,440 @@
+#include "MMCDDB.h"
+
+#include <algorithm>
+
+#include "DiscID.h"
+#include "NetWait.h"
+
+namespace ql {
+
+namespace {
+const std::string kCrLf = "\r\n";
+}
+
+TMMCDDB::TMMCDDB() {
+  FSocket.OnDataAvailable = [this](net::TCustomWSocket*, int) { SocketDataAvailable(); };
+  FSocket.OnSessionClosed = [this](net::TCustomWSocket*, int) { SocketClosed(); };
+  FSocket.OnDnsLookupDone = [this](net::TCustomWSocket* s, int error) {
+    if (error != 0) {
+      FClosed = true;  // the name does not resolve: no greeting will come
+      return;
+    }
+    s->SetAddr(s->GetDnsResult());
+    s->SetPort(std::to_string(FPort));
+    s->Connect();
+  };
+  FSocket.OnSessionConnected = [this](net::TCustomWSocket*, int error) {
+    if (error != 0) FClosed = true;
+  };
+  // Socket failures end the wait like a closed connection; they never escape as exceptions.
+  FSocket.OnError = [this](net::TCustomWSocket*) { FClosed = true; };
+}
+
+TMMCDDB::~TMMCDDB() {
+  if (FTimer) Dispatch().KillTimer(FTimer);
+  if (FCDReader) FCDReader->RemoveFreeNotification(this);
+  FSocket.OnSessionClosed = nullptr;
+}
+
+void TMMCDDB::SetConnectTimeOut(int ms) {
+  FConnectTimeOut = std::clamp(ms, 5000, 65535);
+}
+
+void TMMCDDB::SetEmail(const std::string& v) {
+  if (v.find(' ') != std::string::npos) DoError("No spaces allowed in Email");
+  if (v.find('@') == std::string::npos) DoError("Invalid Email address");
+  FEmail = v;
+}
+
+void TMMCDDB::SetHostName(const std::string& v) {
+  if (v.find(' ') != std::string::npos) DoError("No spaces allowed in HostName");
+  FHostName = v;
+}
+
+void TMMCDDB::SetAppName(const std::string& v) {
+  if (v.find(' ') != std::string::npos) DoError("No spaces allowed in AppName");
+  FAppName = v;
+}
+
+void TMMCDDB::SetRevision(const std::string& v) {
+  if (v.find(' ') != std::string::npos) DoError("No spaces allowed in Revision");
+  FRevision = v;
+}
+
+void TMMCDDB::SetCDReader(TMMTrackTable* reader) {
+  if (FCDReader == reader) return;
+  if (FCDReader) FCDReader->RemoveFreeNotification(this);
+  FCDReader = reader;
+  if (FCDReader) FCDReader->AddFreeNotification(this);
+}
+
+void TMMCDDB::TrackTableFreed(TMMTrackTable* table) {
+  if (FCDReader == table) FCDReader = nullptr;
+}
+
+void TMMCDDB::DoError(const std::string& Msg) {
+  bool handled = false;
+  if (OnError) OnError(this, Msg, handled);
+  FSocket.Close();
+  if (!handled) throw EMMCDDBError(Msg);
+}
+
+void TMMCDDB::DoSendData(const std::string& Msg) {
+  if (OnSendData) OnSendData(this, Msg.substr(0, Msg.find(kCrLf)));
+}
+
+void TMMCDDB::DoReceiveData(const std::string& Msg) {
+  if (!OnReceiveData) return;
+  size_t start = 0;
+  for (size_t p = Msg.find(kCrLf); p != std::string::npos; p = Msg.find(kCrLf, start)) {
+    OnReceiveData(this, Msg.substr(start, p - start));
+    start = p + 2;
+  }
+}
+
+void TMMCDDB::DoState(const std::string& Msg) {
+  if (OnState) OnState(this, Msg);
+}
+
+std::uint32_t TMMCDDB::CalcDiscID() {
+  if (!FCDReader) throw EMMCDDBError("Not connected to CDReader");
+  if (!FCDReader->GetDeviceReady())
+    DoError("Device is not ready");
+  else if (!FCDReader->ReadTOC())
+    DoError("Unable to read CD directory");
+  std::uint32_t id = CddbDiscID(FCDReader->Tracks());
+  FDiscID = DiscIDText(id, true);
+  return id;
+}
+
+std::string TMMCDDB::QueryText() {
+  if (FDiscID.empty()) CalcDiscID();
+  return CddbQueryLine(FDiscID, FCDReader ? FCDReader->Tracks() : std::vector<TMMTrackInfo>()) +
+         kCrLf;
+}
+
+void TMMCDDB::ClearResults() {
+  FTrackTitles.clear();
+  FMatches.clear();
+  FTrackExtras.clear();
+  FDiscTitle.clear();
+  FTitle.clear();
+  FArtist.clear();
+  FEntryCategory.clear();
+}
+
+void TMMCDDB::OpenSocket() {
+  FClosed = false;
+  FTooLong = false;
+  FSocket.Close();
+  // The lookup (and for a dotted address also the connect) may finish inside this call.
+  FSocket.DnsLookup(FServer);
+}
+
+void TMMCDDB::Wait() {
+  FTimer = Dispatch().SetTimer(
+      FConnectTimeOut,
+      [this] {
+        FTimer = 0;
+        FTimedOut = true;
+        FSocket.Close();
+      },
+      true);
+  while (FWaiting && !FTimedOut && !FAborted && !FClosed) net::WaitForMessages(50);
+  if (FTimer) Dispatch().KillTimer(FTimer);
+  FTimer = 0;
+}
+
+bool TMMCDDB::Connect() {
+  if (FSocket.GetState() != net::wsClosed || FSocket.DnsLookupRunning()) {
+    DoSendData("Socket was already open");
+    return true;
+  }
+  DoState("Finding Host...");
+  if (FServer.empty()) FServer = kDefaultServer;
+  if (FPort == 0) FPort = kDefaultPort;
+  FResponse.clear();
+  FMultiLine.clear();
+  FWaiting = true;
+  FTimedOut = false;
+  OpenSocket();
+  DoSendData("Connecting to: " + FServer + " Port: " + std::to_string(FPort) + kCrLf);
+  Wait();
+  bool ok = !FWaiting && !FTimedOut && !FAborted && !FClosed && !FTooLong;
+  FWaiting = false;
+  if (!ok) {
+    FSocket.CancelDnsLookup();
+    FSocket.Close();
+  }
+  return ok;
+}
+
+int TMMCDDB::SendCommand(const std::string& Text) {
+  if (!Connected()) Connect();
+  if (Text.empty() || !Connected()) {
+    FMultiLine.clear();
+    return 0;
+  }
+  FResponse.clear();
+  FWaiting = true;
+  FTimedOut = false;
+  FClosed = false;
+  FTooLong = false;
+  DoSendData(Text);
+  FSocket.SendStr(Text);
+  Wait();
+  FWaiting = false;
+  FMultiLine.clear();
+  if (FTimedOut) return -1;
+  if (FAborted) {
+    FSocket.Close();
+    return -2;
+  }
+  if (FTooLong) return -4;
+  if (FClosed) return -3;
+  return 1;
+}
+
+void TMMCDDB::SocketDataAvailable() {
+  if (!Connected()) return;
+  std::string data = FSocket.ReceiveStr();
+  if (data.empty() || !FWaiting) return;  // nothing asked for it
+  if (FResponse.size() + data.size() > kMaxReply) {
+    FTooLong = true;
+    FWaiting = false;
+    FSocket.Close();
+    return;
+  }
+  FResponse += data;
+  // Both kinds of reply are complete only with their line end: a status line that TCP delivers
+  // in pieces is not cut short, and a request that expects text but gets one error line (a code
+  // without text following) does not wait for a "." that never comes.
+  if (!CddbReplyComplete(FResponse)) return;
+  DoReceiveData(FResponse);
+  FMultiLine.clear();
+  FWaiting = false;
+}
+
+void TMMCDDB::SocketClosed() {
+  if (FWaiting) FClosed = true;
+}
+
+std::string TMMCDDB::FailureText(int rc) const {
+  switch (rc) {
+    case -1:
+      return "600 Timeout";
+    case -2:
+      return "700 Abort";
+    case -3:
+      return kClosedReply;
+    case -4:
+      return kTooLongReply;
+    default:
+      return "";
+  }
+}
+
+bool TMMCDDB::Handshake() {
+  if (FEmail.empty()) throw EMMCDDBError("Need an email address");
+  size_t at = FEmail.find('@');
+  if (at == std::string::npos) throw EMMCDDBError("Invalid email address");
+  DoState("Logging in...");
+  if (FHostName.empty()) FHostName = FEmail.substr(at + 1);
+  return SendCommand("cddb hello " + FEmail + " " + FHostName + " " + FAppName + " " + FRevision +
+                     kCrLf) == 1;
+}
+
+std::string TMMCDDB::Query() {
+  DoState("Querying database...");
+  int rc = SendCommand(QueryText());
+  return rc == 1 ? FResponse : FailureText(rc);
+}
+
+std::string TMMCDDB::ReadEntry(const std::string& Category, const std::string& DiscID) {
+  FMultiLine = ".";
+  DoState("Retrieving data...");
+  int rc = SendCommand("cddb read " + Category + " " + DiscID + kCrLf);
+  if (rc < 0) FResponse = FailureText(rc);
+  return FResponse;
+}
+
+std::string TMMCDDB::ListSites() {
+  FSites.clear();
+  FMultiLine = ".";
+  DoState("Asking for server list...");
+  int rc = SendCommand(std::string("sites") + kCrLf);
+  if (rc < 0) return FailureText(rc);
+  switch (CddbReplyCode(FResponse)) {
+    case 210:
+      FSites = CddbParseSites(FResponse);
+      return "210 Ok, site information follows.";
+    case 401:
+      return "401 No site information available.";
+    default:
+      return FResponse;
+  }
+}
+
+std::string TMMCDDB::ListCategories() {
+  FMultiLine = ".";
+  DoState("Asking for category list...");
+  int rc = SendCommand(std::string("cddb lscat") + kCrLf);
+  if (rc < 0) return FailureText(rc);
+  if (FResponse.compare(0, 3, "210") != 0) return "401";
+  FCategories = CddbParseCategories(FResponse);
+  return "210 Okay category list follows";
+}
+
+void TMMCDDB::Disconnect() {
+  if (!Connected()) return;
+  DoState("Disconnecting...");
+  SendCommand(std::string("quit") + kCrLf);
+  FResponse.clear();
+  FSocket.Close();
+}
+
+std::string TMMCDDB::ParseEntry(const std::string& Reply) {
+  if (Reply.compare(0, 3, "600") == 0) return "600 Timeout";
+  if (Reply.compare(0, 3, "700") == 0) return "700 Abort";
+  TCddbEntry e = CddbParseEntry(Reply);
+  FEntry = TCddbEntryText(Reply);
+  FEntryCategory = e.Category;
+  FEntryRevision = e.Revision;
+  FDiscTitle = e.DiscTitle;
+  FArtist = e.Artist;
+  FTitle = e.Title;
+  FTrackTitles = e.TrackTitles;
+  FTrackExtras = e.TrackExtras;
+  return CddbEntrySummary(e);
+}
+
+std::string TMMCDDB::EntryValue(const std::string& Key) {
+  return FEntry.Value(Key);
+}
+
+bool TMMCDDB::ProtocolFailure(const std::string& reply) {
+  if (reply == kClosedReply || reply == kTooLongReply) {
+    DoError(reply.substr(4));
+    return true;
+  }
+  return false;
+}
+
+namespace {
+// Runs the pending Disconnect whatever happens after the connection is made.
+struct DisconnectGuard {
+  TMMCDDB* cddb;
+  ~DisconnectGuard() {
+    try {
+      cddb->Disconnect();
+    } catch (...) {
+    }
+  }
+};
+}  // namespace
+
+void TMMCDDB::QueryDisc(std::string& Result) {
+  Result.clear();
+  FAborted = false;
+  ClearResults();
+  CalcDiscID();
+  if (!Connect()) {
+    if (!FAborted) DoError("000 Failure to Connect");
+    return;
+  }
+  DisconnectGuard guard{this};
+  if (!Handshake()) {
+    if (FAborted) {
+      Result = "700 User Abort";
+    } else {
+      Result = "431 Handshake not successful, closing connection";
+      DoError(Result);
+    }
+    return;
+  }
+  std::string reply = Query();
+  if (ProtocolFailure(reply)) return;
+  switch (CddbReplyCode(reply)) {
+    case 200: {
+      CddbParseExact(reply, FQueryCategory, FQueryDiscID, FQueryTitle);
+      std::string entry = ReadEntry(FQueryCategory, FQueryDiscID);
+      if (ProtocolFailure(entry) || FAborted) return;
+      Result = ParseEntry(entry);
+      break;
+    }
+    case 202:
+      Result = "202 No exact match";
+      DoError(Result);
+      break;
+    case 211: {
+      FMatches = CddbParseMatches(reply);
+      if (FMatches.empty()) {
+        Result = "202 No exact match";
+        break;
+      }
+      int match = 0;
+      if (!FUseFirstMatch && OnSelectMatch) {
+        match = -1;
+        OnSelectMatch(this, FMatches, match);
+      }
+      if (match < 0 || match >= static_cast<int>(FMatches.size())) break;
+      FQueryCategory = FMatches[static_cast<size_t>(match)].Category;
+      FQueryDiscID = FMatches[static_cast<size_t>(match)].DiscID;
+      FQueryTitle = FMatches[static_cast<size_t>(match)].DiscTitle;
+      std::string entry = ReadEntry(FQueryCategory, FQueryDiscID);
+      if (ProtocolFailure(entry) || FAborted) return;
+      Result = ParseEntry(entry);
+      FMatches.clear();
+      break;
+    }
+    case 403:
+      Result = "403 Database entry Is corrupt";
+      DoError(Result);
+      break;
+    case 409:
+      Result = "409 No handshake";
+      DoError(Result);
+      break;
+    case 600:
+      DoError("Timeout");
+      break;
+    default:
+      break;
+  }
+}
+
+int TMMCDDB::GetSites() {
+  FAborted = false;
+  FSites.clear();
+  if (!Connect()) {
+    if (!FAborted) DoError("000 Failure to Connect");
+    return 0;
+  }
+  DisconnectGuard guard{this};
+  if (!Handshake()) {
+    if (!FAborted) DoError("431 Handshake not successful, closing connection");
+    return 0;
+  }
+  std::string result = ListSites();
+  if (ProtocolFailure(result)) return 0;
+  return result.compare(0, 3, "210") == 0 ? static_cast<int>(FSites.size()) : 0;
+}
+
+int TMMCDDB::GetCategories() {
+  FAborted = false;
+  FCategories.clear();
+  if (!Connect()) {
+    if (!FAborted) DoError("000 Failure to Connect");
+    return 0;
+  }
+  DisconnectGuard guard{this};
+  if (!Handshake()) {
+    if (!FAborted) DoError("431 Handshake not successful, closing connection");
+    return 0;
+  }
+  std::string result = ListCategories();
+  if (ProtocolFailure(result)) return 0;
+  return result.compare(0, 3, "210") == 0 ? static_cast<int>(FCategories.size()) : 0;
+}
+
+}  // namespace ql

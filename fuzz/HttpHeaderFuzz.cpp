@@ -1,0 +1,30 @@
+// Received header text and URLs (addresses and Location values) through the HTTP parsers.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "HttpHeader.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  std::string text(reinterpret_cast<const char*>(data), size);
+  std::size_t sink = 0;
+  ql::net::TUrlParts u = ql::net::ParseURL(text);
+  sink += u.Proto.size() + u.User.size() + u.Pass.size() + u.Host.size() + u.Port.size() +
+          u.Path.size();
+  ql::net::THttpLineBuffer lines;
+  // Feed in two pieces, as a network read might deliver it.
+  lines.Append(text.data(), size / 2);
+  lines.Append(text.data() + size / 2, size - size / 2);
+  std::string line, name, value, reason;
+  int code = 0;
+  sink += lines.StartsWithNoCase("<html>");
+  while (lines.NextLine(line)) {
+    if (ql::net::HttpStatusLine(line, code, reason))
+      sink += static_cast<std::size_t>(code) + reason.size();
+    else if (ql::net::HttpHeaderField(line, name, value))
+      sink += name.size() + value.size();
+  }
+  sink += lines.Overflow() + lines.TakeRest().size();
+  sink += ql::net::EncodeBase64(text).size();
+  return sink == 0xFFFFFFFF ? 1 : 0;
+}
