@@ -3,13 +3,19 @@
 
 #include <QApplication>
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPlainTextEdit>
 #include <QListWidget>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 
 #include "CDDB.h"
+#include "CDDBID.h"
+#include "Fs.h"
+#include "diction.h"
+#include <sys/stat.h>
 #include "CDDBSel.h"
 #include "GuiTest.h"
 #include "NetTestSupport.h"
@@ -123,4 +129,65 @@ TEST_F(CddbDialogs, SiteDialogFillsTheServerFromTheChooserAndKeepsTheAddressOnCa
   EXPECT_EQ(dlg.editServer->text().toStdString(), "mirror.example.net");
   EXPECT_EQ(dlg.editLocation->text().toStdString(), "Mirror Site, Berlin");
   EXPECT_EQ(cddb.GetEmail(), "user@example.org");
+}
+
+TEST(DiscIdCalculator, ShowsTheClassicIdAndSwitchesItsForm) {
+  TFormCDDBID calc;
+  EXPECT_EQ(calc.windowTitle().toStdString(), "Disc ID Calculator");
+  EXPECT_EQ(calc.Edit1->text().toStdString(), "$00000000");
+  EXPECT_EQ(calc.width(), 221);
+  ql::TMMTrackList disc({{1, 150, 19850}, {2, 20000, 20000}, {3, 40000, 15000}});
+  calc.Reader = &disc;
+  calc.BitBtn1->click();
+  EXPECT_EQ(calc.Edit1->text().toStdString(), "1b02db03");
+  EXPECT_EQ(calc.CalculateID(), "1b02db03");
+  calc.BitBtn3->click();
+  EXPECT_TRUE(calc.Wide());
+  EXPECT_EQ(calc.width(), 394);
+  EXPECT_EQ(calc.BitBtn1->x(), 104);
+  EXPECT_EQ(calc.BigLabel->x(), 124);
+  EXPECT_EQ(calc.BitBtn3->text().toStdString(), "<< Simple");
+  EXPECT_EQ(calc.TocList->count(), 3);
+  calc.BitBtn3->click();
+  EXPECT_EQ(calc.width(), 221);
+  EXPECT_EQ(calc.BitBtn3->text().toStdString(), "Advanced >>");
+  bool exited = false;
+  calc.OnExit = [&] { exited = true; };
+  calc.BitBtn2->click();
+  EXPECT_TRUE(exited);
+}
+
+TEST(DownloadWindow, BuildsItsUrlFetchesOverHttpAndFillsTheDictionary) {
+  TempDir dir;
+  TFormCDDB w;
+  EXPECT_EQ(w.windowTitle().toStdString(), "Downloading information from CDDB");
+  EXPECT_EQ(w.Port, "80");
+  EXPECT_EQ(w.DownloadFile, "CDDB_Download.txt");
+  w.Server = "cddb.example.org/~cddb/cddb.cgi";
+  w.Command = "cddb+read+rock+1b02db03";
+  w.User = "me";
+  w.UserHost = "example.org";
+  EXPECT_EQ(w.BuildURL(),
+            "http://cddb.example.org/~cddb/cddb.cgi?cmd=cddb+read+rock+1b02db03&hello=me+"
+            "example.org+&proto=1.04.00");
+  EXPECT_EQ(w.dfsURL->text().toStdString(), w.BuildURL());
+  mkdir((dir / "~cddb").c_str(), 0755);
+  qltest::WriteFile(dir / "~cddb/cddb.cgi",
+                    "210 rock 1b02db03 CD database entry follows\r\n# xmcd\r\nDTITLE=Artist / "
+                    "Name\r\nTTITLE0=One = 1\r\nx\r\nTTITLE1=Two\r\n.\r\n");
+  auto http = qltest::StartScriptedHttpServer(dir.path());
+  ASSERT_TRUE(http->running());
+  std::string before = ql::fs::GetCurrentDir();
+  ql::fs::SetCurrentDir(dir.path());
+  std::string base = "http://127.0.0.1:" + std::to_string(http->port());
+  EXPECT_TRUE(w.Fetch(base, "cddb+read+rock+1b02db03", "me", "example.org", "tests", "1"));
+  EXPECT_TRUE(w.Memo1->toPlainText().startsWith("210 rock"));
+  w.LoadDictionary(dir / "CDDBFile.txt");
+  EXPECT_EQ(w.FDictionary->Value("DTITLE"), "Artist / Name");
+  EXPECT_EQ(w.FDictionary->Value("TTITLE0"), "One = 1");  // later "=" stay in the value
+  EXPECT_EQ(w.FDictionary->Value("TTITLE1"), "Two");
+  EXPECT_GE(w.FDictionary->Find("", ""), 0);  // the short lines
+  EXPECT_LT(w.FDictionary->Find("#", " xmcd"), 0);
+  EXPECT_FALSE(w.Fetch(base + "/missing", "x", "me", "example.org", "tests", "1"));
+  ql::fs::SetCurrentDir(before);
 }
