@@ -250,6 +250,7 @@ int RunPlay(const std::vector<std::string>& args) {
   const TCommand& cmd = *FindCommand("play");
   TrackOptions o;
   std::string error, alsaDevice;
+  bool memoryDevice = false;
   bool eq = false, pitchOn = false, volumeOn = false, halfSpeed = false;
   std::vector<float> gains;
   float pitchValue = 0;
@@ -281,6 +282,8 @@ int RunPlay(const std::vector<std::string>& args) {
       halfSpeed = true;
     } else if (a == "--alsa-device" && i + 1 < args.size()) {
       alsaDevice = args[++i];
+    } else if (a == "--memory-device") {
+      memoryDevice = true;
     } else {
       return UsageError(cmd, "unexpected argument '" + a + "'");
     }
@@ -297,7 +300,15 @@ int RunPlay(const std::vector<std::string>& args) {
   TMMEqualizer equalizer;
   TMMConnector connector;
   // The device list is read when the component is made: an added device comes first.
-  const int alsaId = alsaDevice.empty() ? -3 : static_cast<int>(ql::AddAlsaDevice(alsaDevice));
+  int alsaId = alsaDevice.empty() ? -3 : static_cast<int>(ql::AddAlsaDevice(alsaDevice));
+  if (memoryDevice) {
+    // Plays at the audio's own pace into memory: playback as on a sound card, for measurements
+    // on machines that have none.
+    ql::MemoryDeviceOptions mo;
+    mo.realTime = true;
+    mo.bufferMs = 200;
+    alsaId = static_cast<int>(ql::AddMemoryDevice(mo));
+  }
   auto waveOutPtr = std::make_unique<TMMWaveOut>();
   TMMWaveOut& waveOut = *waveOutPtr;
   if (alsaId != -3) waveOut.SetDeviceID(alsaId);
@@ -358,7 +369,7 @@ const TCommandRegistration regRip({"rip",
 const TCommandRegistration regPlay(
     {"play",
      "--track N [--device N] [--mode normal|burst|sync] [--trim-first] [--trim-last] "
-     "[--eq g0,...,g11] [--pitch P] [--volume V] [--half-speed] [--alsa-device NAME]",
+     "[--eq g0,...,g11] [--pitch P] [--volume V] [--half-speed] [--alsa-device NAME | --memory-device]",
      "play a track through the playback chain", RunPlay});
 
 }  // namespace
