@@ -509,7 +509,7 @@ void TMMCDReader::CloseReading() {
   if (openControl_) Call(a.cdda_OpenDevice, handle_, CDDA_OPEN_CONTROL);
 }
 
-void TMMCDReader::ReadBlock(std::uint32_t sector, int n, char* dest) {
+bool TMMCDReader::ReadBlock(std::uint32_t sector, int n, char* dest) {
   CddaApi& a = Api();
   std::uint32_t code;
   if (copyMode_ == cmBurst)
@@ -519,10 +519,15 @@ void TMMCDReader::ReadBlock(std::uint32_t sector, int n, char* dest) {
   else
     code = Call(a.cdda_ReadAudio, handle_, static_cast<void*>(dest), sector,
                 static_cast<std::uint32_t>(n));
-  // A stop while the read was under way makes its failure moot.
-  if (code != 0 && reading_) throw EMMCDDAError(ErrorText(code));
+  if (code != 0) {
+    // A stop while the read was under way makes its failure moot; the block holds nothing
+    // worth delivering then.
+    if (reading_) throw EMMCDDAError(ErrorText(code));
+    return false;
+  }
   const int v = copyVolume_;
   pcmVolume(&own_, dest, n * kCDSectorBytes, v, v);
+  return true;
 }
 
 int TMMCDReader::ReadData(void* buffer, int bytes) {
@@ -541,14 +546,14 @@ int TMMCDReader::ReadData(void* buffer, int bytes) {
     const int blockBytes = n * kCDSectorBytes;
     const int wanted = bytes - done;
     if (wanted < blockBytes) {
-      ReadBlock(curSector_, n, cache_.data());
+      if (!ReadBlock(curSector_, n, cache_.data())) break;
       cacheFilled_ = blockBytes;
       const int take = std::min(wanted, blockBytes);
       std::memcpy(out + done, cache_.data(), static_cast<std::size_t>(take));
       cachePos_ = take;
       done += take;
     } else {
-      ReadBlock(curSector_, n, out + done);
+      if (!ReadBlock(curSector_, n, out + done)) break;
       done += blockBytes;
     }
     curSector_ += static_cast<std::uint32_t>(n);

@@ -147,7 +147,8 @@ class TMMCDReader : public TMMDSPComponent {
   void CheckInit() const;
   void Check(std::uint32_t code) const;
   void CheckNotReading() const;
-  void ReadBlock(std::uint32_t sector, int n, char* dest);
+  // False when the read failed after a stop (nothing delivered).
+  bool ReadBlock(std::uint32_t sector, int n, char* dest);
   void OpenReading();
   void StartReading();
   void StopReading();

@@ -290,3 +290,22 @@ TEST(TrimTrackRange, MovesBySecondsWithCarryAndBorrow) {
   EXPECT_EQ(l2, 0u);
   EXPECT_EQ(MSFToFrames(FramesToMSF(123456)), 123456u);
 }
+
+TEST_F(ReaderFixture, ReadFailureCarriesTheLibrarysText) {
+  auto img = qltest::WriteCdImage(dir.path(), "disc", {20});
+  auto r = On(img);
+  r->SetRange(Packed(150 + 10), Packed(40));  // runs past the end of the disc
+  r->Opened();
+  r->Started();
+  std::vector<char> buf(40 * 2352);
+  try {
+    r->ReadData(buf.data(), static_cast<int>(buf.size()));
+    ADD_FAILURE() << "read past the end of the disc";
+  } catch (const EMMCDDAError& e) {
+    EXPECT_NE(std::string(e.what()), "");
+  }
+  // After a stop nothing is read any more.
+  r->Stopped();
+  EXPECT_EQ(r->ReadData(buf.data(), 2352), 0);
+  r->Closed();
+}
