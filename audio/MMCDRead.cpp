@@ -217,9 +217,9 @@ TMMCDReader::~TMMCDReader() {
 
 bool TMMCDReader::HasPublishedProperty(const std::string& name) const {
   if (name == "Input") return false;
-  static const char* const own[] = {"Enabled",    "BlockCount", "CopyMode",  "DeviceID",
-                                    "DeviceType", "CopyVolume", "IgnoreSpeed", "OnDataRead",
-                                    "OnDataReadEnd"};
+  static const char* const own[] = {"Enabled",     "BlockCount", "CopyMode",
+                                    "DeviceID",    "DeviceType", "CopyVolume",
+                                    "IgnoreSpeed", "OnDataRead", "OnDataReadEnd"};
   for (const char* p : own)
     if (name == p) return true;
   return TMMDSPComponent::HasPublishedProperty(name);

@@ -22,9 +22,30 @@ class EMMCDDAError : public Exception {
 enum TMMCDCopyMode { cmNormal, cmBurst, cmSync };
 
 enum TCDDeviceType {
-  dtAUTO, dtATAPI, dtCYBER, dtDEC, dtGRUNDIG, dtHITACHI, dtHP, dtIBM, dtIMS, dtKODAK, dtMATSHITA,
-  dtMITSUMI, dtMP, dtMS, dtNEC, dtPHILIPS, dtPIONEER, dtPLASMON, dtPLEXTOR, dtRICOH, dtSONY,
-  dtTOSHIBA, dtTEAC, dtYAMAHA
+  dtAUTO,
+  dtATAPI,
+  dtCYBER,
+  dtDEC,
+  dtGRUNDIG,
+  dtHITACHI,
+  dtHP,
+  dtIBM,
+  dtIMS,
+  dtKODAK,
+  dtMATSHITA,
+  dtMITSUMI,
+  dtMP,
+  dtMS,
+  dtNEC,
+  dtPHILIPS,
+  dtPIONEER,
+  dtPLASMON,
+  dtPLEXTOR,
+  dtRICOH,
+  dtSONY,
+  dtTOSHIBA,
+  dtTEAC,
+  dtYAMAHA
 };
 
 enum TMMCDStatus { cdsNotReady, cdsStopped, cdsPlaying, cdsSeeking, cdsPaused, cdsDoorOpen };

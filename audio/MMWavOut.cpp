@@ -151,9 +151,9 @@ TMMWaveOut::~TMMWaveOut() {
 
 bool TMMWaveOut::HasPublishedProperty(const std::string& name) const {
   static const char* const own[] = {
-      "NumBuffers",  "DeviceID",  "ProductName", "TimeFormat", "CallBackMode", "Looping",
-      "LoopCount",   "ShowHourGlass", "OnError", "OnOpen",     "OnStart",      "OnPause",
-      "OnRestart",   "OnStop",    "OnClose",     "OnLooping",  "OnBufferFilled"};
+      "NumBuffers", "DeviceID",      "ProductName", "TimeFormat", "CallBackMode",  "Looping",
+      "LoopCount",  "ShowHourGlass", "OnError",     "OnOpen",     "OnStart",       "OnPause",
+      "OnRestart",  "OnStop",        "OnClose",     "OnLooping",  "OnBufferFilled"};
   for (const char* p : own)
     if (name == p) return true;
   return TMMCustomSoundComponent::HasPublishedProperty(name);
@@ -439,7 +439,8 @@ void TMMWaveOut::CheckFormat() {
   const auto* f = reinterpret_cast<const ql::WAVEFORMATEX*>(pwfx_);
   bool ok = ql::waveOutOpen(nullptr, dev, f, 0, 0, ql::WAVE_FORMAT_QUERY) == ql::MMSYSERR_NOERROR &&
             ql::waveOutGetDevCaps(dev, &caps_, sizeof caps_) == ql::MMSYSERR_NOERROR;
-  if (ok && pwfx_->wFormatTag == WAVE_FORMAT_PCM && (pwfx_->nChannels == 1 || pwfx_->nChannels == 2) &&
+  if (ok && pwfx_->wFormatTag == WAVE_FORMAT_PCM &&
+      (pwfx_->nChannels == 1 || pwfx_->nChannels == 2) &&
       (pwfx_->wBitsPerSample == 8 || pwfx_->wBitsPerSample == 16)) {
     const std::uint32_t rate = pwfx_->nSamplesPerSec;
     int shift = -1;
@@ -475,13 +476,15 @@ void TMMWaveOut::Open() {
     sectionOpen_ = true;
     if (cbMode_ == cmThread) {
       worker_ = std::make_unique<Worker>(this);
-      if (!worker_->Start()) Raise(std::string("WaveOut:") + kMMLineBreak + "Could not create thread");
+      if (!worker_->Start())
+        Raise(std::string("WaveOut:") + kMMLineBreak + "Could not create thread");
     }
     const std::uint32_t dev =
         deviceId_ < 0 ? ql::WAVE_MAPPER : static_cast<std::uint32_t>(deviceId_);
-    ql::MMRESULT r = ql::waveOutOpen(&handle_, dev, reinterpret_cast<const ql::WAVEFORMATEX*>(pwfx_),
-                                     reinterpret_cast<std::uintptr_t>(&WaveOutProc),
-                                     reinterpret_cast<std::uintptr_t>(this), ql::CALLBACK_FUNCTION);
+    ql::MMRESULT r =
+        ql::waveOutOpen(&handle_, dev, reinterpret_cast<const ql::WAVEFORMATEX*>(pwfx_),
+                        reinterpret_cast<std::uintptr_t>(&WaveOutProc),
+                        reinterpret_cast<std::uintptr_t>(this), ql::CALLBACK_FUNCTION);
     if (r != ql::MMSYSERR_NOERROR) {
       handle_ = nullptr;
       RaiseMM("WaveOutOpen:", r);

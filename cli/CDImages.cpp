@@ -29,6 +29,8 @@ void AddImage(const std::string& path) {
   Paths().push_back(buf);
 }
 
-const std::vector<std::string>& ImagePaths() { return Paths(); }
+const std::vector<std::string>& ImagePaths() {
+  return Paths();
+}
 
 }  // namespace trackwell

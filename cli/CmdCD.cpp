@@ -92,8 +92,7 @@ std::string MSF(std::uint32_t frames) {
 }
 
 void ReadTOCOrFail(TMMCDReader& reader) {
-  if (!reader.ReadTOC())
-    throw EMMCDDAError("no readable disc in " + reader.GetDeviceName());
+  if (!reader.ReadTOC()) throw EMMCDDAError("no readable disc in " + reader.GetDeviceName());
 }
 
 // ---- devices ----
@@ -369,7 +368,8 @@ const TCommandRegistration regRip({"rip",
 const TCommandRegistration regPlay(
     {"play",
      "--track N [--device N] [--mode normal|burst|sync] [--trim-first] [--trim-last] "
-     "[--eq g0,...,g11] [--pitch P] [--volume V] [--half-speed] [--alsa-device NAME | --memory-device]",
+     "[--eq g0,...,g11] [--pitch P] [--volume V] [--half-speed] [--alsa-device NAME | "
+     "--memory-device]",
      "play a track through the playback chain", RunPlay});
 
 }  // namespace

@@ -47,7 +47,8 @@ struct ReaderFixture : ::testing::Test {
   }
   static std::string Bin(const qltest::CdImage& img, int track) {
     const std::string all = qltest::ReadFile(img.bin);
-    return all.substr(std::size_t(img.starts[track]) * 2352, std::size_t(img.lengths[track]) * 2352);
+    return all.substr(std::size_t(img.starts[track]) * 2352,
+                      std::size_t(img.lengths[track]) * 2352);
   }
   static void SelectTrack(TMMCDReader& r, int index) {
     const CDDA_TRACK& t = r.TrackList().Tracks[index];

@@ -57,18 +57,21 @@ TEST_F(TrackwellCD, DevicesAndTableOfContents) {
   EXPECT_LT(a, b);
 
   ASSERT_EQ(Trackwell(image + "toc", &out), 0);
-  EXPECT_EQ(out,
-            "1\t150\t300\t00:02:00\t00:04:00\n"
-            "2\t450\t37\t00:06:00\t00:00:37\n"
-            "3\t487\t1\t00:06:37\t00:00:01\n"
-            "leadout\t488\n"
-            "DiscKey\t"
-            // 0:02:00 + 0:06:00 + 0:06:37 packed, then 487 + 1 + 1
-            + [] {
-                char buf[16];
-                std::snprintf(buf, sizeof buf, "%x", (2 << 8) + (6 << 8) + (6 << 8 | 37 << 16) + 489);
-                return std::string(buf);
-              }() + "\n");
+  EXPECT_EQ(
+      out,
+      "1\t150\t300\t00:02:00\t00:04:00\n"
+      "2\t450\t37\t00:06:00\t00:00:37\n"
+      "3\t487\t1\t00:06:37\t00:00:01\n"
+      "leadout\t488\n"
+      "DiscKey\t"
+          // 0:02:00 + 0:06:00 + 0:06:37 packed, then 487 + 1 + 1
+          +
+          [] {
+            char buf[16];
+            std::snprintf(buf, sizeof buf, "%x", (2 << 8) + (6 << 8) + (6 << 8 | 37 << 16) + 489);
+            return std::string(buf);
+          }() +
+          "\n");
   EXPECT_EQ(Trackwell(image + "toc --device 7"), 1);
   EXPECT_EQ(Trackwell("--image " + dir / "none.cue devices"), 1);
 }

@@ -18,7 +18,8 @@ namespace {
 
 std::string Pattern(int n) {
   std::string s(static_cast<std::size_t>(n), '\0');
-  for (int i = 0; i < n; ++i) s[static_cast<std::size_t>(i)] = static_cast<char>((i * 37 + i / 509) & 0xFF);
+  for (int i = 0; i < n; ++i)
+    s[static_cast<std::size_t>(i)] = static_cast<char>((i * 37 + i / 509) & 0xFF);
   return s;
 }
 
@@ -101,8 +102,7 @@ TEST_P(WaveOutModes, PlaysEveryByteInOrderAndStopsAtTheEnd) {
   EXPECT_EQ(closes, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(AllModes, WaveOutModes,
-                         ::testing::Values(cmWindow, cmCallback, cmThread));
+INSTANTIATE_TEST_SUITE_P(AllModes, WaveOutModes, ::testing::Values(cmWindow, cmCallback, cmThread));
 
 TEST_F(WaveOutFixture, SourceEndingInTheFirstFillPlaysAndStops) {
   const std::string data = Pattern(2500);  // under three of the six headers
@@ -248,7 +248,8 @@ TEST_F(WaveOutFixture, PlaysThroughAlsaFilePlugin) {
   qltest::TempDir dir;
   const std::string raw = dir / "out.raw";
   const std::uint32_t id = ql::AddAlsaDevice(
-      "rec", "ALSA file", "pcm.rec { type file slave.pcm { type null } file \"" + raw + "\" format \"raw\" }");
+      "rec", "ALSA file",
+      "pcm.rec { type file slave.pcm { type null } file \"" + raw + "\" format \"raw\" }");
   const std::string data = Pattern(44100);
   TMemorySource src(data, Pcm());
   auto w = std::make_unique<TMMWaveOut>();
