@@ -220,8 +220,12 @@ TEST_F(WaveOutFixture, RepositionRefillsFromTheSource) {
   w->OnStop = [&](TMMDSPComponent*) { stopped = true; };
   w->Start();
   loop.RunUntil([] { return false; }, std::chrono::milliseconds(100));
+  // Paused, the device returns nothing, so the worker pulls nothing while the source rewinds.
+  w->Pause();
+  loop.RunUntil([] { return false; }, std::chrono::milliseconds(50));
   src.Rewind();
   w->Reposition();
+  w->Restart();
   ASSERT_TRUE(RunUntilStopped(stopped));
   // The tail of what was played is the whole source again.
   const std::string played = ql::MemoryDeviceBytes(dev);
