@@ -92,7 +92,7 @@ TEST_F(ReaderFixture, TableOfContentsAndDiscKeys) {
     EXPECT_EQ(t.Number, i + 1);
     EXPECT_EQ(t.Start, int(img3.starts[i]) + 150);
     EXPECT_EQ(t.Length, int(img3.lengths[i]));
-    EXPECT_EQ(r->TrackList().Tracks[i].dwStartMSF, Packed(img3.starts[i] + 150));
+    EXPECT_EQ(std::uint32_t{r->TrackList().Tracks[i].dwStartMSF}, Packed(img3.starts[i] + 150));
     sum += Packed(img3.starts[i] + 150);
   }
   // Fewer than four tracks: the lead-out term is added.
