@@ -110,7 +110,7 @@ int Rip(const char* image, const std::string& outdir, const std::string& mode, u
 int main(int argc, char** argv) {
   if (argc >= 5 && std::string(argv[1]) == "make") {
     // Tracks of 2 to 7 minutes, no two alike, filling the given minutes.
-    uint32_t total = static_cast<uint32_t>(std::atoi(argv[4])) * 4500, at = 0;
+    uint32_t total = static_cast<uint32_t>(std::atof(argv[4]) * 4500), at = 0;  // minutes may be fractional
     std::vector<qltest::CdImageTrack> tracks;
     for (uint32_t i = 0; at < total; ++i) {
       uint32_t n = std::min(total - at, 9000 + (i * 7919) % 22500 + i);

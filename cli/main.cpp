@@ -4,11 +4,32 @@
 #include <string>
 #include <vector>
 
+#include "CDImages.h"
+#include "CommandLine.h"
 #include "Commands.h"
 #include "Exception.h"
 
 int main(int argc, char** argv) {
   using namespace trackwell;
+  ql::SetCommandLine(argc, argv);
+  // Leading "--image FILE" pairs offer disc images as drives to every command.
+  std::vector<char*> rest{argv[0]};
+  int i = 1;
+  for (; i + 1 < argc && !std::strcmp(argv[i], "--image"); i += 2) {
+    try {
+      AddImage(argv[i + 1]);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "trackwell: %s\n", e.what());
+      return 1;
+    }
+  }
+  if (i < argc && !std::strcmp(argv[i], "--image")) {
+    std::fprintf(stderr, "trackwell: --image needs a file\n");
+    return 2;
+  }
+  for (; i < argc; ++i) rest.push_back(argv[i]);
+  argc = static_cast<int>(rest.size());
+  argv = rest.data();
   if (argc < 2 || !std::strcmp(argv[1], "help") || !std::strcmp(argv[1], "--help") ||
       !std::strcmp(argv[1], "-h")) {
     PrintUsage(argc < 2 ? stderr : stdout);

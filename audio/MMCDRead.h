@@ -1,0 +1,200 @@
+#pragma once
+// TMMCDReader: the head of a chain that reads digital audio from a CD drive (or a disc image
+// offered as one) through the CD digital-audio library "MMCDDA32.DLL", loaded at run time. It
+// delivers 44100 Hz, 16-bit stereo PCM and manages the drive: device list, table of contents,
+// readiness, status, tray, lock and read speed.
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "MMErrors.h"
+#include "MMObjects.h"
+#include "mmcdda32.h"
+
+class EMMCDDAError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+enum TMMCDCopyMode { cmNormal, cmBurst, cmSync };
+
+enum TCDDeviceType {
+  dtAUTO,
+  dtATAPI,
+  dtCYBER,
+  dtDEC,
+  dtGRUNDIG,
+  dtHITACHI,
+  dtHP,
+  dtIBM,
+  dtIMS,
+  dtKODAK,
+  dtMATSHITA,
+  dtMITSUMI,
+  dtMP,
+  dtMS,
+  dtNEC,
+  dtPHILIPS,
+  dtPIONEER,
+  dtPLASMON,
+  dtPLEXTOR,
+  dtRICOH,
+  dtSONY,
+  dtTOSHIBA,
+  dtTEAC,
+  dtYAMAHA
+};
+
+enum TMMCDStatus { cdsNotReady, cdsStopped, cdsPlaying, cdsSeeking, cdsPaused, cdsDoorOpen };
+
+using TMMDeviceId = int;
+
+struct TMMCDDeviceInfo {
+  std::string Name;
+  char DriveLetter = 0;
+  TCDDeviceType DeviceType = dtAUTO;
+};
+using TMMCDDeviceList = std::vector<TMMCDDeviceInfo>;
+
+// The table of contents as the library writes it (count, then 100 packed 21-byte entries).
+using TMMCDTrackList = CDDA_TOC;
+
+// One track in frames, for clients that identify the disc (CDDB).
+struct TMMCDTrackInfo {
+  int Number = 0;
+  int Start = 0;   // absolute frames, the 150-frame lead-in included
+  int Length = 0;  // frames
+};
+
+constexpr int kCDSectorBytes = 2352;
+constexpr int kCDCacheSectorBytes = 2352 + 16;
+
+// Packed MSF: minute in bits 0-7, second in 8-15, frame in 16-23.
+std::uint32_t MSFToFrames(std::uint32_t msf);
+std::uint32_t FramesToMSF(std::uint32_t frames);
+
+// The remove-first-second and remove-last-second options applied to a track's packed-MSF start
+// and length: one second later and one second shorter for the first, one second shorter for the
+// last. Seconds carry into and borrow from the minutes; a length shorter than what is removed
+// becomes 0.
+void TrimTrackRange(std::uint32_t& startMSF, std::uint32_t& lengthMSF, bool removeFirst,
+                    bool removeLast);
+
+// Where the library is looked for (default "MMCDDA32.DLL"). Only takes effect while the
+// library is not bound; tests use it to play a missing or foreign library.
+void SetCDDALibraryName(const std::string& name);
+
+class TMMCDReader : public TMMDSPComponent {
+ public:
+  TMMCDReader();
+  ~TMMCDReader() override;
+
+  bool HasPublishedProperty(const std::string& name) const override;
+
+  // The reader is always the head of a chain.
+  bool CanConnectInput(TMMDSPComponent*) override { return false; }
+  void SetInput(TMMDSPComponent* value) override;
+  void InputFormatChanged(const TWaveFormatEx* format) override;
+  void SetWaveFormat(const TWaveFormatEx* format) override;
+
+  void Opened() override;
+  void Closed() override;
+  void Started() override;
+  void Stopped() override;
+  void BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) override;
+
+  // Properties
+  bool GetEnabled() const { return enabled_; }
+  void SetEnabled(bool v) { enabled_ = v; }
+  int GetBlockCount() const { return blockCount_; }
+  void SetBlockCount(int n);
+  TMMCDCopyMode GetCopyMode() const { return copyMode_; }
+  void SetCopyMode(TMMCDCopyMode mode);
+  TMMDeviceId GetDeviceID() const { return deviceId_; }
+  void SetDeviceID(TMMDeviceId id);
+  std::string GetDeviceName() const { return DeviceName(deviceId_); }
+  std::string GetDriveLetter() const { return DriveLetter(deviceId_); }
+  std::string DeviceName(int index) const;
+  std::string DriveLetter(int index) const;
+  TCDDeviceType GetDeviceType() const;
+  void SetDeviceType(TCDDeviceType type);
+  int GetCopyVolume() const { return copyVolume_; }
+  void SetCopyVolume(int v) { copyVolume_ = std::clamp(v, 0, 32768); }
+  bool GetIgnoreSpeed() const { return ignoreSpeed_; }
+  void SetIgnoreSpeed(bool v);
+  std::uint16_t GetSpeed() const { return speed_; }
+  const TMMCDDeviceList& Devices() const { return devices_; }
+  int NumDevices() const { return static_cast<int>(devices_.size()); }
+  std::vector<std::pair<std::string, int>>& SpeedList() { return speedList_; }
+
+  TNotifyEvent OnDataRead, OnDataReadEnd;
+
+  // Device operations
+  void OpenDevice();
+  void CloseDevice();
+  bool DeviceReady();
+  TMMCDStatus DeviceStatus();
+  void LockMedia(bool lock);
+  void LoadMedia(bool load);
+  void StopAudio();
+  void PauseAudio();
+  void ResumeAudio();
+  bool ReadTOC();
+  std::uint32_t DiscKey() const;
+  void SetRange(std::uint32_t startMSF, std::uint32_t lengthMSF);
+  bool SetSpeed(std::uint16_t speed);
+  std::string ErrorText(std::uint32_t code) const;
+  int ReadData(void* buffer, int bytes);
+
+  // The table of contents last read.
+  const TMMCDTrackList& TrackList() const { return toc_; }
+  bool TOCValid() const { return tocValid_; }
+  // The same table in frames, for the disc identification.
+  bool GetDeviceReady() { return DeviceReady(); }
+  int GetTrackCount() const { return static_cast<int>(toc_.dwNumTracks); }
+  TMMCDTrackInfo GetTrack(int index) const;
+
+  // The read range: first sector (inclusive), current, end (exclusive).
+  std::uint32_t FirstSector() const { return firstSector_; }
+  std::uint32_t CurrentSector() const { return curSector_; }
+  std::uint32_t EndSector() const { return endSector_; }
+  bool IsReading() const { return reading_; }
+  bool IsOpenForReading() const { return openRead_; }
+
+ private:
+  void CheckInit() const;
+  void Check(std::uint32_t code) const;
+  void CheckNotReading() const;
+  // False when the read failed after a stop (nothing delivered).
+  bool ReadBlock(std::uint32_t sector, int n, char* dest);
+  void OpenReading();
+  void StartReading();
+  void StopReading();
+  void CloseReading();
+  void FreeCDText();
+
+  std::uint32_t handle_ = 0;
+  std::uint32_t initResult_ = 0;
+  std::uint32_t cmdFlag_ = 0;
+  TMMCDDeviceList devices_;
+  TMMCDTrackList toc_{};
+  char* cdText_ = nullptr;
+  std::vector<std::pair<std::string, int>> speedList_;
+  std::uint16_t speed_ = 65535;
+  bool ignoreSpeed_ = false;
+  bool openControl_ = false, lockedAtStart_ = false;
+  std::atomic<bool> openRead_{false}, reading_{false};
+  bool locked_ = false, tocValid_ = false;
+  int blockCount_ = 10;
+  TMMCDCopyMode copyMode_ = cmNormal;
+  std::atomic<int> copyVolume_{16384};
+  std::atomic<bool> enabled_{true};
+  TMMDeviceId deviceId_ = -1;
+  std::uint32_t firstSector_ = 0, curSector_ = 0, endSector_ = 0;
+  std::vector<char> cache_;
+  int cacheFilled_ = 0, cachePos_ = 0;
+  TWaveFormatEx own_{};
+};

@@ -1,0 +1,376 @@
+// trackwell devices | toc | rip | play: the CD reader's drives, the table of contents, the
+// recording chain (FCDReader -> ACMConverter -> Trigger -> WaveFile) and the playback chain
+// (FCDReader -> RingBuffer -> stages -> FWaveOut -> Connector). Output is tab-separated.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+#include <sstream>
+
+#include "CDImages.h"
+#include "Commands.h"
+#include "MMCDRead.h"
+#include "MMConnect.h"
+#include "MMEqualiz.h"
+#include "MMMetronome.h"
+#include "MMPitch.h"
+#include "MMRingBf.h"
+#include "MMTrigg.h"
+#include "MMVolume.h"
+#include "MMWavOut.h"
+#include "MMWaveFile.h"
+#include "PollDispatcher.h"
+#include "ScriptedUi.h"
+#include "WaveOut.h"
+
+namespace trackwell {
+namespace {
+
+// Message boxes of the components go to stderr.
+class ConsoleUi : public ql::ScriptedUi {
+ public:
+  void ErrorBox(const std::string& text, const std::string&) override {
+    std::fprintf(stderr, "trackwell: %s\n", text.c_str());
+  }
+};
+
+struct Session {
+  ConsoleUi ui;
+  ql::PollDispatcher loop;
+  std::string failure;
+  Session() {
+    ql::SetUi(&ui);
+    ql::SetDispatcher(&loop);
+    SetApplicationExceptionHandler([this](const std::exception& e) {
+      if (failure.empty()) failure = e.what();
+    });
+  }
+  ~Session() {
+    SetApplicationExceptionHandler(nullptr);
+    ql::SetDispatcher(nullptr);
+    ql::SetUi(nullptr);
+  }
+};
+
+bool ParseInt(const std::string& s, long lo, long hi, int& out) {
+  char* end = nullptr;
+  long v = std::strtol(s.c_str(), &end, 10);
+  if (s.empty() || *end || v < lo || v > hi) return false;
+  out = static_cast<int>(v);
+  return true;
+}
+
+bool ParseNumber(const std::string& s, double& v) {
+  std::istringstream in(s);
+  in >> v;
+  return in && in.peek() == EOF && std::isfinite(v);
+}
+
+// The device chosen with --device, else the first image given with --image, else device 0.
+void SelectDevice(TMMCDReader& reader, int device) {
+  if (device < 0) {
+    device = 0;
+    const auto& images = ImagePaths();
+    if (!images.empty())
+      for (int i = 0; i < reader.NumDevices(); ++i)
+        if (reader.DeviceName(i) == images.front()) {
+          device = i;
+          break;
+        }
+  }
+  if (device >= reader.NumDevices())
+    throw EMMCDDAError("no device " + std::to_string(device) + " (" +
+                       std::to_string(reader.NumDevices()) + " found)");
+  reader.SetDeviceID(device);
+}
+
+std::string MSF(std::uint32_t frames) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%02u:%02u:%02u", frames / 4500, (frames / 75) % 60, frames % 75);
+  return buf;
+}
+
+void ReadTOCOrFail(TMMCDReader& reader) {
+  if (!reader.ReadTOC()) throw EMMCDDAError("no readable disc in " + reader.GetDeviceName());
+}
+
+// ---- devices ----
+
+int RunDevices(const std::vector<std::string>& args) {
+  if (!args.empty()) return UsageError(*FindCommand("devices"), "no arguments expected");
+  Session s;
+  TMMCDReader reader;
+  for (int i = 0; i < reader.NumDevices(); ++i)
+    std::printf("%d\t%s\t%s\n", i, reader.DriveLetter(i).c_str(), reader.DeviceName(i).c_str());
+  return 0;
+}
+
+// ---- toc ----
+
+int RunToc(const std::vector<std::string>& args) {
+  const TCommand& cmd = *FindCommand("toc");
+  int device = -1;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--device" && i + 1 < args.size() && ParseInt(args[i + 1], 0, 1000, device))
+      ++i;
+    else
+      return UsageError(cmd, "unexpected argument '" + args[i] + "'");
+  }
+  Session s;
+  TMMCDReader reader;
+  SelectDevice(reader, device);
+  ReadTOCOrFail(reader);
+  std::uint32_t leadout = 0;
+  for (int i = 0; i < reader.GetTrackCount(); ++i) {
+    TMMCDTrackInfo t = reader.GetTrack(i);
+    std::printf("%d\t%d\t%d\t%s\t%s\n", t.Number, t.Start, t.Length, MSF(t.Start).c_str(),
+                MSF(t.Length).c_str());
+    leadout = static_cast<std::uint32_t>(t.Start + t.Length);
+  }
+  std::printf("leadout\t%u\n", leadout);
+  std::printf("DiscKey\t%x\n", reader.DiscKey());
+  return 0;
+}
+
+// ---- rip and play share the track options ----
+
+struct TrackOptions {
+  int track = 0, device = -1;
+  TMMCDCopyMode mode = cmNormal;
+  bool trimFirst = false, trimLast = false;
+};
+
+// Takes the option at args[i] when it is one of the track options; returns 1 taken, 0 not
+// one of them, -1 a usage error (message set).
+int TrackOption(const std::vector<std::string>& args, std::size_t& i, TrackOptions& o,
+                std::string& error) {
+  const std::string& a = args[i];
+  auto next = [&]() -> const std::string* { return i + 1 < args.size() ? &args[++i] : nullptr; };
+  if (a == "--track") {
+    const std::string* v = next();
+    if (!v || !ParseInt(*v, 1, 99, o.track)) return error = "--track needs a number 1-99", -1;
+  } else if (a == "--device") {
+    const std::string* v = next();
+    if (!v || !ParseInt(*v, 0, 1000, o.device)) return error = "--device needs an index", -1;
+  } else if (a == "--mode") {
+    const std::string* v = next();
+    if (v && *v == "normal")
+      o.mode = cmNormal;
+    else if (v && *v == "burst")
+      o.mode = cmBurst;
+    else if (v && *v == "sync")
+      o.mode = cmSync;
+    else
+      return error = "--mode is normal, burst or sync", -1;
+  } else if (a == "--trim-first") {
+    o.trimFirst = true;
+  } else if (a == "--trim-last") {
+    o.trimLast = true;
+  } else {
+    return 0;
+  }
+  return 1;
+}
+
+// Selects the device, reads the table of contents and sets the track's range.
+void PrepareTrack(TMMCDReader& reader, const TrackOptions& o) {
+  SelectDevice(reader, o.device);
+  ReadTOCOrFail(reader);
+  int index = -1;
+  for (int i = 0; i < reader.GetTrackCount(); ++i)
+    if (reader.GetTrack(i).Number == o.track) index = i;
+  if (index < 0)
+    throw EMMCDDAError("no track " + std::to_string(o.track) + " on the disc (" +
+                       std::to_string(reader.GetTrackCount()) + " tracks)");
+  std::uint32_t start = reader.TrackList().Tracks[index].dwStartMSF;
+  std::uint32_t length = reader.TrackList().Tracks[index].dwLengthMSF;
+  TrimTrackRange(start, length, o.trimFirst, o.trimLast);
+  reader.SetCopyMode(o.mode);
+  reader.SetRange(start, length);
+}
+
+// ---- rip ----
+
+int RunRip(const std::vector<std::string>& args) {
+  const TCommand& cmd = *FindCommand("rip");
+  TrackOptions o;
+  std::string out, error;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    int r = TrackOption(args, i, o, error);
+    if (r < 0) return UsageError(cmd, error);
+    if (r > 0) continue;
+    if (args[i] == "-o" && i + 1 < args.size())
+      out = args[++i];
+    else
+      return UsageError(cmd, "unexpected argument '" + args[i] + "'");
+  }
+  if (!o.track) return UsageError(cmd, "--track is needed");
+  if (out.empty()) return UsageError(cmd, "-o OUT.wav is needed");
+
+  Session s;
+  TMMCDReader reader;
+  PrepareTrack(reader, o);
+  // The compression manager's converter takes this place later; until then the stage passes
+  // the CD audio through unchanged.
+  TMMDSPComponent acmConverter;
+  acmConverter.Name = "ACMConverter";
+  TMMTrigger trigger;
+  TMMWaveFile sink;
+  sink.Wave()->FileMustExist = false;
+  sink.Wave()->SetFileName(out);
+  acmConverter.SetInput(&reader);
+  trigger.SetInput(&acmConverter);
+  trigger.SetOutput(&sink);
+  trigger.SetBufferSize(32768);
+  bool closedEarly = false;
+  sink.OnClose = [&](TMMDSPComponent*) {
+    if (trigger.State() & TMMTrigger::stPlaying) closedEarly = true;
+  };
+  trigger.OnStop = [&](TMMDSPComponent*) { s.loop.Quit(); };
+  trigger.Start();
+  s.loop.Run();
+  trigger.Close();
+  if (!s.failure.empty()) {
+    std::fprintf(stderr, "trackwell rip: %s\n", s.failure.c_str());
+    return 1;
+  }
+  if (closedEarly) {
+    std::fprintf(stderr, "trackwell rip: %s: not enough disk space, the file ends early\n",
+                 out.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+// ---- play ----
+
+int RunPlay(const std::vector<std::string>& args) {
+  const TCommand& cmd = *FindCommand("play");
+  TrackOptions o;
+  std::string error, alsaDevice;
+  bool memoryDevice = false;
+  bool eq = false, pitchOn = false, volumeOn = false, halfSpeed = false;
+  std::vector<float> gains;
+  float pitchValue = 0;
+  int volumeValue = 16384;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    int r = TrackOption(args, i, o, error);
+    if (r < 0) return UsageError(cmd, error);
+    if (r > 0) continue;
+    const std::string& a = args[i];
+    double v;
+    if (a == "--eq" && i + 1 < args.size()) {
+      std::stringstream list(args[++i]);
+      std::string item;
+      while (std::getline(list, item, ',')) {
+        if (!ParseNumber(item, v)) return UsageError(cmd, "bad equalizer gain '" + item + "'");
+        gains.push_back(static_cast<float>(v));
+      }
+      if (gains.size() != 12) return UsageError(cmd, "--eq needs twelve gains in dB");
+      eq = true;
+    } else if (a == "--pitch" && i + 1 < args.size() && ParseNumber(args[i + 1], v)) {
+      ++i;
+      pitchOn = true;
+      pitchValue = static_cast<float>(v);
+    } else if (a == "--volume" && i + 1 < args.size() && ParseNumber(args[i + 1], v) && v >= 0) {
+      ++i;
+      volumeOn = true;
+      volumeValue = static_cast<int>(v);
+    } else if (a == "--half-speed") {
+      halfSpeed = true;
+    } else if (a == "--alsa-device" && i + 1 < args.size()) {
+      alsaDevice = args[++i];
+    } else if (a == "--memory-device") {
+      memoryDevice = true;
+    } else {
+      return UsageError(cmd, "unexpected argument '" + a + "'");
+    }
+  }
+  if (!o.track) return UsageError(cmd, "--track is needed");
+
+  Session s;
+  TMMCDReader reader;
+  PrepareTrack(reader, o);
+  TMMRingBuffer ring;
+  TMMPitch pitch, slowDown;
+  TMMVolume volume;
+  TMMMetronome metronome;
+  TMMEqualizer equalizer;
+  TMMConnector connector;
+  // The device list is read when the component is made: an added device comes first.
+  int alsaId = alsaDevice.empty() ? -3 : static_cast<int>(ql::AddAlsaDevice(alsaDevice));
+  if (memoryDevice) {
+    // Plays at the audio's own pace into memory: playback as on a sound card, for measurements
+    // on machines that have none.
+    ql::MemoryDeviceOptions mo;
+    mo.realTime = true;
+    mo.bufferMs = 200;
+    alsaId = static_cast<int>(ql::AddMemoryDevice(mo));
+  }
+  auto waveOutPtr = std::make_unique<TMMWaveOut>();
+  TMMWaveOut& waveOut = *waveOutPtr;
+  if (alsaId != -3) waveOut.SetDeviceID(alsaId);
+  ring.SetNumBuffers(50);
+  ring.SetBufferSize(32768);
+  ring.SetQueueMode(qmRead);
+  ring.SetInput(&reader);
+  TMMDSPComponent* last = &ring;
+  auto append = [&](TMMDSPComponent& stage) {
+    stage.SetInput(last);
+    last = &stage;
+  };
+  if (pitchOn) {
+    pitch.SetPitch(pitchValue);
+    append(pitch);
+  }
+  if (volumeOn) {
+    volume.SetVolume(volumeValue);
+    append(volume);
+  }
+  if (halfSpeed) {
+    metronome.SetStretch(2);
+    slowDown.SetPitch(-50);
+    append(metronome);
+    append(slowDown);
+  }
+  if (eq) {
+    SetupTwelveBands(equalizer);
+    for (int i = 0; i < 12; ++i) equalizer.Filters()->Items(i)->SetGain(gains[i]);
+    append(equalizer);
+  }
+  waveOut.SetNumBuffers(20);
+  waveOut.SetBufferSize(8192);
+  waveOut.TimeFormat = tfMillisecond;
+  append(waveOut);
+  waveOut.SetOutput(&connector);
+  waveOut.OnStop = [&](TMMDSPComponent*) { s.loop.Quit(); };
+  waveOut.Start();
+  s.loop.Run();
+  std::int64_t played = waveOut.PlayedBytes();
+  waveOut.Close();
+  waveOutPtr.reset();
+  if (!s.failure.empty()) {
+    std::fprintf(stderr, "trackwell play: %s\n", s.failure.c_str());
+    return 1;
+  }
+  std::printf("played\t%lld\n", static_cast<long long>(played));
+  return 0;
+}
+
+const TCommandRegistration regDevices({"devices", "", "list the CD drives and images", RunDevices});
+const TCommandRegistration regToc({"toc", "[--device N]",
+                                   "print the table of contents and the DiscKey", RunToc});
+const TCommandRegistration regRip({"rip",
+                                   "--track N -o OUT.wav [--device N] [--mode normal|burst|sync] "
+                                   "[--trim-first] [--trim-last]",
+                                   "extract a track to a wave file", RunRip});
+const TCommandRegistration regPlay(
+    {"play",
+     "--track N [--device N] [--mode normal|burst|sync] [--trim-first] [--trim-last] "
+     "[--eq g0,...,g11] [--pitch P] [--volume V] [--half-speed] [--alsa-device NAME | "
+     "--memory-device]",
+     "play a track through the playback chain", RunPlay});
+
+}  // namespace
+}  // namespace trackwell
