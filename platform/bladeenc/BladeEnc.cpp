@@ -51,6 +51,33 @@ bool ValidBitrate(unsigned kbps) {
 // lame asks for 1.25 x samples + 7200 bytes per call in the worst case; the flush fits in that.
 unsigned OutputBound(unsigned samplesPerChannel) { return samplesPerChannel * 5 / 4 + 7200; }
 
+// A lame context for the parameters, with lame_init_params done; null when lame refuses them.
+lame_global_flags* Configure(const decltype(BE_CONFIG::format.mp3)& p, MPEG_mode mode,
+                             unsigned channels, float scale) {
+  lame_global_flags* gf = lame_init();
+  if (!gf) return nullptr;
+  lame_set_num_channels(gf, int(channels));
+  lame_set_in_samplerate(gf, int(p.dwSampleRate));
+  lame_set_out_samplerate(gf, int(p.dwSampleRate));
+  lame_set_mode(gf, mode);
+  lame_set_VBR(gf, vbr_off);
+  lame_set_brate(gf, p.wBitrate);
+  // Header bits exactly as asked: lame's own default marks every stream "original".
+  lame_set_extension(gf, p.bPrivate != 0);
+  lame_set_error_protection(gf, p.bCRC != 0);
+  lame_set_copyright(gf, p.bCopyright != 0);
+  lame_set_original(gf, p.bOriginal != 0);
+  // A raw stream has no way back to its first frame, so no info tag and no ID3 tags.
+  lame_set_bWriteVbrTag(gf, 0);
+  lame_set_write_id3tag_automatic(gf, 0);
+  lame_set_scale(gf, scale);
+  if (lame_init_params(gf) < 0) {
+    lame_close(gf);
+    return nullptr;
+  }
+  return gf;
+}
+
 }  // namespace
 
 extern "C" BE_ERR beInitStream(PBE_CONFIG cfg, uint32_t* dwSamples, uint32_t* dwBufferSize,
@@ -74,27 +101,15 @@ extern "C" BE_ERR beInitStream(PBE_CONFIG cfg, uint32_t* dwSamples, uint32_t* dw
   }
   const unsigned channels = mode == MONO ? 1 : 2;
 
-  lame_global_flags* gf = lame_init();
-  if (!gf) return BE_ERR_NO_MORE_HANDLES;
-  lame_set_num_channels(gf, int(channels));
-  lame_set_in_samplerate(gf, int(p.dwSampleRate));
-  lame_set_out_samplerate(gf, int(p.dwSampleRate));
-  lame_set_mode(gf, mode);
-  lame_set_VBR(gf, vbr_off);
-  lame_set_brate(gf, p.wBitrate);
-  // Header bits exactly as asked: lame's own default marks every stream "original".
-  lame_set_extension(gf, p.bPrivate != 0);
-  lame_set_error_protection(gf, p.bCRC != 0);
-  lame_set_copyright(gf, p.bCopyright != 0);
-  lame_set_original(gf, p.bOriginal != 0);
-  // A raw stream has no way back to its first frame, so no info tag and no ID3 tags.
-  lame_set_bWriteVbrTag(gf, 0);
-  lame_set_write_id3tag_automatic(gf, 0);
-  // Keep the input level; lame would otherwise scale it by 0.95.
-  lame_set_scale(gf, 1.0f);
-  if (lame_init_params(gf) < 0) {
+  lame_global_flags* gf = Configure(p, mode, channels, 1.0f);
+  if (!gf) return BE_ERR_INVALID_FORMAT_PARAMETERS;
+  // lame_init_params scales the input down (by 0.95) for headroom; keep the input level by
+  // asking for the inverse. The factor is read back rather than assumed.
+  const float applied = lame_get_scale(gf);
+  if (applied > 0 && (applied < 0.9999f || applied > 1.0001f)) {
     lame_close(gf);
-    return BE_ERR_INVALID_FORMAT_PARAMETERS;
+    gf = Configure(p, mode, channels, 1.0f / applied);
+    if (!gf) return BE_ERR_INVALID_FORMAT_PARAMETERS;
   }
 
   auto* s = new Stream;
