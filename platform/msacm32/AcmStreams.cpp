@@ -98,6 +98,7 @@ class PcmStream : public Stream {
  private:
   void MakeResampler() {
     soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
+    io.flags |= SOXR_NO_DITHER;  // the same input always gives the same output
     soxr_quality_spec_t q = soxr_quality_spec(hq_ ? SOXR_HQ : SOXR_MQ, 0);
     soxr_error_t err = nullptr;
     rs_ = soxr_create(srate_, drate_, rch_, &err, &io, &q, nullptr);
