@@ -49,7 +49,9 @@ bool ValidBitrate(unsigned kbps) {
 }
 
 // lame asks for 1.25 x samples + 7200 bytes per call in the worst case; the flush fits in that.
-unsigned OutputBound(unsigned samplesPerChannel) { return samplesPerChannel * 5 / 4 + 7200; }
+unsigned OutputBound(unsigned samplesPerChannel) {
+  return samplesPerChannel * 5 / 4 + 7200;
+}
 
 // A lame context for the parameters, with lame_init_params done; null when lame refuses them.
 lame_global_flags* Configure(const decltype(BE_CONFIG::format.mp3)& p, MPEG_mode mode,
@@ -94,10 +96,18 @@ extern "C" BE_ERR beInitStream(PBE_CONFIG cfg, uint32_t* dwSamples, uint32_t* dw
 
   MPEG_mode mode = STEREO;
   switch (p.byMode) {
-    case BE_MP3_MODE_STEREO: mode = STEREO; break;
-    case BE_MP3_MODE_JSTEREO: mode = JOINT_STEREO; break;
-    case BE_MP3_MODE_DUALCHANNEL: mode = DUAL_CHANNEL; break;
-    default: mode = MONO; break;
+    case BE_MP3_MODE_STEREO:
+      mode = STEREO;
+      break;
+    case BE_MP3_MODE_JSTEREO:
+      mode = JOINT_STEREO;
+      break;
+    case BE_MP3_MODE_DUALCHANNEL:
+      mode = DUAL_CHANNEL;
+      break;
+    default:
+      mode = MONO;
+      break;
   }
   const unsigned channels = mode == MONO ? 1 : 2;
 

@@ -23,7 +23,8 @@ typedef uint32_t BE_ERR;
 #define BE_ERR_INVALID_FORMAT_PARAMETERS 0x00000002u /* rate, mode or bit rate not supported */
 #define BE_ERR_NO_MORE_HANDLES 0x00000003u
 #define BE_ERR_INVALID_HANDLE 0x00000004u
-#define BE_ERR_BUFFER_TOO_SMALL 0x00000005u /* more samples than one chunk, or an odd stereo count */
+#define BE_ERR_BUFFER_TOO_SMALL \
+  0x00000005u /* more samples than one chunk, or an odd stereo count */
 
 #define BE_CONFIG_MP3 0u
 

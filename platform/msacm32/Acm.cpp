@@ -65,7 +65,9 @@ bool Candidates(HACMDRIVER had, std::vector<const Driver*>& out) {
   return true;
 }
 
-HACMDRIVERID IdOf(const Driver* d) { return reinterpret_cast<HACMDRIVERID>(const_cast<Driver*>(d)); }
+HACMDRIVERID IdOf(const Driver* d) {
+  return reinterpret_cast<HACMDRIVERID>(const_cast<Driver*>(d));
+}
 
 struct TagEntry {
   const Driver* driver;
@@ -109,7 +111,9 @@ bool Equal(const Format& a, const Format& b) {
 
 extern "C" {
 
-uint32_t acmGetVersion(void) { return 0x04000000u; }  // 4.00
+uint32_t acmGetVersion(void) {
+  return 0x04000000u;
+}  // 4.00
 
 MMRESULT acmMetrics(HACMOBJ hao, unsigned uMetric, void* pMetric) {
   if (!pMetric) return MMSYSERR_INVALPARAM;
@@ -121,9 +125,15 @@ MMRESULT acmMetrics(HACMOBJ hao, unsigned uMetric, void* pMetric) {
       if (d.support & ACMDRIVERDETAILS_SUPPORTF_CONVERTER) ++converters;
     }
     switch (uMetric) {
-      case ACM_METRIC_COUNT_DRIVERS: v = uint32_t(Drivers().size()); break;
-      case ACM_METRIC_COUNT_CODECS: v = codecs; break;
-      case ACM_METRIC_COUNT_CONVERTERS: v = converters; break;
+      case ACM_METRIC_COUNT_DRIVERS:
+        v = uint32_t(Drivers().size());
+        break;
+      case ACM_METRIC_COUNT_CODECS:
+        v = codecs;
+        break;
+      case ACM_METRIC_COUNT_CONVERTERS:
+        v = converters;
+        break;
       case ACM_METRIC_COUNT_FILTERS:
       case ACM_METRIC_COUNT_DISABLED:
       case ACM_METRIC_COUNT_HARDWARE:
@@ -132,11 +142,14 @@ MMRESULT acmMetrics(HACMOBJ hao, unsigned uMetric, void* pMetric) {
       case ACM_METRIC_COUNT_LOCAL_CONVERTERS:
       case ACM_METRIC_COUNT_LOCAL_FILTERS:
       case ACM_METRIC_COUNT_LOCAL_DISABLED:
-      case ACM_METRIC_MAX_SIZE_FILTER: v = 0; break;  // no filter drivers
+      case ACM_METRIC_MAX_SIZE_FILTER:
+        v = 0;
+        break;  // no filter drivers
       case ACM_METRIC_MAX_SIZE_FORMAT:
         for (const Driver& d : Drivers()) v = std::max(v, d.MaxFormatSize());
         break;
-      default: return MMSYSERR_NOTSUPPORTED;
+      default:
+        return MMSYSERR_NOTSUPPORTED;
     }
   } else {
     const Driver* d = AsDriverId(hao);
@@ -145,11 +158,20 @@ MMRESULT acmMetrics(HACMOBJ hao, unsigned uMetric, void* pMetric) {
     }
     if (!d) return MMSYSERR_INVALHANDLE;
     switch (uMetric) {
-      case ACM_METRIC_MAX_SIZE_FORMAT: v = d->MaxFormatSize(); break;
-      case ACM_METRIC_MAX_SIZE_FILTER: v = 0; break;
-      case ACM_METRIC_DRIVER_SUPPORT: v = d->support; break;
-      case ACM_METRIC_DRIVER_PRIORITY: v = uint32_t(d - Drivers().data()) + 1; break;
-      default: return MMSYSERR_NOTSUPPORTED;
+      case ACM_METRIC_MAX_SIZE_FORMAT:
+        v = d->MaxFormatSize();
+        break;
+      case ACM_METRIC_MAX_SIZE_FILTER:
+        v = 0;
+        break;
+      case ACM_METRIC_DRIVER_SUPPORT:
+        v = d->support;
+        break;
+      case ACM_METRIC_DRIVER_PRIORITY:
+        v = uint32_t(d - Drivers().data()) + 1;
+        break;
+      default:
+        return MMSYSERR_NOTSUPPORTED;
     }
   }
   std::memcpy(pMetric, &v, sizeof v);
@@ -218,8 +240,10 @@ MMRESULT acmDriverID(HACMOBJ hao, HACMDRIVERID* phadid, uint32_t fdwDriverID) {
   if (fdwDriverID) return MMSYSERR_INVALFLAG;
   const Driver* d = AsDriverId(hao);
   if (!d) {
-    if (OpenDriver* o = AsOpenDriver(hao)) d = o->driver;
-    else if (StreamObj* s = AsStream(hao)) d = s->driver;
+    if (OpenDriver* o = AsOpenDriver(hao))
+      d = o->driver;
+    else if (StreamObj* s = AsStream(hao))
+      d = s->driver;
   }
   if (!d) return MMSYSERR_INVALHANDLE;
   *phadid = IdOf(d);
@@ -260,13 +284,13 @@ MMRESULT acmFormatTagDetailsA(HACMDRIVER had, LPACMFORMATTAGDETAILSA paftd, uint
       FillTag(tags[size_t(best)], uint32_t(best), paftd);
       return MMSYSERR_NOERROR;
     }
-    default: return MMSYSERR_INVALFLAG;
+    default:
+      return MMSYSERR_INVALFLAG;
   }
 }
 
 MMRESULT acmFormatTagEnumA(HACMDRIVER had, LPACMFORMATTAGDETAILSA paftd,
-                           ACMFORMATTAGENUMCBA fnCallback, uintptr_t dwInstance,
-                           uint32_t fdwEnum) {
+                           ACMFORMATTAGENUMCBA fnCallback, uintptr_t dwInstance, uint32_t fdwEnum) {
   std::vector<const Driver*> drivers;
   if (!Candidates(had, drivers)) return MMSYSERR_INVALHANDLE;
   if (!paftd || paftd->cbStruct < sizeof *paftd || !fnCallback) return MMSYSERR_INVALPARAM;
@@ -342,8 +366,7 @@ MMRESULT acmFormatEnumA(HACMDRIVER had, LPACMFORMATDETAILSA pafd, ACMFORMATENUMC
   const uint32_t known = ACM_FORMATENUMF_WFORMATTAG | ACM_FORMATENUMF_NCHANNELS |
                          ACM_FORMATENUMF_NSAMPLESPERSEC | ACM_FORMATENUMF_WBITSPERSAMPLE |
                          ACM_FORMATENUMF_CONVERT | ACM_FORMATENUMF_SUGGEST |
-                         ACM_FORMATENUMF_HARDWARE | ACM_FORMATENUMF_INPUT |
-                         ACM_FORMATENUMF_OUTPUT;
+                         ACM_FORMATENUMF_HARDWARE | ACM_FORMATENUMF_INPUT | ACM_FORMATENUMF_OUTPUT;
   if (fdwEnum & ~known) return MMSYSERR_INVALFLAG;
   if ((fdwEnum & ACM_FORMATENUMF_CONVERT) && (fdwEnum & ACM_FORMATENUMF_SUGGEST))
     return MMSYSERR_INVALFLAG;
@@ -357,9 +380,9 @@ MMRESULT acmFormatEnumA(HACMDRIVER had, LPACMFORMATDETAILSA pafd, ACMFORMATENUMC
       return MMSYSERR_INVALPARAM;
     in = Format(pafd->pwfx);
   }
-  const uint32_t fieldFlags = fdwEnum & (ACM_FORMATENUMF_NCHANNELS |
-                                         ACM_FORMATENUMF_NSAMPLESPERSEC |
-                                         ACM_FORMATENUMF_WBITSPERSAMPLE);
+  const uint32_t fieldFlags =
+      fdwEnum &
+      (ACM_FORMATENUMF_NCHANNELS | ACM_FORMATENUMF_NSAMPLESPERSEC | ACM_FORMATENUMF_WBITSPERSAMPLE);
   std::vector<const Driver*> all;
   Candidates(nullptr, all);
   for (const TagEntry& e : Tags(drivers)) {
@@ -395,8 +418,7 @@ MMRESULT acmFormatEnumA(HACMDRIVER had, LPACMFORMATDETAILSA pafd, ACMFORMATENUMC
       pafd->fdwSupport = e.driver->support;
       std::memset(pafd->szFormat, 0, sizeof pafd->szFormat);
       std::strncpy(pafd->szFormat, FormatName(f.get()).c_str(), sizeof pafd->szFormat - 1);
-      if (!fnCallback(IdOf(e.driver), pafd, dwInstance, e.driver->support))
-        return MMSYSERR_NOERROR;
+      if (!fnCallback(IdOf(e.driver), pafd, dwInstance, e.driver->support)) return MMSYSERR_NOERROR;
     }
   }
   return MMSYSERR_NOERROR;
@@ -456,9 +478,14 @@ MMRESULT acmStreamSize(HACMSTREAM has, uint32_t cbInput, uint32_t* pdwOutputByte
   if (fdwSize & ~ACM_STREAMSIZEF_QUERYMASK) return MMSYSERR_INVALFLAG;
   uint32_t n;
   switch (fdwSize & ACM_STREAMSIZEF_QUERYMASK) {
-    case ACM_STREAMSIZEF_SOURCE: n = s->stream->DestSize(cbInput); break;
-    case ACM_STREAMSIZEF_DESTINATION: n = s->stream->SourceSize(cbInput); break;
-    default: return MMSYSERR_INVALFLAG;
+    case ACM_STREAMSIZEF_SOURCE:
+      n = s->stream->DestSize(cbInput);
+      break;
+    case ACM_STREAMSIZEF_DESTINATION:
+      n = s->stream->SourceSize(cbInput);
+      break;
+    default:
+      return MMSYSERR_INVALFLAG;
   }
   if (n == 0) return ACMERR_NOTPOSSIBLE;
   *pdwOutputBytes = n;
@@ -506,8 +533,8 @@ MMRESULT acmStreamConvert(HACMSTREAM has, LPACMSTREAMHEADER pash, uint32_t fdwCo
   StreamObj* s = AsStream(has);
   if (!s) return MMSYSERR_INVALHANDLE;
   if (!pash || pash->cbStruct < sizeof *pash) return MMSYSERR_INVALPARAM;
-  if (fdwConvert & ~(ACM_STREAMCONVERTF_BLOCKALIGN | ACM_STREAMCONVERTF_START |
-                     ACM_STREAMCONVERTF_END))
+  if (fdwConvert &
+      ~(ACM_STREAMCONVERTF_BLOCKALIGN | ACM_STREAMCONVERTF_START | ACM_STREAMCONVERTF_END))
     return MMSYSERR_INVALFLAG;
   if (!(pash->fdwStatus & ACMSTREAMHEADER_STATUSF_PREPARED)) return ACMERR_UNPREPARED;
   if (pash->fdwStatus & ACMSTREAMHEADER_STATUSF_INQUEUE) return ACMERR_BUSY;

@@ -8,7 +8,9 @@ namespace acm {
 
 namespace {
 
-int Clamp16(int v) { return std::clamp(v, -32768, 32767); }
+int Clamp16(int v) {
+  return std::clamp(v, -32768, 32767);
+}
 
 }  // namespace
 
@@ -70,12 +72,12 @@ int16_t MulawToLinear(uint8_t u) {
 namespace {
 
 const int kImaSteps[89] = {
-    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,    21,    23,
-    25,    28,    31,    34,    37,    41,    45,    50,    55,    60,    66,    73,    80,
-    88,    97,    107,   118,   130,   143,   157,   173,   190,   209,   230,   253,   279,
-    307,   337,   371,   408,   449,   494,   544,   598,   658,   724,   796,   876,   963,
-    1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,  2272,  2499,  2749,  3024,  3327,
-    3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,  9493,  10442, 11487,
+    7,     8,     9,     10,    11,    12,    13,    14,    16,    17,    19,   21,    23,
+    25,    28,    31,    34,    37,    41,    45,    50,    55,    60,    66,   73,    80,
+    88,    97,    107,   118,   130,   143,   157,   173,   190,   209,   230,  253,   279,
+    307,   337,   371,   408,   449,   494,   544,   598,   658,   724,   796,  876,   963,
+    1060,  1166,  1282,  1411,  1552,  1707,  1878,  2066,  2272,  2499,  2749, 3024,  3327,
+    3660,  4026,  4428,  4871,  5358,  5894,  6484,  7132,  7845,  8630,  9493, 10442, 11487,
     12635, 13899, 15289, 16818, 18500, 20350, 22385, 24623, 27086, 29794, 32767};
 const int kImaIndex[8] = {-1, -1, -1, -1, 2, 4, 6, 8};
 
@@ -121,12 +123,14 @@ void PutLe16(uint8_t* p, int v) {
   p[0] = uint8_t(v & 0xFF);
   p[1] = uint8_t((v >> 8) & 0xFF);
 }
-int GetLe16(const uint8_t* p) { return int16_t(uint16_t(p[0] | (p[1] << 8))); }
+int GetLe16(const uint8_t* p) {
+  return int16_t(uint16_t(p[0] | (p[1] << 8)));
+}
 
 }  // namespace
 
-void ImaEncodeBlock(const int16_t* in, unsigned ch, unsigned spb, unsigned blockAlign,
-                    uint8_t* out, ImaState& state) {
+void ImaEncodeBlock(const int16_t* in, unsigned ch, unsigned spb, unsigned blockAlign, uint8_t* out,
+                    ImaState& state) {
   std::memset(out, 0, blockAlign);
   ImaChannel c[2];
   for (unsigned k = 0; k < ch; ++k) {

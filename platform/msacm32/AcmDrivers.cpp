@@ -10,7 +10,9 @@ bool Has(const Driver& d, uint16_t tag) {
   return false;
 }
 
-bool IsPcm16(const WAVEFORMATEX* p) { return IsValidPcm(p) && p->wBitsPerSample == 16; }
+bool IsPcm16(const WAVEFORMATEX* p) {
+  return IsValidPcm(p) && p->wBitsPerSample == 16;
+}
 
 bool SameShape(const WAVEFORMATEX* a, const WAVEFORMATEX* b) {
   return a->nChannels == b->nChannels && a->nSamplesPerSec == b->nSamplesPerSec;
@@ -22,8 +24,7 @@ bool Driver::Supports(const WAVEFORMATEX* src, const WAVEFORMATEX* dst) const {
   if (kind == DriverKind::Pcm) {
     if (!IsValidPcm(src) || !IsValidPcm(dst)) return false;
     // One stream changes the rate or the sample size (either with the channels), not both.
-    return src->nSamplesPerSec == dst->nSamplesPerSec ||
-           src->wBitsPerSample == dst->wBitsPerSample;
+    return src->nSamplesPerSec == dst->nSamplesPerSec || src->wBitsPerSample == dst->wBitsPerSample;
   }
   const WAVEFORMATEX* codec = src->wFormatTag == WAVE_FORMAT_PCM ? dst : src;
   const WAVEFORMATEX* pcm = codec == dst ? src : dst;
@@ -64,8 +65,7 @@ bool Driver::Suggest(const WAVEFORMATEX* src, const WAVEFORMATEX* want, uint32_t
   return true;
 }
 
-std::unique_ptr<Stream> Driver::Open(const Format& src, const Format& dst,
-                                     bool highQuality) const {
+std::unique_ptr<Stream> Driver::Open(const Format& src, const Format& dst, bool highQuality) const {
   if (!Supports(src.get(), dst.get())) return nullptr;
   if (kind == DriverKind::Pcm) return OpenPcmStream(src, dst, highQuality);
   return OpenCodecStream(src, dst);
@@ -80,16 +80,41 @@ uint32_t Driver::MaxFormatSize() const {
 
 const std::vector<Driver>& Drivers() {
   static const std::vector<Driver> drivers = {
-      {kDriverMagic, DriverKind::Pcm, "PCM Converter", "PCM Sample Size, Channel and Rate Converter",
-       ACMDRIVERDETAILS_SUPPORTF_CONVERTER, 1, {WAVE_FORMAT_PCM}},
-      {kDriverMagic, DriverKind::G711, "CCITT G.711", "CCITT G.711 A-Law and u-Law CODEC",
-       ACMDRIVERDETAILS_SUPPORTF_CODEC, 2, {WAVE_FORMAT_ALAW, WAVE_FORMAT_MULAW}},
-      {kDriverMagic, DriverKind::ImaAdpcm, "IMA ADPCM", "IMA ADPCM CODEC",
-       ACMDRIVERDETAILS_SUPPORTF_CODEC, 3, {WAVE_FORMAT_IMA_ADPCM}},
-      {kDriverMagic, DriverKind::MsAdpcm, "Microsoft ADPCM", "Microsoft ADPCM CODEC",
-       ACMDRIVERDETAILS_SUPPORTF_CODEC, 4, {WAVE_FORMAT_ADPCM}},
-      {kDriverMagic, DriverKind::Gsm, "GSM 6.10", "GSM 6.10 Audio CODEC",
-       ACMDRIVERDETAILS_SUPPORTF_CODEC, 5, {WAVE_FORMAT_GSM610}},
+      {kDriverMagic,
+       DriverKind::Pcm,
+       "PCM Converter",
+       "PCM Sample Size, Channel and Rate Converter",
+       ACMDRIVERDETAILS_SUPPORTF_CONVERTER,
+       1,
+       {WAVE_FORMAT_PCM}},
+      {kDriverMagic,
+       DriverKind::G711,
+       "CCITT G.711",
+       "CCITT G.711 A-Law and u-Law CODEC",
+       ACMDRIVERDETAILS_SUPPORTF_CODEC,
+       2,
+       {WAVE_FORMAT_ALAW, WAVE_FORMAT_MULAW}},
+      {kDriverMagic,
+       DriverKind::ImaAdpcm,
+       "IMA ADPCM",
+       "IMA ADPCM CODEC",
+       ACMDRIVERDETAILS_SUPPORTF_CODEC,
+       3,
+       {WAVE_FORMAT_IMA_ADPCM}},
+      {kDriverMagic,
+       DriverKind::MsAdpcm,
+       "Microsoft ADPCM",
+       "Microsoft ADPCM CODEC",
+       ACMDRIVERDETAILS_SUPPORTF_CODEC,
+       4,
+       {WAVE_FORMAT_ADPCM}},
+      {kDriverMagic,
+       DriverKind::Gsm,
+       "GSM 6.10",
+       "GSM 6.10 Audio CODEC",
+       ACMDRIVERDETAILS_SUPPORTF_CODEC,
+       5,
+       {WAVE_FORMAT_GSM610}},
   };
   return drivers;
 }

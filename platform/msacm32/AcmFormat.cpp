@@ -93,13 +93,19 @@ bool IsValidGsm(const WAVEFORMATEX* p) {
 
 bool IsValidFormat(const WAVEFORMATEX* p) {
   switch (p->wFormatTag) {
-    case WAVE_FORMAT_PCM: return IsValidPcm(p);
+    case WAVE_FORMAT_PCM:
+      return IsValidPcm(p);
     case WAVE_FORMAT_ALAW:
-    case WAVE_FORMAT_MULAW: return IsValidG711(p);
-    case WAVE_FORMAT_IMA_ADPCM: return IsValidImaAdpcm(p);
-    case WAVE_FORMAT_ADPCM: return IsValidMsAdpcm(p);
-    case WAVE_FORMAT_GSM610: return IsValidGsm(p);
-    default: return false;
+    case WAVE_FORMAT_MULAW:
+      return IsValidG711(p);
+    case WAVE_FORMAT_IMA_ADPCM:
+      return IsValidImaAdpcm(p);
+    case WAVE_FORMAT_ADPCM:
+      return IsValidMsAdpcm(p);
+    case WAVE_FORMAT_GSM610:
+      return IsValidGsm(p);
+    default:
+      return false;
   }
 }
 
@@ -167,13 +173,19 @@ Format Gsm(uint32_t rate) {
 
 Format Standard(uint16_t tag, uint32_t rate, unsigned channels, unsigned pcmBits) {
   switch (tag) {
-    case WAVE_FORMAT_PCM: return Pcm(rate, pcmBits, channels);
+    case WAVE_FORMAT_PCM:
+      return Pcm(rate, pcmBits, channels);
     case WAVE_FORMAT_ALAW:
-    case WAVE_FORMAT_MULAW: return G711(tag, rate, channels);
-    case WAVE_FORMAT_IMA_ADPCM: return ImaAdpcm(rate, channels);
-    case WAVE_FORMAT_ADPCM: return MsAdpcm(rate, channels);
-    case WAVE_FORMAT_GSM610: return channels == 1 ? Gsm(rate) : Format();
-    default: return Format();
+    case WAVE_FORMAT_MULAW:
+      return G711(tag, rate, channels);
+    case WAVE_FORMAT_IMA_ADPCM:
+      return ImaAdpcm(rate, channels);
+    case WAVE_FORMAT_ADPCM:
+      return MsAdpcm(rate, channels);
+    case WAVE_FORMAT_GSM610:
+      return channels == 1 ? Gsm(rate) : Format();
+    default:
+      return Format();
   }
 }
 
@@ -181,8 +193,10 @@ unsigned SamplesPerBlock(const WAVEFORMATEX* p) {
   switch (p->wFormatTag) {
     case WAVE_FORMAT_IMA_ADPCM:
     case WAVE_FORMAT_ADPCM:
-    case WAVE_FORMAT_GSM610: return Extra16(p, 0);
-    default: return 1;
+    case WAVE_FORMAT_GSM610:
+      return Extra16(p, 0);
+    default:
+      return 1;
   }
 }
 
@@ -208,13 +222,20 @@ std::vector<Format> StandardFormats(uint16_t tag) {
 
 std::string TagName(uint16_t tag) {
   switch (tag) {
-    case WAVE_FORMAT_PCM: return "PCM";
-    case WAVE_FORMAT_ADPCM: return "Microsoft ADPCM";
-    case WAVE_FORMAT_ALAW: return "CCITT A-Law";
-    case WAVE_FORMAT_MULAW: return "CCITT u-Law";
-    case WAVE_FORMAT_IMA_ADPCM: return "IMA ADPCM";
-    case WAVE_FORMAT_GSM610: return "GSM 6.10";
-    default: return "";
+    case WAVE_FORMAT_PCM:
+      return "PCM";
+    case WAVE_FORMAT_ADPCM:
+      return "Microsoft ADPCM";
+    case WAVE_FORMAT_ALAW:
+      return "CCITT A-Law";
+    case WAVE_FORMAT_MULAW:
+      return "CCITT u-Law";
+    case WAVE_FORMAT_IMA_ADPCM:
+      return "IMA ADPCM";
+    case WAVE_FORMAT_GSM610:
+      return "GSM 6.10";
+    default:
+      return "";
   }
 }
 

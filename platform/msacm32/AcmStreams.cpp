@@ -18,9 +18,15 @@ namespace {
 class PcmStream : public Stream {
  public:
   PcmStream(const Format& src, const Format& dst, bool hq)
-      : sch_(src->nChannels), sbits_(src->wBitsPerSample), srate_(src->nSamplesPerSec),
-        dch_(dst->nChannels), dbits_(dst->wBitsPerSample), drate_(dst->nSamplesPerSec),
-        salign_(src->nBlockAlign), dalign_(dst->nBlockAlign), rch_(std::min(sch_, dch_)),
+      : sch_(src->nChannels),
+        sbits_(src->wBitsPerSample),
+        srate_(src->nSamplesPerSec),
+        dch_(dst->nChannels),
+        dbits_(dst->wBitsPerSample),
+        drate_(dst->nSamplesPerSec),
+        salign_(src->nBlockAlign),
+        dalign_(dst->nBlockAlign),
+        rch_(std::min(sch_, dch_)),
         hq_(hq) {
     if (srate_ != drate_) MakeResampler();
   }
@@ -36,8 +42,8 @@ class PcmStream : public Stream {
 
   bool Ok() const { return srate_ == drate_ || rs_; }
 
-  void Convert(const uint8_t* src, uint32_t srcLen, uint8_t* dst, uint32_t dstLen,
-               uint32_t flags, uint32_t& used, uint32_t& written) override {
+  void Convert(const uint8_t* src, uint32_t srcLen, uint8_t* dst, uint32_t dstLen, uint32_t flags,
+               uint32_t& used, uint32_t& written) override {
     used = written = 0;
     if (flags & ACM_STREAMCONVERTF_START) Reset();
     const uint32_t sFrames = srcLen / salign_, dFrames = dstLen / dalign_;
@@ -165,8 +171,8 @@ class BlockStream : public Stream {
   BlockStream(uint32_t srcBlock, uint32_t dstBlock, bool encoding)
       : srcBlock_(srcBlock), dstBlock_(dstBlock), encoding_(encoding) {}
 
-  void Convert(const uint8_t* src, uint32_t srcLen, uint8_t* dst, uint32_t dstLen,
-               uint32_t flags, uint32_t& used, uint32_t& written) override {
+  void Convert(const uint8_t* src, uint32_t srcLen, uint8_t* dst, uint32_t dstLen, uint32_t flags,
+               uint32_t& used, uint32_t& written) override {
     if (flags & ACM_STREAMCONVERTF_START) Reset();
     const uint32_t n = std::min(srcLen / srcBlock_, dstLen / dstBlock_);
     if (n) Blocks(src, dst, n);
@@ -236,7 +242,9 @@ class ImaStream : public BlockStream {
   ImaStream(const WAVEFORMATEX* codec, bool encoding)
       : BlockStream(encoding ? Pcm16Block(codec) : codec->nBlockAlign,
                     encoding ? codec->nBlockAlign : Pcm16Block(codec), encoding),
-        ch_(codec->nChannels), spb_(SamplesPerBlock(codec)), align_(codec->nBlockAlign) {}
+        ch_(codec->nChannels),
+        spb_(SamplesPerBlock(codec)),
+        align_(codec->nBlockAlign) {}
   void Reset() override { state_ = ImaState(); }
 
   static uint32_t Pcm16Block(const WAVEFORMATEX* codec) {
@@ -269,7 +277,9 @@ class MsAdpcmStream : public BlockStream {
   MsAdpcmStream(const WAVEFORMATEX* codec, bool encoding)
       : BlockStream(encoding ? ImaStream::Pcm16Block(codec) : codec->nBlockAlign,
                     encoding ? codec->nBlockAlign : ImaStream::Pcm16Block(codec), encoding),
-        ch_(codec->nChannels), spb_(SamplesPerBlock(codec)), align_(codec->nBlockAlign) {
+        ch_(codec->nChannels),
+        spb_(SamplesPerBlock(codec)),
+        align_(codec->nBlockAlign) {
     const auto* ext = reinterpret_cast<const uint8_t*>(codec) + sizeof(WAVEFORMATEX);
     uint16_t num;
     std::memcpy(&num, ext + 2, 2);
@@ -305,7 +315,8 @@ class MsAdpcmStream : public BlockStream {
 // 65-byte blocks of two 160-sample frames: libgsm's WAV49 mode writes 32 then 33 bytes.
 class GsmStream : public BlockStream {
  public:
-  explicit GsmStream(bool encoding) : BlockStream(encoding ? 640 : 65, encoding ? 65 : 640, encoding) {
+  explicit GsmStream(bool encoding)
+      : BlockStream(encoding ? 640 : 65, encoding ? 65 : 640, encoding) {
     Reset();
   }
   ~GsmStream() override {
@@ -358,10 +369,14 @@ std::unique_ptr<Stream> OpenCodecStream(const Format& src, const Format& dst) {
     case WAVE_FORMAT_MULAW:
       return std::make_unique<G711Stream>(codec->wFormatTag == WAVE_FORMAT_ALAW, encoding,
                                           codec->nChannels);
-    case WAVE_FORMAT_IMA_ADPCM: return std::make_unique<ImaStream>(codec, encoding);
-    case WAVE_FORMAT_ADPCM: return std::make_unique<MsAdpcmStream>(codec, encoding);
-    case WAVE_FORMAT_GSM610: return std::make_unique<GsmStream>(encoding);
-    default: return nullptr;
+    case WAVE_FORMAT_IMA_ADPCM:
+      return std::make_unique<ImaStream>(codec, encoding);
+    case WAVE_FORMAT_ADPCM:
+      return std::make_unique<MsAdpcmStream>(codec, encoding);
+    case WAVE_FORMAT_GSM610:
+      return std::make_unique<GsmStream>(encoding);
+    default:
+      return nullptr;
   }
 }
 

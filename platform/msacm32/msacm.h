@@ -185,13 +185,12 @@ typedef struct tACMFORMATDETAILSA {
 
 typedef int (*ACMFORMATTAGENUMCBA)(HACMDRIVERID hadid, LPACMFORMATTAGDETAILSA paftd,
                                    uintptr_t dwInstance, uint32_t fdwSupport);
-typedef int (*ACMFORMATENUMCBA)(HACMDRIVERID hadid, LPACMFORMATDETAILSA pafd,
-                                uintptr_t dwInstance, uint32_t fdwSupport);
+typedef int (*ACMFORMATENUMCBA)(HACMDRIVERID hadid, LPACMFORMATDETAILSA pafd, uintptr_t dwInstance,
+                                uint32_t fdwSupport);
 
 MMRESULT acmFormatTagDetailsA(HACMDRIVER had, LPACMFORMATTAGDETAILSA paftd, uint32_t fdwDetails);
 MMRESULT acmFormatTagEnumA(HACMDRIVER had, LPACMFORMATTAGDETAILSA paftd,
-                           ACMFORMATTAGENUMCBA fnCallback, uintptr_t dwInstance,
-                           uint32_t fdwEnum);
+                           ACMFORMATTAGENUMCBA fnCallback, uintptr_t dwInstance, uint32_t fdwEnum);
 MMRESULT acmFormatDetailsA(HACMDRIVER had, LPACMFORMATDETAILSA pafd, uint32_t fdwDetails);
 MMRESULT acmFormatEnumA(HACMDRIVER had, LPACMFORMATDETAILSA pafd, ACMFORMATENUMCBA fnCallback,
                         uintptr_t dwInstance, uint32_t fdwEnum);

@@ -84,7 +84,8 @@ struct FrameHeader {
 
 // Walks the stream frame by frame from its first byte; fails on anything but MPEG-1 layer 3.
 std::vector<FrameHeader> Frames(const std::string& s) {
-  static const unsigned kbps[16] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+  static const unsigned kbps[16] = {0,   32,  40,  48,  56,  64,  80,  96,
+                                    112, 128, 160, 192, 224, 256, 320, 0};
   static const unsigned rates[4] = {44100, 48000, 32000, 0};
   std::vector<FrameHeader> out;
   size_t p = 0;
@@ -124,8 +125,8 @@ class BladeEnc : public ::testing::Test {
 };
 
 TEST_F(BladeEnc, ChunkAndBufferSizesFollowTheMode) {
-  for (uint8_t mode : {BE_MP3_MODE_STEREO, BE_MP3_MODE_JSTEREO, BE_MP3_MODE_DUALCHANNEL,
-                       BE_MP3_MODE_MONO}) {
+  for (uint8_t mode :
+       {BE_MP3_MODE_STEREO, BE_MP3_MODE_JSTEREO, BE_MP3_MODE_DUALCHANNEL, BE_MP3_MODE_MONO}) {
     BE_CONFIG c = Config(44100, mode, 128);
     uint32_t samples = 0, size = 0;
     HBE_STREAM h = 0;

@@ -63,8 +63,7 @@ TEST_F(AcmApi, FormatTagsWithNamesAndSizes) {
   EXPECT_EQ(d.dwFormatTag, 2u);
   EXPECT_EQ(d.cbFormatSize, 50u);
   d.dwFormatTag = WAVE_FORMAT_GSM610;
-  ASSERT_EQ(a.acmFormatTagDetailsA(nullptr, &d, ACM_FORMATTAGDETAILSF_FORMATTAG),
-            MMSYSERR_NOERROR);
+  ASSERT_EQ(a.acmFormatTagDetailsA(nullptr, &d, ACM_FORMATTAGDETAILSF_FORMATTAG), MMSYSERR_NOERROR);
   EXPECT_EQ(d.cbFormatSize, 20u);
   EXPECT_STREQ(d.szFormatTag, "GSM 6.10");
   d.dwFormatTag = 85;
@@ -84,7 +83,8 @@ int FormatCb(HACMDRIVERID, LPACMFORMATDETAILSA d, uintptr_t inst, uint32_t) {
   EXPECT_EQ(d->dwFormatTag, d->pwfx->wFormatTag);
   l->names.push_back(d->szFormat);
   const auto* b = reinterpret_cast<const uint8_t*>(d->pwfx);
-  l->formats.emplace_back(b, b + sizeof(WAVEFORMATEX) + (d->pwfx->wFormatTag == 1 ? 0 : d->pwfx->cbSize));
+  l->formats.emplace_back(
+      b, b + sizeof(WAVEFORMATEX) + (d->pwfx->wFormatTag == 1 ? 0 : d->pwfx->cbSize));
   return 1;
 }
 
@@ -124,14 +124,14 @@ TEST_F(AcmApi, FormatListsReadLikeTheChooser) {
   EXPECT_GT(all.formats.size(), 60u);
   for (Fmt f : all.formats) {
     Fmt pcm16 = Pcm(W(f)->nSamplesPerSec, 16, W(f)->nChannels);
-    EXPECT_EQ(a.acmStreamOpen(nullptr, nullptr, W(pcm16), W(f), nullptr, 0, 0,
-                              ACM_STREAMOPENF_QUERY),
-              MMSYSERR_NOERROR)
+    EXPECT_EQ(
+        a.acmStreamOpen(nullptr, nullptr, W(pcm16), W(f), nullptr, 0, 0, ACM_STREAMOPENF_QUERY),
+        MMSYSERR_NOERROR)
         << W(f)->wFormatTag << " " << W(f)->nSamplesPerSec;
   }
 
-  const Listing mono22 = List(Pcm(22050, 16, 1), ACM_FORMATENUMF_NCHANNELS |
-                                                      ACM_FORMATENUMF_NSAMPLESPERSEC);
+  const Listing mono22 =
+      List(Pcm(22050, 16, 1), ACM_FORMATENUMF_NCHANNELS | ACM_FORMATENUMF_NSAMPLESPERSEC);
   std::set<uint32_t> tags;
   for (const Fmt& f : mono22.formats) {
     EXPECT_EQ(W(f)->nChannels, 1u);
@@ -199,9 +199,9 @@ TEST_F(AcmApi, SuggestFixesTheFieldsAsked) {
     return a.acmFormatSuggest(nullptr, W(s), m, uint32_t(buf.size()), flags);
   };
   // The first step of CD audio to 22.05 kHz mono 8-bit: the rate and channels, 16 bits kept.
-  ASSERT_EQ(suggest(cd, 0, 1, 22050, 0,
-                    ACM_FORMATSUGGESTF_NCHANNELS | ACM_FORMATSUGGESTF_NSAMPLESPERSEC),
-            MMSYSERR_NOERROR);
+  ASSERT_EQ(
+      suggest(cd, 0, 1, 22050, 0, ACM_FORMATSUGGESTF_NCHANNELS | ACM_FORMATSUGGESTF_NSAMPLESPERSEC),
+      MMSYSERR_NOERROR);
   EXPECT_EQ(Fmt(buf.begin(), buf.begin() + 18), Pcm(22050, 16, 1));
   // Rate and size together are not one stream's work.
   EXPECT_EQ(suggest(cd, 0, 1, 22050, 8,

@@ -8,27 +8,27 @@ namespace acmtest {
 
 namespace {
 void Bind(Acm& a) {
-    if (!a.lib.Load("MSACM32.DLL")) return;
+  if (!a.lib.Load("MSACM32.DLL")) return;
 #define BIND(name) a.name = reinterpret_cast<decltype(a.name)>(a.lib.Symbol(#name))
-    BIND(acmGetVersion);
-    BIND(acmMetrics);
-    BIND(acmFormatSuggest);
-    BIND(acmFormatTagEnumA);
-    BIND(acmFormatEnumA);
-    BIND(acmFormatTagDetailsA);
-    BIND(acmFormatDetailsA);
-    BIND(acmStreamOpen);
-    BIND(acmStreamClose);
-    BIND(acmStreamSize);
-    BIND(acmStreamReset);
-    BIND(acmStreamConvert);
-    BIND(acmStreamPrepareHeader);
-    BIND(acmStreamUnprepareHeader);
+  BIND(acmGetVersion);
+  BIND(acmMetrics);
+  BIND(acmFormatSuggest);
+  BIND(acmFormatTagEnumA);
+  BIND(acmFormatEnumA);
+  BIND(acmFormatTagDetailsA);
+  BIND(acmFormatDetailsA);
+  BIND(acmStreamOpen);
+  BIND(acmStreamClose);
+  BIND(acmStreamSize);
+  BIND(acmStreamReset);
+  BIND(acmStreamConvert);
+  BIND(acmStreamPrepareHeader);
+  BIND(acmStreamUnprepareHeader);
 #undef BIND
-    a.ok = a.acmGetVersion && a.acmMetrics && a.acmFormatSuggest && a.acmFormatTagEnumA &&
-           a.acmFormatEnumA && a.acmFormatTagDetailsA && a.acmFormatDetailsA &&
-           a.acmStreamOpen && a.acmStreamClose && a.acmStreamSize && a.acmStreamReset &&
-           a.acmStreamConvert && a.acmStreamPrepareHeader && a.acmStreamUnprepareHeader;
+  a.ok = a.acmGetVersion && a.acmMetrics && a.acmFormatSuggest && a.acmFormatTagEnumA &&
+         a.acmFormatEnumA && a.acmFormatTagDetailsA && a.acmFormatDetailsA && a.acmStreamOpen &&
+         a.acmStreamClose && a.acmStreamSize && a.acmStreamReset && a.acmStreamConvert &&
+         a.acmStreamPrepareHeader && a.acmStreamUnprepareHeader;
 }
 }  // namespace
 
@@ -81,8 +81,7 @@ Fmt Listed(uint16_t tag, uint32_t rate, unsigned channels) {
   return f.found;
 }
 
-std::string Convert(const Fmt& src, const Fmt& dst, const std::string& input,
-                    uint32_t openFlags) {
+std::string Convert(const Fmt& src, const Fmt& dst, const std::string& input, uint32_t openFlags) {
   Acm& a = Lib();
   std::string out;
   HACMSTREAM h = nullptr;

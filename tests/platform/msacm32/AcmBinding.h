@@ -34,7 +34,9 @@ using Fmt = std::vector<uint8_t>;
 Fmt Pcm(uint32_t rate, unsigned bits, unsigned channels);
 // The first format of that tag, rate and channel count the manager lists.
 Fmt Listed(uint16_t tag, uint32_t rate, unsigned channels);
-inline LPWAVEFORMATEX W(Fmt& f) { return reinterpret_cast<LPWAVEFORMATEX>(f.data()); }
+inline LPWAVEFORMATEX W(Fmt& f) {
+  return reinterpret_cast<LPWAVEFORMATEX>(f.data());
+}
 inline const WAVEFORMATEX* W(const Fmt& f) {
   return reinterpret_cast<const WAVEFORMATEX*>(f.data());
 }

@@ -77,7 +77,7 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"ImaStereo22k", WAVE_FORMAT_IMA_ADPCM, 22050, 2, 25},
                       Case{"MsAdpcmMono8k", WAVE_FORMAT_ADPCM, 8000, 1, 25},
                       Case{"MsAdpcmStereo44k", WAVE_FORMAT_ADPCM, 44100, 2, 25},
-                      Case{"Gsm8k", WAVE_FORMAT_GSM610, 8000, 1, 10}),
+                      Case{"Gsm8k", WAVE_FORMAT_GSM610, 8000, 1, 18}),
     [](const ::testing::TestParamInfo<Case>& i) { return std::string(i.param.name); });
 
 }  // namespace

@@ -34,11 +34,11 @@ TEST_F(AcmPcm, SampleSizesAndChannelsAreExact) {
   for (size_t i = 0; i < s.size(); ++i) EXPECT_EQ(back[i], (int(uint8_t(out8[i])) - 128) * 256);
 
   const std::vector<int16_t> st = {100, 300, -5, -6, 32767, 32767, -32768, 32767};
-  const auto mono = sigtest::Samples(Convert(Pcm(11025, 16, 2), Pcm(11025, 16, 1),
-                                             sigtest::Bytes(st)));
+  const auto mono =
+      sigtest::Samples(Convert(Pcm(11025, 16, 2), Pcm(11025, 16, 1), sigtest::Bytes(st)));
   EXPECT_EQ(mono, (std::vector<int16_t>{200, -6, 32767, -1}));
-  const auto wide = sigtest::Samples(Convert(Pcm(11025, 16, 1), Pcm(11025, 16, 2),
-                                             sigtest::Bytes({7, -9})));
+  const auto wide =
+      sigtest::Samples(Convert(Pcm(11025, 16, 1), Pcm(11025, 16, 2), sigtest::Bytes({7, -9})));
   EXPECT_EQ(wide, (std::vector<int16_t>{7, 7, -9, -9}));
 }
 
@@ -50,8 +50,7 @@ TEST_F(AcmPcm, RateConversionCountsAreExact) {
       const size_t frames = from * 7 / 10 + 13;
       const auto in = sigtest::Bytes(sigtest::Tone(frames, 1, from, 300));
       const std::string out = Convert(Pcm(from, 16, 1), Pcm(to, 16, 1), in);
-      EXPECT_EQ(out.size() / 2, (uint64_t(frames) * to + from / 2) / from)
-          << from << " -> " << to;
+      EXPECT_EQ(out.size() / 2, (uint64_t(frames) * to + from / 2) / from) << from << " -> " << to;
     }
   }
   // Odd rates anywhere in the range, stereo, 8-bit, and the high-quality resampler.
@@ -65,7 +64,8 @@ TEST_F(AcmPcm, RateConversionCountsAreExact) {
                  Case{44100, 32000, 8, 1, ACM_STREAMOPENF_NONREALTIME}}) {
     const size_t frames = 33333;
     std::string in(frames * c.ch * c.bits / 8, '\x80');
-    const std::string out = Convert(Pcm(c.from, c.bits, c.ch), Pcm(c.to, c.bits, c.ch), in, c.flags);
+    const std::string out =
+        Convert(Pcm(c.from, c.bits, c.ch), Pcm(c.to, c.bits, c.ch), in, c.flags);
     EXPECT_EQ(out.size() / (c.ch * c.bits / 8), (uint64_t(frames) * c.to + c.from / 2) / c.from)
         << c.from << " -> " << c.to;
   }
@@ -74,8 +74,8 @@ TEST_F(AcmPcm, RateConversionCountsAreExact) {
 TEST_F(AcmPcm, ResampledToneKeepsItsShape) {
   for (uint32_t flags : {0u, ACM_STREAMOPENF_NONREALTIME}) {
     const auto in = sigtest::Tone(44100 * 2, 2, 44100, 1000);
-    const auto out = sigtest::Samples(Convert(Pcm(44100, 16, 2), Pcm(22050, 16, 2),
-                                              sigtest::Bytes(in), flags));
+    const auto out =
+        sigtest::Samples(Convert(Pcm(44100, 16, 2), Pcm(22050, 16, 2), sigtest::Bytes(in), flags));
     const auto ref = sigtest::Tone(22050 * 2, 2, 22050, 1000);
     const auto m = sigtest::Compare(ref, out, 2, 200, 2000);
     EXPECT_GE(m.snrDb, flags ? 60.0 : 50.0);
@@ -89,8 +89,7 @@ TEST_F(AcmPcm, ResampledToneKeepsItsShape) {
 TEST_F(AcmPcm, CdAudioTo22kMono8BitTakesTwoStreams) {
   Acm& a = Lib();
   Fmt cd = Pcm(44100, 16, 2), want = Pcm(22050, 8, 1);
-  ASSERT_EQ(a.acmStreamOpen(nullptr, nullptr, W(cd), W(want), nullptr, 0, 0,
-                            ACM_STREAMOPENF_QUERY),
+  ASSERT_EQ(a.acmStreamOpen(nullptr, nullptr, W(cd), W(want), nullptr, 0, 0, ACM_STREAMOPENF_QUERY),
             ACMERR_NOTPOSSIBLE);
   Fmt mid(1025, 0);
   W(mid)->nChannels = 1;
@@ -99,9 +98,9 @@ TEST_F(AcmPcm, CdAudioTo22kMono8BitTakesTwoStreams) {
                                ACM_FORMATSUGGESTF_NCHANNELS | ACM_FORMATSUGGESTF_NSAMPLESPERSEC),
             MMSYSERR_NOERROR);
   mid.resize(18);
-  ASSERT_EQ(a.acmStreamOpen(nullptr, nullptr, W(mid), W(want), nullptr, 0, 0,
-                            ACM_STREAMOPENF_QUERY),
-            MMSYSERR_NOERROR);
+  ASSERT_EQ(
+      a.acmStreamOpen(nullptr, nullptr, W(mid), W(want), nullptr, 0, 0, ACM_STREAMOPENF_QUERY),
+      MMSYSERR_NOERROR);
   const auto in = sigtest::Tone(44100, 2, 44100, 500);
   const std::string out = Convert(mid, want, Convert(cd, mid, sigtest::Bytes(in)));
   EXPECT_EQ(out.size(), 22050u);
