@@ -5,6 +5,7 @@
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTextBrowser>
 #include <QVBoxLayout>
@@ -99,6 +100,9 @@ bool QtUi::Execute(FileDialog& d) {
   QString dir = Q(d.InitialDir.empty() ? fs::GetCurrentDir() : d.InitialDir);
   dlg.setDirectory(dir);
   if (!wildcard && !d.FileName.empty()) dlg.selectFile(Q(d.FileName));
+  // A dialog without validation confirms the folder it shows with the wildcard name as it is.
+  if (wildcard && d.NoValidate)
+    if (auto* name = dlg.findChild<QLineEdit*>("fileNameEdit")) name->setText(Q(d.FileName));
   QObject::connect(&dlg, &QFileDialog::filterSelected, [&](const QString& f) {
     int index = static_cast<int>(filters.indexOf(f)) + 1;
     if (index < 1 || index > own) return;

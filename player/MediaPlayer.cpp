@@ -45,8 +45,12 @@ QColor Silver() { return QColor(192, 192, 192); }
 
 }  // namespace
 
+// The help pages are resources of this static library: register them with the window.
+static void InitPlayerResources() { Q_INIT_RESOURCE(player); }
+
 TFormMediaPlayer::TFormMediaPlayer(MciSettings mci, QWidget* parent)
     : QMainWindow(parent), FMediaPlayer(std::make_unique<TMediaPlayer>(std::move(mci))) {
+  InitPlayerResources();
   setObjectName("FormMediaPlayer");
   setWindowTitle(kTitle);
   setMinimumSize(490, 295);
