@@ -53,6 +53,8 @@ class PcmStream : public Stream {
       FromInt16(a_.data(), n, dst, true);
       used = n * salign_;
       written = n * dalign_;
+      // At the end a piece of a frame can never be converted: take it, or it is carried forever.
+      if ((flags & ACM_STREAMCONVERTF_END) && n == sFrames) used = srcLen;
       return;
     }
     if (ended_ && sFrames) Reset();  // a new signal after a flush
@@ -65,7 +67,10 @@ class PcmStream : public Stream {
     inFrames_ += idone;
     used = uint32_t(idone) * salign_;
     uint32_t out = uint32_t(odone);
-    if (flags & ACM_STREAMCONVERTF_END) {
+    // The end of the signal only once all of its frames are in: what the destination could not
+    // take comes back in the next call.
+    if ((flags & ACM_STREAMCONVERTF_END) && idone == sFrames) {
+      used = srcLen;
       ended_ = true;
       // Drain the resampler's tail, then make the total exactly rate-proportional.
       const uint64_t target = (inFrames_ * drate_ + srate_ / 2) / srate_;

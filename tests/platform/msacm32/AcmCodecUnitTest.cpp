@@ -121,4 +121,26 @@ TEST(AcmCodecUnit, PcmStreamDrainsToTheExactCount) {
   EXPECT_EQ(total / 4, 22051u);
 }
 
+// The flush may come with data that does not fit the destination at once, and with a piece of a
+// frame: the rest comes back in the next END call, and the count is still exact.
+TEST(AcmCodecUnit, FlushWithDataThatDoesNotFit) {
+  const acm::Format from = acm::Pcm(22050, 16, 1), to = acm::Pcm(48000, 16, 1);
+  auto s = acm::Drivers()[0].Open(from, to, false);
+  ASSERT_TRUE(s);
+  std::string in = sigtest::Bytes(sigtest::Tone(10000, 1, 22050, 440)) + "x";  // a half frame
+  std::string out(100, '\0');
+  size_t pos = 0, total = 0;
+  for (int guard = 0; guard < 100000; ++guard) {
+    uint32_t used = 0, written = 0;
+    const uint32_t n = uint32_t(in.size() - pos);
+    s->Convert(reinterpret_cast<const uint8_t*>(in.data() + pos), n,
+               reinterpret_cast<uint8_t*>(out.data()), 100, ACM_STREAMCONVERTF_END, used, written);
+    pos += used;
+    total += written;
+    if (!used && !written) break;
+  }
+  EXPECT_EQ(pos, in.size());
+  EXPECT_EQ(total / 2, (10000u * 48000 + 11025) / 22050);
+}
+
 }  // namespace
