@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 namespace acm {
@@ -193,7 +194,7 @@ struct MsChannel {
     int v = Clamp16(Predict() + signedNib * delta);
     s2 = s1;
     s1 = v;
-    delta = std::clamp((kMsAdapt[nib] * delta) / 256, 16, INT_MAX / 1024);
+    delta = std::clamp((kMsAdapt[nib] * delta) / 256, 16, INT_MAX / 768);
     return v;
   }
   int Encode(int sample) {
@@ -206,9 +207,10 @@ struct MsChannel {
   }
 };
 
-// Squared error of one channel of a block encoded with the given predictor and first delta.
+// Squared error of one channel of a block encoded with the given predictor and first delta;
+// gives up (returns more than limit) once the error passes limit.
 int64_t MsTrial(const int16_t* in, unsigned ch, unsigned k, unsigned spb, const ADPCMCOEFSET& c,
-                int delta) {
+                int delta, int64_t limit) {
   MsChannel m;
   m.coef1 = c.iCoef1;
   m.coef2 = c.iCoef2;
@@ -220,8 +222,21 @@ int64_t MsTrial(const int16_t* in, unsigned ch, unsigned k, unsigned spb, const 
     m.Encode(in[i * ch + k]);
     const int64_t e = int64_t(in[i * ch + k]) - m.s1;
     err += e * e;
+    if (err > limit) break;
   }
   return err;
+}
+
+// A first delta that suits the start of the block: half the mean prediction error of its
+// first samples.
+int FirstDelta(const int16_t* in, unsigned ch, unsigned k, unsigned spb, const ADPCMCOEFSET& c) {
+  int64_t sum = 0;
+  unsigned n = 0;
+  for (unsigned i = 2; i < spb && n < 16; ++i, ++n) {
+    const int pred = (in[(i - 1) * ch + k] * c.iCoef1 + in[(i - 2) * ch + k] * c.iCoef2) / 256;
+    sum += std::abs(in[i * ch + k] - pred);
+  }
+  return n ? std::clamp(int(sum / n / 2), 16, 32767) : 16;
 }
 
 }  // namespace
@@ -231,13 +246,15 @@ void MsAdpcmEncodeBlock(const int16_t* in, unsigned ch, unsigned spb, unsigned b
   std::memset(out, 0, blockAlign);
   MsChannel m[2];
   for (unsigned k = 0; k < ch; ++k) {
-    // Try every predictor with a few first deltas and keep the closest block.
+    // Try every predictor with first deltas around the one its start suggests, and keep the
+    // closest block.
     int64_t best = INT64_MAX;
     unsigned bestCoef = 0;
     int bestDelta = 16;
     for (unsigned p = 0; p < numCoef; ++p) {
-      for (int d = 16; d <= 4096; d *= 2) {
-        const int64_t e = MsTrial(in, ch, k, spb, coefs[p], d);
+      const int d0 = FirstDelta(in, ch, k, spb, coefs[p]);
+      for (int d : {d0, std::max(16, d0 / 4), std::min(32767, d0 * 4)}) {
+        const int64_t e = MsTrial(in, ch, k, spb, coefs[p], d, best);
         if (e < best) {
           best = e;
           bestCoef = p;
