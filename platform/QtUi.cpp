@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
@@ -103,6 +104,13 @@ bool QtUi::Execute(FileDialog& d) {
   // A dialog without validation confirms the folder it shows with the wildcard name as it is.
   if (wildcard && d.NoValidate)
     if (auto* name = dlg.findChild<QLineEdit*>("fileNameEdit")) name->setText(Q(d.FileName));
+  if (d.HelpContext && !d.HelpFile.empty()) {
+    if (auto* box = dlg.findChild<QDialogButtonBox*>()) {
+      QPushButton* help = box->addButton(QDialogButtonBox::Help);
+      help->setObjectName("HelpButton");
+      QObject::connect(help, &QPushButton::clicked, [this, &d] { ShowHelp(d.HelpFile, d.HelpContext); });
+    }
+  }
   QObject::connect(&dlg, &QFileDialog::filterSelected, [&](const QString& f) {
     int index = static_cast<int>(filters.indexOf(f)) + 1;
     if (index < 1 || index > own) return;

@@ -24,6 +24,7 @@ struct FileDialog {
   bool AllowMultiSelect = false;
   bool NoValidate = false;             // accept names that do not exist
   int HelpContext = 0;
+  std::string HelpFile;                // with HelpContext: the dialog shows a Help button
   // Called with the new FilterIndex whenever the user changes the filter.
   std::function<void(int)> OnTypeChange;
 

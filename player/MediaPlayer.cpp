@@ -246,6 +246,7 @@ void TFormMediaPlayer::FormCreate() {
   playing_ = false;
   SetStatus("Closed");
   help_file_ = media_directory_ + "/QLMMPLAY.HLP";
+  for (ql::FileDialog* d : {&FOpenDialog, &FSaveDialog, &FSearchDialog}) d->HelpFile = help_file_;
   if (!controls_bound_) {
     connect(sbPlay, &QToolButton::clicked, this, [this] { sbPlayClick(); });
     connect(sbStop, &QToolButton::clicked, this, [this] { sbStopClick(); });

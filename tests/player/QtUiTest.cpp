@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QLineEdit>
 #include <QDialogButtonBox>
 #include <QPushButton>
 #include <QFileDialog>
@@ -68,10 +69,10 @@ TEST(QtUi, OpenDialogReportsFilterChangesTheChosenFileAndEntersItsFolder) {
     types->setCurrentIndex(1);  // the user picks "Text File"
     emit types->activated(1);
     emit types->textActivated(types->itemText(1));
-    dlg->setDirectory(QString::fromStdString(dir.path()));
-    dlg->selectFile("list.txt");
+    // The folder's listing arrives in the background, as it does for a user; let it settle.
+    SpinUntil([] { return false; }, std::chrono::milliseconds(300));
+    dlg->findChild<QLineEdit*>("fileNameEdit")->setText("list.txt");  // typed by the user
     QMetaObject::invokeMethod(dlg, "accept");
-
   });
   ASSERT_TRUE(ui.Execute(d));
   EXPECT_EQ(changes, std::vector<int>{2});
@@ -123,9 +124,12 @@ TEST(QtUi, SearchDialogConfirmsTheFolderItShows) {
   d.FileName = "*";
   d.NoValidate = true;
   d.InitialDir = dir.path();
+  d.HelpContext = 2200;
+  d.HelpFile = "QLMMPLAY.HLP";
   WhenModal<QFileDialog>([](QFileDialog* dlg) {
     auto* box = dlg->findChild<QDialogButtonBox*>();
     ASSERT_NE(box, nullptr);
+    EXPECT_NE(dlg->findChild<QPushButton*>("HelpButton"), nullptr);
     box->button(QDialogButtonBox::Open)->click();  // the user confirms the folder
   });
   ASSERT_TRUE(ui.Execute(d));

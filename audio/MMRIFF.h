@@ -1,0 +1,66 @@
+#pragma once
+// The buffered RIFF file layer: byte I/O through one buffer, and chunks (descend into a chunk,
+// ascend out of it completing its size and pad byte, create a chunk).
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using FOURCC = std::uint32_t;
+constexpr FOURCC MakeFourCC(const char (&s)[5]) {
+  return FOURCC(std::uint8_t(s[0])) | FOURCC(std::uint8_t(s[1])) << 8 |
+         FOURCC(std::uint8_t(s[2])) << 16 | FOURCC(std::uint8_t(s[3])) << 24;
+}
+std::string FourCCText(FOURCC id);
+
+struct TMMCKInfo {
+  FOURCC ckid = 0;
+  std::uint32_t cksize = 0;
+  FOURCC fccType = 0;             // form or list type of RIFF and LIST chunks
+  std::int64_t dwDataOffset = 0;  // file offset of the chunk's body (after the size field)
+  bool dirty = false;             // created here: its size is written on ascend
+};
+
+enum TMMIOMode { mmioRead, mmioReadWrite, mmioCreate };  // create: create + read/write
+enum TMMIOFind { mmioFindChunk = 1, mmioFindRiff = 2, mmioFindList = 4 };
+
+class TMMIOFile {
+ public:
+  TMMIOFile() = default;
+  ~TMMIOFile();
+  TMMIOFile(const TMMIOFile&) = delete;
+  TMMIOFile& operator=(const TMMIOFile&) = delete;
+
+  bool Open(const std::string& name, TMMIOMode mode);
+  bool Close();  // flushes; false when a write failed
+  bool IsOpen() const { return fd_ >= 0; }
+  bool SetBuffer(std::size_t size);
+
+  // Returns the bytes transferred, -1 on error.
+  std::int64_t Read(void* buf, std::int64_t count);
+  std::int64_t Write(const void* buf, std::int64_t count);
+  std::int64_t Seek(std::int64_t pos);  // absolute
+  std::int64_t Tell() const { return pos_; }
+  std::int64_t FileSize() const;
+  bool Flush();
+  bool Truncate(std::int64_t size);
+  void Swap(TMMIOFile& other);
+
+  // Reads the chunk header at the current position. With a find flag the chunks are walked until
+  // one matches ck.ckid (FindChunk) or ck.fccType (FindRiff/FindList). A parent bounds the walk.
+  bool Descend(TMMCKInfo& ck, const TMMCKInfo* parent, int find);
+  // Leaves the chunk: a created chunk gets its size (from the current position) and pad byte.
+  bool Ascend(TMMCKInfo& ck);
+  // Writes the header of a new chunk at the current position (RIFF/LIST with their type).
+  bool CreateChunk(TMMCKInfo& ck, int kind);
+
+ private:
+  bool Fill();
+  int fd_ = -1;
+  std::vector<char> buf_ = std::vector<char>(8192);
+  std::int64_t bufStart_ = 0;
+  std::size_t bufValid_ = 0;
+  bool dirty_ = false;
+  bool failed_ = false;
+  std::int64_t pos_ = 0;
+  std::int64_t size_ = 0;  // largest known end of file
+};

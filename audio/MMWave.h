@@ -1,0 +1,100 @@
+#pragma once
+// TMMWave: one RIFF WAVE file. Parses an existing file, creates a new one, reads and writes its
+// audio data through the buffered file layer and completes the chunk sizes on close.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "MMErrors.h"
+#include "MMRIFF.h"
+#include "MMUtils.h"
+
+enum TMMMode { mMono, mStereo };
+
+using TMMWaveProgress = std::function<void(void* Sender, int CurByte, int NumBytes, bool& Cancel)>;
+
+struct TMMWaveInfoText {
+  FOURCC id;
+  std::string text;
+};
+struct TMMWaveDisplay {
+  std::uint32_t type;  // 1 text, 8 data
+  std::string data;    // text without its terminating zero, or the raw data
+};
+
+// Everything known about the file that is named or open.
+struct TMMWaveIOInfo {
+  TMMIOFile io;
+  bool open = false, writing = false;
+  TMMCKInfo riff, data;
+  WfxPtr fmt;
+  std::int64_t fileSize = 0;
+  std::int64_t dataOffset = 0;
+  std::int64_t dataSize = 0;
+  std::int64_t length = 0;     // sample frames
+  std::int64_t bytesLeft = 0;  // reading
+  std::vector<TMMWaveInfoText> infos;
+  std::vector<TMMWaveDisplay> displays;
+};
+
+// Reads the structure of an open file into info. 0: a wave file; 2: not a wave file.
+int wioParseWave(TMMIOFile& io, TMMWaveIOInfo& info);
+// Looks up the name of a format tag, "Unknown" for tags not in the table.
+std::string wioFormatTagName(int tag);
+
+class TMMWave {
+ public:
+  TMMWave();
+  ~TMMWave();
+
+  void SetFileName(const std::string& name);
+  const std::string& GetFileName() const { return fileName_; }
+  bool FileMustExist = true;
+  TMMTimeFormats TimeFormat = tfSample;
+  void SetIOBufferSize(int size) { ioBufferSize_ = size < 8192 ? 8192 : size; }
+  int GetIOBufferSize() const { return ioBufferSize_; }
+
+  int BitLength() const;
+  TMMMode Mode() const;
+  int FormatTag() const;
+  std::string FormatString() const;
+  int SampleRate() const;
+  std::int64_t FileSize() const { return info_.fileSize; }
+  std::int64_t DataSize() const { return info_.dataSize; }
+  std::int64_t Length() const { return info_.length; }
+
+  TMMWaveProgress OnProgress;
+  std::function<void()> OnChange;  // the observer of the owning component
+
+  void CreateWave(const std::string& name, const TWaveFormatEx* format);
+  void OpenWave();
+  // Reopens the named file for writing more data after what it holds.
+  void AppendWave();
+  void CloseWave();
+  int ReadWaveData(void* buffer, int bytes);
+  int WriteWaveData(const void* buffer, int bytes);
+  void SetWavePosition(std::int64_t pos);
+  std::int64_t WavePosition() const;
+  std::int64_t WaveBytesLeft() const { return info_.bytesLeft; }
+  bool WaveIsEmpty() const { return info_.dataSize == 0; }
+  const TWaveFormatEx* GetWaveFormat() const { return info_.fmt.get(); }
+  bool IsOpen() const { return info_.open; }
+  bool IsWriting() const { return info_.open && info_.writing; }
+
+  void SetInfo(FOURCC id, const std::string& text);
+  std::string GetInfo(FOURCC id) const;
+  const std::vector<TMMWaveDisplay>& Displays() const { return info_.displays; }
+  void AddDisplay(std::uint32_t type, const std::string& data);
+
+ private:
+  std::int64_t ToBytes(std::int64_t pos) const;
+  std::int64_t FromBytes(std::int64_t bytes) const;
+  void Release();
+  bool FinishWrite();
+
+  std::string fileName_;
+  int ioBufferSize_ = 32768;
+  TMMWaveIOInfo info_;
+};

@@ -1,0 +1,45 @@
+#pragma once
+// TMMCustomWaveFile / TMMWaveFile: the chain component that owns one TMMWave. With an Input it
+// records everything that passes through into the file; without one it plays the file.
+#include <memory>
+
+#include "MMObjects.h"
+#include "MMWave.h"
+
+// Whether the drive of fileName has at least bytes free; a failing query counts as no space.
+bool HasDiskSpace(const std::string& fileName, std::int64_t bytes);
+
+class TMMCustomWaveFile : public TMMDSPComponent {
+ public:
+  TMMCustomWaveFile();
+  ~TMMCustomWaveFile() override;
+
+  TMMWave* Wave() const { return wave_.get(); }
+  bool Enabled = true;
+  bool OverwriteExisting = true;
+  TNotifyEvent OnOpen, OnClose, OnChange, OnChanged, OnLooping;
+
+  void SetWaveFormat(const TWaveFormatEx* format) override;
+  void Opened() override;
+  void Closed() override;
+  void Started() override;
+  void Stopped() override;
+  void Repositioned() override;
+  void BufferReady(PWaveHdr lpWaveHdr) override;
+  void BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) override;
+
+  bool FileOpened() const { return fileOpened_; }
+
+ private:
+  void WaveChanged();
+  void Record(PWaveHdr h);
+  void Fire(const TNotifyEvent& e);
+
+  std::unique_ptr<TMMWave> wave_;
+  bool fileOpened_ = false;
+  std::atomic<bool> fileStarted_{false};
+  std::int64_t startPos_ = 0;
+  std::uint8_t silence_ = 0;
+};
+
+class TMMWaveFile : public TMMCustomWaveFile {};

@@ -1,0 +1,189 @@
+// trackwell process IN.wav OUT.wav [options]: runs a wave file through the DSP stages of the
+// playback chain, in its order: pitch, volume, time stretch + slow-down, equalizer. The chain is
+// TMMWaveFile (source) -> stages -> TMMTrigger -> TMMWaveFile (sink).
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <sstream>
+
+#include "Commands.h"
+#include "MMEqualiz.h"
+#include "MMMetronome.h"
+#include "MMPitch.h"
+#include "MMTrigg.h"
+#include "MMVolume.h"
+#include "MMWaveFile.h"
+#include "PollDispatcher.h"
+
+namespace trackwell {
+namespace {
+
+const char* kUsage =
+    "IN.wav OUT.wav [--eq g0,...,g11] [--pitch P] [--volume V] [--panning P] [--half-speed] "
+    "[--overlap N] [--sola|--odas]";
+
+struct Options {
+  std::string in, out;
+  bool eq = false;
+  std::vector<float> gains;
+  bool pitch = false;
+  float pitchValue = 0;
+  bool volume = false;
+  int volumeValue = 16384, panning = 0;
+  bool halfSpeed = false;
+  int overlap = -1;
+  int seam = -1;  // otSOLA or otLINE when given
+};
+
+bool ParseNumber(const std::string& s, double& v) {
+  std::istringstream in(s);
+  in >> v;
+  return in && in.peek() == EOF && std::isfinite(v);
+}
+
+int Run(const std::vector<std::string>& args);
+
+const TCommandRegistration reg({"process", kUsage,
+                                "run a wave file through the equalizer, pitch, volume and "
+                                "half-speed stages",
+                                Run});
+
+int Parse(const std::vector<std::string>& args, Options& o) {
+  const TCommand& cmd = *FindCommand("process");
+  std::vector<std::string> files;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](double& v) {
+      if (i + 1 >= args.size()) return false;
+      return ParseNumber(args[++i], v);
+    };
+    double v;
+    if (a == "--eq") {
+      if (i + 1 >= args.size()) return UsageError(cmd, "--eq needs twelve gains in dB");
+      std::stringstream list(args[++i]);
+      std::string item;
+      o.gains.clear();
+      while (std::getline(list, item, ',')) {
+        if (!ParseNumber(item, v)) return UsageError(cmd, "bad equalizer gain '" + item + "'");
+        o.gains.push_back(static_cast<float>(v));
+      }
+      if (o.gains.size() != 12)
+        return UsageError(cmd,
+                          "--eq needs twelve gains in dB, got " + std::to_string(o.gains.size()));
+      o.eq = true;
+    } else if (a == "--pitch") {
+      if (!value(v)) return UsageError(cmd, "--pitch needs a number from -50 to 50");
+      o.pitch = true;
+      o.pitchValue = static_cast<float>(v);
+    } else if (a == "--volume") {
+      if (!value(v) || v < 0 || v != std::floor(v))
+        return UsageError(cmd, "--volume needs a whole number (16384 = unchanged)");
+      o.volume = true;
+      o.volumeValue = static_cast<int>(v);
+    } else if (a == "--panning") {
+      if (!value(v) || v < -16384 || v > 16384 || v != std::floor(v))
+        return UsageError(cmd, "--panning needs a whole number from -16384 to 16384");
+      o.volume = true;
+      o.panning = static_cast<int>(v);
+    } else if (a == "--half-speed") {
+      o.halfSpeed = true;
+    } else if (a == "--overlap") {
+      if (!value(v) || v < 10 || v > 4096 || v != std::floor(v))
+        return UsageError(cmd, "--overlap needs a whole number from 10 to 4096");
+      o.overlap = static_cast<int>(v);
+    } else if (a == "--sola" || a == "--odas") {
+      const int seam = a == "--sola" ? otSOLA : otLINE;
+      if (o.seam >= 0 && o.seam != seam) return UsageError(cmd, "give --sola or --odas, not both");
+      o.seam = seam;
+    } else if (!a.empty() && a[0] == '-' && a != "-") {
+      return UsageError(cmd, "unknown option '" + a + "'");
+    } else {
+      files.push_back(a);
+    }
+  }
+  if (files.size() != 2) return UsageError(cmd, "give one input and one output file");
+  if (!o.halfSpeed && (o.overlap >= 0 || o.seam >= 0))
+    return UsageError(cmd, "--overlap, --sola and --odas shape --half-speed; add --half-speed");
+  o.in = files[0];
+  o.out = files[1];
+  return 0;
+}
+
+int Run(const std::vector<std::string>& args) {
+  Options o;
+  if (int rc = Parse(args, o)) return rc;
+
+  ql::PollDispatcher loop;
+  ql::SetDispatcher(&loop);
+  std::string failure;
+  SetApplicationExceptionHandler([&](const std::exception& e) { failure = e.what(); });
+
+  TMMWaveFile source, sink;
+  TMMPitch pitch, slowDown;
+  TMMVolume volume;
+  TMMMetronome metronome;
+  TMMEqualizer equalizer;
+  TMMTrigger trigger;
+
+  source.Wave()->SetFileName(o.in);
+  if (!source.GetWaveFormat()) throw EMMWaveError("Invalid wave file...");
+  sink.Wave()->FileMustExist = false;
+  sink.Wave()->SetFileName(o.out);
+
+  // The stages in the playback chain's order.
+  TMMDSPComponent* last = &source;
+  auto append = [&](TMMDSPComponent& stage) {
+    stage.SetInput(last);
+    last = &stage;
+  };
+  if (o.pitch) {
+    pitch.SetPitch(o.pitchValue);
+    append(pitch);
+  }
+  if (o.volume) {
+    volume.SetVolume(o.volumeValue);
+    volume.SetPanning(o.panning);
+    append(volume);
+  }
+  if (o.halfSpeed) {
+    metronome.SetStretch(2);
+    if (o.overlap >= 0) metronome.SetDivSize(o.overlap);
+    if (o.seam >= 0) metronome.SetOverlapType(static_cast<TMMOverlapType>(o.seam));
+    slowDown.SetPitch(-50);
+    append(metronome);
+    append(slowDown);
+  }
+  if (o.eq) {
+    SetupTwelveBands(equalizer);
+    for (int i = 0; i < 12; ++i) equalizer.Filters()->Items(i)->SetGain(o.gains[i]);
+    append(equalizer);
+  }
+  append(trigger);
+  trigger.SetOutput(&sink);
+  // Whole blocks of the equalizer's transform in every buffer.
+  trigger.SetBufferSize(32768);
+
+  bool closedEarly = false;
+  sink.OnClose = [&](TMMDSPComponent*) {
+    if (trigger.State() & TMMTrigger::stPlaying) closedEarly = true;
+  };
+  trigger.OnStop = [&](TMMDSPComponent*) { loop.Quit(); };
+  trigger.Start();
+  loop.Run();
+  trigger.Close();
+  SetApplicationExceptionHandler(nullptr);
+  ql::SetDispatcher(nullptr);
+  if (!failure.empty()) {
+    std::fprintf(stderr, "trackwell process: %s\n", failure.c_str());
+    return 1;
+  }
+  if (closedEarly) {
+    std::fprintf(stderr, "trackwell process: %s: not enough disk space, the file ends early\n",
+                 o.out.c_str());
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+}  // namespace trackwell

@@ -1,0 +1,283 @@
+#include "ExtMP3Encoder.h"
+
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+#include <algorithm>
+#include <cctype>
+
+#include "Exception.h"
+#include "Fs.h"
+#include "Profile.h"
+#include "TextFile.h"
+#include "Ui.h"
+
+namespace {
+
+const char* const kSection = "Externa MP3 Encoder";
+
+// Position of the first "$<digit>" (letters compared without case, as the digit has none).
+size_t FindPlaceholder(const std::string& s, char digit) {
+  for (size_t i = 0; i + 1 < s.size(); ++i)
+    if (s[i] == '$' && s[i + 1] == digit) return i;
+  return std::string::npos;
+}
+
+std::vector<std::string> ReadList(const std::string& path) {
+  return ql::SplitLines(ql::ReadFileBytes(path));
+}
+
+void WriteList(const std::string& path, const std::vector<std::string>& items) {
+  std::string bytes;
+  for (const auto& i : items) bytes += i + "\r\n";
+  ql::WriteFileAtomic(path, bytes);
+}
+
+std::vector<std::string> Items(const QComboBox* box) {
+  std::vector<std::string> items;
+  for (int i = 0; i < box->count(); ++i) items.push_back(box->itemText(i).toStdString());
+  return items;
+}
+
+void SetItems(QComboBox* box, const std::vector<std::string>& items) {
+  QString text = box->currentText();
+  box->blockSignals(true);
+  box->clear();
+  for (const auto& i : items) box->addItem(QString::fromStdString(i));
+  box->setCurrentText(text);
+  box->blockSignals(false);
+}
+
+}  // namespace
+
+TFormExtMP3Encoder::TFormExtMP3Encoder(QWidget* parent) : QDialog(parent) {
+  setObjectName("FormExtMP3Encoder");
+  setWindowTitle("External MP3 Encoder");
+  auto* layout = new QVBoxLayout(this);
+  auto* form = new QFormLayout;
+  auto combo = [this](const char* name) {
+    auto* c = new QComboBox(this);
+    c->setObjectName(name);
+    c->setEditable(true);
+    c->setMinimumWidth(320);
+    return c;
+  };
+  dfsName = combo("dfsName");
+  dfsProgram = combo("dfsProgram");
+  dfsArguments = combo("dfsArguments");
+  form->addRow("&Name", dfsName);
+  auto* program_row = new QHBoxLayout;
+  program_row->addWidget(dfsProgram, 1);
+  pbBrowse = new QPushButton("&Browse", this);
+  pbBrowse->setObjectName("pbBrowse");
+  program_row->addWidget(pbBrowse);
+  form->addRow("&Program", program_row);
+  form->addRow("&Arguments", dfsArguments);
+  layout->addLayout(form);
+
+  auto* window = new QGroupBox("Encoder Window", this);
+  window->setObjectName("PanelWindow");
+  auto* wl = new QHBoxLayout(window);
+  auto radio = [window](const char* name, const char* caption) {
+    auto* r = new QRadioButton(caption, window);
+    r->setObjectName(name);
+    return r;
+  };
+  rbBackground = radio("rbBackground", "Background");
+  rbMinimized = radio("rbMinimized", "Minimized");
+  rbNormal = radio("rbNormal", "Normal");
+  rbBackground->setChecked(true);
+  for (QWidget* w : {rbBackground, rbMinimized, rbNormal}) wl->addWidget(w);
+  layout->addWidget(window);
+
+  auto* buttons = new QHBoxLayout;
+  auto button = [this, buttons](const char* name, const char* caption) {
+    auto* b = new QPushButton(caption, this);
+    b->setObjectName(name);
+    buttons->addWidget(b);
+    return b;
+  };
+  pbSave = button("pbSave", "&Save");
+  pbNew = button("pbNew", "&New");
+  pbRemove = button("pbRemove", "&Remove");
+  pbRemove->setVisible(false);
+  buttons->addStretch();
+  pbOK = button("pbOK", "OK");
+  pbOK->setDefault(true);
+  pbCancel = button("pbCancel", "Cancel");
+  pbHelp = button("pbHelp", "Help");
+  layout->addLayout(buttons);
+
+  connect(pbSave, &QPushButton::clicked, this, [this] { pbSaveClick(); });
+  connect(pbOK, &QPushButton::clicked, this, [this] { pbOKClick(); });
+  connect(pbCancel, &QPushButton::clicked, this, &QDialog::reject);
+  connect(pbBrowse, &QPushButton::clicked, this, [this] { pbBrowseClick(); });
+  connect(pbNew, &QPushButton::clicked, this, [this] { pbNewClick(); });
+  connect(pbHelp, &QPushButton::clicked, this, [this] { ql::UI().ShowHelp(HelpFile, 0); });
+  connect(dfsName, &QComboBox::currentTextChanged, this, [this] { dfsNameExit(); });
+}
+
+std::string TFormExtMP3Encoder::Underscored(const std::string& x) {
+  std::string out = x;
+  std::replace(out.begin(), out.end(), ' ', '_');
+  return out;
+}
+
+std::string TFormExtMP3Encoder::CommandLine(const std::string& program,
+                                            const std::string& arguments,
+                                            const std::string& wave_dir,
+                                            const std::string& wave_name,
+                                            const std::string& mp3_dir,
+                                            const std::string& mp3_name) {
+  std::string args = arguments, tail;
+  auto place = [&](char digit, const std::string& dir, const std::string& name) {
+    std::string quoted = " \"" + dir + "/" + Underscored(name) + "\" ";
+    size_t at = FindPlaceholder(args, digit);
+    if (at != std::string::npos)
+      args.replace(at, 2, quoted);
+    else
+      tail += quoted;
+  };
+  place('1', wave_dir, wave_name);
+  place('2', mp3_dir, mp3_name);
+  return "\"" + program + "\" " + args + " " + tail;
+}
+
+ql::process::ShowMode TFormExtMP3Encoder::Mode() const {
+  if (rbMinimized->isChecked()) return ql::process::kMinimize;
+  if (rbNormal->isChecked()) return ql::process::kShowNormal;
+  return ql::process::kHide;
+}
+
+void TFormExtMP3Encoder::RunEncoder(const std::string& wave_dir, const std::string& wave_name,
+                                    const std::string& mp3_dir, const std::string& mp3_name) {
+  RunEncoder(alive_.state(), this, wave_dir, wave_name, mp3_dir, mp3_name);
+}
+
+void TFormExtMP3Encoder::RunEncoder(const std::shared_ptr<ql::Alive::State>& alive,
+                                    TFormExtMP3Encoder* dialog, const std::string& wave_dir,
+                                    const std::string& wave_name, const std::string& mp3_dir,
+                                    const std::string& mp3_name) {
+  std::string command;
+  ql::process::ShowMode mode = ql::process::kHide;
+  bool live = false;
+  // The dialog's texts as they are now, read where the dialog lives.
+  ql::Dispatch().Invoke([&] {
+    std::lock_guard lock(alive->mutex);
+    if (!alive->alive) return;
+    live = true;
+    command = CommandLine(dialog->dfsProgram->currentText().toStdString(),
+                          dialog->dfsArguments->currentText().toStdString(), wave_dir, wave_name,
+                          mp3_dir, mp3_name);
+    mode = dialog->Mode();
+  });
+  if (!live) return;
+  try {
+    ql::process::Run(command, mode);  // a program that cannot be started is not reported
+    std::string wave = wave_dir + "/" + Underscored(wave_name);
+    if (!ql::fs::DeleteFile(wave)) {
+      std::string text = "Failed to erase the file \"" + wave + "\".";
+      ql::Dispatch().Post([text] { ql::UI().ShowMessage(text); });
+    }
+  } catch (...) {
+    ql::Dispatch().Post([] { ql::UI().ShowMessage("External MP3 encoder failed!"); });
+  }
+}
+
+void TFormExtMP3Encoder::LoadEncoder(const std::string& path) {
+  path_ = path;
+  try {
+    TIniFile ini(path);
+    dfsName->setCurrentText(
+        QString::fromStdString(ini.ReadString(kSection, "Name", dfsName->currentText().toStdString())));
+    dfsNameExit();
+    for (auto [key, b] : {std::pair{"rbBackground", rbBackground},
+                          std::pair{"rbMinimized", rbMinimized}, std::pair{"rbNormal", rbNormal}}) {
+      bool on = ini.ReadBool(kSection, key, b->isChecked());
+      if (on) b->setChecked(true);
+    }
+    SetItems(dfsProgram, ReadList(WorkDirectory + "/extenc.ini"));
+    SetItems(dfsName, ReadList(WorkDirectory + "/extencname.ini"));
+    SetItems(dfsArguments, ReadList(WorkDirectory + "/extencarg.ini"));
+  } catch (...) {
+    // Loading ends silently at the first error.
+  }
+}
+
+void TFormExtMP3Encoder::dfsNameExit() {
+  try {
+    TIniFile ini(path_);
+    std::string section = std::string(kSection) + " " + dfsName->currentText().toStdString();
+    dfsProgram->setCurrentText(QString::fromStdString(
+        ini.ReadString(section, "Program", dfsProgram->currentText().toStdString())));
+    dfsArguments->setCurrentText(QString::fromStdString(
+        ini.ReadString(section, "Arguments", dfsArguments->currentText().toStdString())));
+  } catch (const EInOutError& e) {
+    ql::UI().ShowMessage(e.what());
+  }
+}
+
+void TFormExtMP3Encoder::SaveEncoder(const std::string& path) {
+  try {
+    TIniFile ini(path);
+    std::string name = dfsName->currentText().toStdString();
+    std::string program = dfsProgram->currentText().toStdString();
+    std::string arguments = dfsArguments->currentText().toStdString();
+    ini.WriteString(kSection, "Name", name);
+    ini.WriteString(kSection, "Program", program);
+    ini.WriteString(kSection, "dfsArguments", arguments);
+    ini.WriteBool(kSection, "rbBackground", rbBackground->isChecked());
+    ini.WriteBool(kSection, "rbMinimized", rbMinimized->isChecked());
+    ini.WriteBool(kSection, "rbNormal", rbNormal->isChecked());
+    for (auto [box, text, file] :
+         {std::tuple{dfsName, name, "/extencname.ini"}, std::tuple{dfsProgram, program, "/extenc.ini"},
+          std::tuple{dfsArguments, arguments, "/extencarg.ini"}}) {
+      std::vector<std::string> items = Items(box);
+      if (std::find(items.begin(), items.end(), text) == items.end()) {
+        items.push_back(text);
+        SetItems(box, items);
+      }
+    }
+    WriteList(WorkDirectory + "/extenc.ini", Items(dfsProgram));
+    WriteList(WorkDirectory + "/extencname.ini", Items(dfsName));
+    WriteList(WorkDirectory + "/extencarg.ini", Items(dfsArguments));
+    std::string section = std::string(kSection) + " " + name;
+    ini.WriteString(section, "Program", program);
+    ini.WriteString(section, "Arguments", arguments);
+  } catch (const std::exception& e) {
+    ql::UI().ShowMessage(e.what());
+  }
+}
+
+bool TFormExtMP3Encoder::ShowEncoderDialog() {
+  exec();
+  return Saved;
+}
+
+void TFormExtMP3Encoder::pbSaveClick() {
+  Saved = true;
+  SaveEncoder(path_);
+}
+
+void TFormExtMP3Encoder::pbOKClick() {
+  pbSaveClick();
+  accept();
+}
+
+void TFormExtMP3Encoder::pbBrowseClick() {
+  ql::FileDialog d;
+  d.Title = "Browse";
+  d.Filter = "Executable file|*";
+  d.FileName = dfsProgram->currentText().toStdString();
+  if (ql::UI().Execute(d)) dfsProgram->setCurrentText(QString::fromStdString(d.FileName));
+}
+
+void TFormExtMP3Encoder::pbNewClick() {
+  dfsName->setCurrentText("");
+  dfsProgram->setCurrentText("");
+  dfsArguments->setCurrentText("");
+}

@@ -1,0 +1,62 @@
+#pragma once
+// TFormExtMP3Encoder: the external MP3 encoder dialog ("External MP3 Encoder"). It edits the
+// definition of a command-line encoder (name, program, argument template with "$1" for the
+// wave file and "$2" for the MP3 file, window mode), keeps definitions in the settings file and
+// three list files, and runs the encoder for a finished wave file.
+#include <QDialog>
+#include <string>
+#include <vector>
+
+#include "Dispatch.h"
+#include "Process.h"
+
+class QComboBox;
+class QPushButton;
+class QRadioButton;
+
+class TFormExtMP3Encoder : public QDialog {
+ public:
+  explicit TFormExtMP3Encoder(QWidget* parent = nullptr);
+
+  void LoadEncoder(const std::string& path);
+  void SaveEncoder(const std::string& path);
+  // Shows the dialog modally; true once Save or OK has been pressed since its creation.
+  bool ShowEncoderDialog();
+  // Builds the command line from the dialog's current texts, runs it and waits, then deletes
+  // the wave file. Any thread: the dialog's texts are read on the user-interface thread.
+  void RunEncoder(const std::string& wave_dir, const std::string& wave_name,
+                  const std::string& mp3_dir, const std::string& mp3_name);
+  // RunEncoder for a dialog that may be destroyed meanwhile: nothing runs once it is gone.
+  static void RunEncoder(const std::shared_ptr<ql::Alive::State>& alive,
+                         TFormExtMP3Encoder* dialog, const std::string& wave_dir,
+                         const std::string& wave_name, const std::string& mp3_dir,
+                         const std::string& mp3_name);
+  // The command line RunEncoder runs for the given program and template.
+  static std::string CommandLine(const std::string& program, const std::string& arguments,
+                                 const std::string& wave_dir, const std::string& wave_name,
+                                 const std::string& mp3_dir, const std::string& mp3_name);
+  // x with every space replaced by "_".
+  static std::string Underscored(const std::string& x);
+
+  void pbSaveClick();
+  void pbOKClick();
+  void pbBrowseClick();
+  void pbNewClick();
+  void dfsNameExit();
+
+  bool Saved = false;
+  // The folder of the list files "extenc.ini", "extencname.ini" and "extencarg.ini".
+  std::string WorkDirectory;
+  std::string HelpFile;
+  const ql::Alive& alive() const { return alive_; }
+
+  QComboBox *dfsName, *dfsProgram, *dfsArguments;
+  QPushButton *pbSave, *pbBrowse, *pbNew, *pbRemove, *pbOK, *pbCancel, *pbHelp;
+  QRadioButton *rbBackground, *rbMinimized, *rbNormal;
+
+ private:
+  ql::process::ShowMode Mode() const;
+  std::string path_;
+  ql::Alive alive_;
+};
+

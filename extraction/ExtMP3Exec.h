@@ -1,0 +1,23 @@
+#pragma once
+// TBatchExtMP3Exec: the job of one external encoding. It counts itself in while it runs, has
+// the dialog run the encoder on the finished wave file, and deletes the wave file.
+#include <functional>
+
+#include "BatchExternalEnc.h"
+#include "ExtMP3Encoder.h"
+
+class TBatchExtMP3Exec : public TBatchBaseEnc {
+ public:
+  // count_change(+1 / -1) runs on the user-interface thread while the dialog lives.
+  TBatchExtMP3Exec(TFormExtMP3Encoder& dialog, std::function<void(int)> count_change,
+                   std::string wave_dir, std::string wave_name, std::string mp3_dir,
+                   std::string mp3_name);
+
+ protected:
+  void Execute() override;
+
+ private:
+  TFormExtMP3Encoder* dialog_;
+  std::shared_ptr<ql::Alive::State> alive_;
+  std::function<void(int)> count_change_;
+};

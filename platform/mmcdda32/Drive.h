@@ -1,0 +1,100 @@
+#pragma once
+// One handle of the CD library: the device list it sees, the selected drive and its open
+// libcdio object, the tray model of image drives, and the running burst or sync copy.
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "mmcdda32.h"
+
+typedef struct _CdIo CdIo_t;
+typedef struct cdrom_drive_s cdrom_drive_t;
+typedef struct cdrom_paranoia_s cdrom_paranoia_t;
+
+namespace cdda {
+
+struct DeviceEntry {
+  std::string path;  // device node or image file
+  bool image = false;
+};
+
+// Real drives (scanned once per process), then $QL_CD_IMAGES, then the added images.
+std::vector<DeviceEntry> ScanDevices();
+// The images added by cdda_AddImage since `known` of them were seen.
+std::vector<DeviceEntry> AddedImagesFrom(size_t known, size_t* total);
+uint32_t AddImage(const char* path);
+void SetDiagnostics(bool on);
+// Opens a drive or image; a cdrdao .toc with relative file names is read as if the current
+// folder were its own.
+CdIo_t* OpenSource(const DeviceEntry& entry);
+
+class Drive {
+ public:
+  explicit Drive(bool diagnostics);
+  ~Drive();
+  Drive(const Drive&) = delete;
+  Drive& operator=(const Drive&) = delete;
+
+  std::mutex mutex;  // serialises every call on the handle
+
+  uint32_t NumDevices();
+  uint32_t DeviceName(uint32_t index, char* buffer, uint32_t size);
+  uint32_t DriveLetter(uint32_t index, char* letter);
+  uint32_t SetDeviceID(uint32_t index);
+  uint32_t SetDeviceType(uint32_t type);
+  uint32_t Open(uint32_t mode);
+  uint32_t Close();
+  uint32_t Ready();
+  uint32_t Status();
+  uint32_t ReadTOC(CDDA_TOC* toc);
+  uint32_t ReadCDText(CDDA_CDTEXT* text);
+  uint32_t SetSpeed(uint32_t speed);
+  uint32_t Lock(bool lock);
+  uint32_t Load(bool load);
+  uint32_t Play(uint32_t first, uint32_t count);
+  uint32_t StopAudio();
+  uint32_t PauseAudio();
+  uint32_t ResumeAudio();
+  uint32_t Read(void* buffer, uint32_t first, uint32_t count);
+  uint32_t InitCopy(bool sync, uint32_t blocks, uint32_t first, uint32_t count);
+  uint32_t ReadCopy(bool sync, void* buffer);
+  uint32_t DoneCopy(bool sync);
+
+ private:
+  enum class Copy { none, burst, sync };
+
+  void Refresh();
+  const DeviceEntry* Selected() const;
+  // Opens the selected drive if it is not open; 0 or the error code.
+  uint32_t Ensure();
+  void CloseSource();
+  void EndCopy();
+  int32_t LeadOut();  // first sector after the disc, -1 if unknown
+  uint32_t ReadSectors(uint8_t* out, int32_t first, uint32_t count);
+
+  bool diagnostics_;
+  std::vector<DeviceEntry> devices_;
+  size_t addedSeen_ = 0;
+  std::vector<uint32_t> types_;
+  int selected_ = -1;
+
+  CdIo_t* cdio_ = nullptr;
+  int openMode_ = -1;   // mode of cdda_OpenDevice, -1 when opened on demand or closed
+  bool trayOpen_ = false;  // image drives: ejected and not loaded again
+  bool locked_ = false;
+  uint32_t speed_ = CDDA_SPEED_MAX;
+
+  Copy copy_ = Copy::none;
+  uint32_t blocks_ = 0;
+  int32_t next_ = 0, end_ = 0;  // sectors of the copy still to deliver: [next_, end_)
+  // Burst read-ahead: sectors [aheadFirst_, aheadFirst_ + aheadCount_) held in ahead_.
+  std::vector<uint8_t> ahead_;
+  int32_t aheadFirst_ = 0;
+  uint32_t aheadCount_ = 0;
+  cdrom_drive_t* cdda_ = nullptr;
+  cdrom_paranoia_t* paranoia_ = nullptr;
+};
+
+}  // namespace cdda
