@@ -20,23 +20,25 @@ extern "C" {
 
 typedef uint32_t MMRESULT;
 
-#define MMSYSERR_NOERROR 0u
-#define MMSYSERR_ERROR 1u
-#define MMSYSERR_BADDEVICEID 2u
-#define MMSYSERR_NOTENABLED 3u
-#define MMSYSERR_ALLOCATED 4u
-#define MMSYSERR_INVALHANDLE 5u
-#define MMSYSERR_NODRIVER 6u
-#define MMSYSERR_NOMEM 7u
-#define MMSYSERR_NOTSUPPORTED 8u
-#define MMSYSERR_INVALFLAG 10u
-#define MMSYSERR_INVALPARAM 11u
+/* Result codes and callback kinds are constants rather than macros, so that headers with
+ * constants of the same names in a namespace of their own can be included beside this one. */
+static const MMRESULT MMSYSERR_NOERROR = 0;
+static const MMRESULT MMSYSERR_ERROR = 1;
+static const MMRESULT MMSYSERR_BADDEVICEID = 2;
+static const MMRESULT MMSYSERR_NOTENABLED = 3;
+static const MMRESULT MMSYSERR_ALLOCATED = 4;
+static const MMRESULT MMSYSERR_INVALHANDLE = 5;
+static const MMRESULT MMSYSERR_NODRIVER = 6;
+static const MMRESULT MMSYSERR_NOMEM = 7;
+static const MMRESULT MMSYSERR_NOTSUPPORTED = 8;
+static const MMRESULT MMSYSERR_INVALFLAG = 10;
+static const MMRESULT MMSYSERR_INVALPARAM = 11;
 
-#define ACMERR_BASE 512u
-#define ACMERR_NOTPOSSIBLE (ACMERR_BASE + 0)
-#define ACMERR_BUSY (ACMERR_BASE + 1)
-#define ACMERR_UNPREPARED (ACMERR_BASE + 2)
-#define ACMERR_CANCELED (ACMERR_BASE + 3)
+static const MMRESULT ACMERR_BASE = 512;
+static const MMRESULT ACMERR_NOTPOSSIBLE = 512;
+static const MMRESULT ACMERR_BUSY = 513;
+static const MMRESULT ACMERR_UNPREPARED = 514;
+static const MMRESULT ACMERR_CANCELED = 515;
 
 typedef struct HACMDRIVERID__* HACMDRIVERID;
 typedef struct HACMDRIVER__* HACMDRIVER;
@@ -212,8 +214,8 @@ MMRESULT acmFormatSuggest(HACMDRIVER had, LPWAVEFORMATEX pwfxSrc, LPWAVEFORMATEX
 #define ACM_STREAMOPENF_ASYNC 0x00000002u
 #define ACM_STREAMOPENF_NONREALTIME 0x00000004u /* the best quality, whatever it costs */
 
-#define CALLBACK_TYPEMASK 0x00070000u
-#define CALLBACK_NULL 0x00000000u
+static const uint32_t CALLBACK_TYPEMASK = 0x00070000u;
+static const uint32_t CALLBACK_NULL = 0x00000000u;
 
 #define ACM_STREAMSIZEF_SOURCE 0x00000000u
 #define ACM_STREAMSIZEF_DESTINATION 0x00000001u
