@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "DynLib.h"
+#include "MMCDRead.h"
 #include "mmcdda32.h"
 
 namespace trackwell {
@@ -31,6 +32,23 @@ void AddImage(const std::string& path) {
 
 const std::vector<std::string>& ImagePaths() {
   return Paths();
+}
+
+void SelectDevice(TMMCDReader& reader, int device) {
+  if (device < 0) {
+    device = 0;
+    const auto& images = ImagePaths();
+    if (!images.empty())
+      for (int i = 0; i < reader.NumDevices(); ++i)
+        if (reader.DeviceName(i) == images.front()) {
+          device = i;
+          break;
+        }
+  }
+  if (device >= reader.NumDevices())
+    throw EMMCDDAError("no device " + std::to_string(device) + " (" +
+                       std::to_string(reader.NumDevices()) + " found)");
+  reader.SetDeviceID(device);
 }
 
 }  // namespace trackwell

@@ -67,24 +67,6 @@ bool ParseNumber(const std::string& s, double& v) {
   return in && in.peek() == EOF && std::isfinite(v);
 }
 
-// The device chosen with --device, else the first image given with --image, else device 0.
-void SelectDevice(TMMCDReader& reader, int device) {
-  if (device < 0) {
-    device = 0;
-    const auto& images = ImagePaths();
-    if (!images.empty())
-      for (int i = 0; i < reader.NumDevices(); ++i)
-        if (reader.DeviceName(i) == images.front()) {
-          device = i;
-          break;
-        }
-  }
-  if (device >= reader.NumDevices())
-    throw EMMCDDAError("no device " + std::to_string(device) + " (" +
-                       std::to_string(reader.NumDevices()) + " found)");
-  reader.SetDeviceID(device);
-}
-
 std::string MSF(std::uint32_t frames) {
   char buf[32];
   std::snprintf(buf, sizeof buf, "%02u:%02u:%02u", frames / 4500, (frames / 75) % 60, frames % 75);

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 
 #include "CdImage.h"
@@ -105,4 +107,40 @@ TEST_F(TrackwellCD, PlaysThroughEveryStageOnAlsaNull) {
                       &out),
             0);
   EXPECT_EQ(out.rfind("played\t", 0), 0u) << out;
+}
+
+TEST_F(TrackwellCD, DiscIdsAndANameFromTheTestServerForAnImage) {
+  // Tracks of 300, 37 and 1 sectors from sector 0: starts 150, 450, 487, lead-out 488.
+  std::string out;
+  ASSERT_EQ(Trackwell(image + "discid", &out), 0);
+  EXPECT_EQ(out, "DiscID\t0E000403\nclassic\t0e000403\nquery\tcddb query 0E000403 3 150 450 487 4\n");
+  // The same table of contents named by the loopback CDDB server.
+  std::string db = dir / "db";
+  ASSERT_EQ(qltest::Run("mkdir -p '" + db + "/rock'"), 0);
+  qltest::WriteFile(db + "/rock/0e000403",
+                    "# xmcd\r\n#\r\n# Track frame offsets:\r\n#\t150\r\n#\t450\r\n#\t487\r\n#\r\n"
+                    "# Disc length: 6 seconds\r\n#\r\nDISCID=0e000403\r\nDTITLE=Some One / A Disc"
+                    "\r\nTTITLE0=First\r\nTTITLE1=Second\r\nTTITLE2=Third\r\nEXTD=\r\nEXTT0=\r\n"
+                    "EXTT1=\r\nEXTT2=\r\nPLAYORDER=\r\n");
+  std::string port_file = dir / "port";
+  FILE* server = popen(("sleep 20 | /usr/bin/python3 " QL_CDDB_SERVER " --dir '" + db + "' > '" +
+                        port_file + "' &").c_str(), "r");
+  ASSERT_NE(server, nullptr);
+  pclose(server);
+  std::string port;
+  for (int i = 0; i < 100 && port.empty(); ++i) {
+    std::string text = qltest::ReadFile(port_file);
+    if (text.rfind("PORT ", 0) == 0 && text.find('\n') != std::string::npos)
+      port = text.substr(5, text.find('\n') - 5);
+    else
+      usleep(50000);
+  }
+  ASSERT_FALSE(port.empty());
+  ASSERT_EQ(Trackwell(image + "cddb query --server 127.0.0.1 --port " + port +
+                          " --email me@example.org",
+                      &out),
+            0);
+  EXPECT_EQ(out,
+            "artist\tSome One\ntitle\tA Disc\ndisctitle\tSome One / A Disc\ntrack\t1\tFirst\n"
+            "track\t2\tSecond\ntrack\t3\tThird\n");
 }
