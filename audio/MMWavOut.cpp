@@ -221,11 +221,7 @@ void TMMWaveOut::RaiseMM(const char* prefix, ql::MMRESULT r) {
 void TMMWaveOut::ReportFailure(const std::exception& e) {
   std::string msg = e.what();
   ql::Dispatch().Post(alive_, [this, msg] {
-    if (OnError) OnError(this);
-    try {
-      Close();
-    } catch (...) {
-    }
+    ErrorClose();
     ApplicationHandleException(EMMWaveOutError(msg));
   });
 }
@@ -550,11 +546,7 @@ void TMMWaveOut::Start() {
     }
     if (OnStart) OnStart(this);
   } catch (...) {
-    if (OnError) OnError(this);
-    try {
-      Close();
-    } catch (...) {
-    }
+    ErrorClose();
     throw;
   }
 }
@@ -585,11 +577,7 @@ void TMMWaveOut::Pause() {
     NotifySection(TMMNotify::Paused);
     if (OnPause) OnPause(this);
   } catch (...) {
-    if (OnError) OnError(this);
-    try {
-      Close();
-    } catch (...) {
-    }
+    ErrorClose();
     throw;
   }
 }
@@ -604,11 +592,7 @@ void TMMWaveOut::Restart() {
     NotifySection(TMMNotify::Restarted);
     if (OnRestart) OnRestart(this);
   } catch (...) {
-    if (OnError) OnError(this);
-    try {
-      Close();
-    } catch (...) {
-    }
+    ErrorClose();
     throw;
   }
 }
@@ -643,11 +627,7 @@ void TMMWaveOut::Reposition() {
     if (!(devState_ & stPaused)) ql::waveOutRestart(handle_);
     if (filled_ == 0) Stop();
   } catch (...) {
-    if (OnError) OnError(this);
-    try {
-      Close();
-    } catch (...) {
-    }
+    ErrorClose();
     throw;
   }
 }
@@ -816,4 +796,13 @@ std::int64_t TMMWaveOut::Position() {
       return samples;
   }
   return samples;
+}
+
+// A failed operation: tell OnError, then close the device, whatever closing itself raises.
+void TMMWaveOut::ErrorClose() {
+  if (OnError) OnError(this);
+  try {
+    Close();
+  } catch (...) {
+  }
 }

@@ -66,6 +66,7 @@ class TMMWaveOut : public TMMCustomSoundComponent {
   void BufferReady(PWaveHdr) override {}
 
  private:
+  void ErrorClose();
   class Worker;
   static void WaveOutProc(ql::HWAVEOUT hwo, std::uint32_t msg, std::uintptr_t instance,
                           std::uintptr_t p1, std::uintptr_t p2);

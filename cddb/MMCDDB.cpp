@@ -403,9 +403,11 @@ void TMMCDDB::QueryDisc(std::string& Result) {
   }
 }
 
-int TMMCDDB::GetSites() {
+// A listing request of its own session: connect, greet, ask, disconnect. The number of entries
+// the reply gave (count() after the request) on success, 0 otherwise.
+int TMMCDDB::ListRequest(std::string (TMMCDDB::*request)(),
+                         const std::function<std::size_t()>& count) {
   FAborted = false;
-  FSites.clear();
   if (!Connect()) {
     if (!FAborted) DoError("000 Failure to Connect");
     return 0;
@@ -415,26 +417,19 @@ int TMMCDDB::GetSites() {
     if (!FAborted) DoError("431 Handshake not successful, closing connection");
     return 0;
   }
-  std::string result = ListSites();
+  std::string result = (this->*request)();
   if (ProtocolFailure(result)) return 0;
-  return result.compare(0, 3, "210") == 0 ? static_cast<int>(FSites.size()) : 0;
+  return result.compare(0, 3, "210") == 0 ? static_cast<int>(count()) : 0;
+}
+
+int TMMCDDB::GetSites() {
+  FSites.clear();
+  return ListRequest(&TMMCDDB::ListSites, [this] { return FSites.size(); });
 }
 
 int TMMCDDB::GetCategories() {
-  FAborted = false;
   FCategories.clear();
-  if (!Connect()) {
-    if (!FAborted) DoError("000 Failure to Connect");
-    return 0;
-  }
-  DisconnectGuard guard{this};
-  if (!Handshake()) {
-    if (!FAborted) DoError("431 Handshake not successful, closing connection");
-    return 0;
-  }
-  std::string result = ListCategories();
-  if (ProtocolFailure(result)) return 0;
-  return result.compare(0, 3, "210") == 0 ? static_cast<int>(FCategories.size()) : 0;
+  return ListRequest(&TMMCDDB::ListCategories, [this] { return FCategories.size(); });
 }
 
 }  // namespace ql

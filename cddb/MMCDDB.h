@@ -132,6 +132,7 @@ class TMMCDDB : public TMMTrackTableClient {
   // Response text for the failure results of SendCommand.
   std::string FailureText(int rc) const;
   bool ProtocolFailure(const std::string& reply);
+  int ListRequest(std::string (TMMCDDB::*request)(), const std::function<std::size_t()>& count);
 
   std::string FServer = kDefaultServer;
   int FPort = kDefaultPort;
