@@ -341,7 +341,9 @@ void TMMACMConverter::Replan() {
   plan_.clear();
   if (state_ & (csLoading | csReading | csDestroying)) return;
   const TWaveFormatEx* out = input_fmt_.get();
-  if (input_fmt_ && enabled_ && wanted_ && !SameFormat(wanted_.get(), input_fmt_.get())) {
+  // Without a usable compression manager the audio passes through unchanged.
+  if (input_fmt_ && enabled_ && wanted_ && !SameFormat(wanted_.get(), input_fmt_.get()) &&
+      ACMApi().Usable()) {
     needed_ = true;
     if (ACMPlanConversion(input_fmt_.get(), wanted_.get(), quality_, &plan_)) {
       possible_ = true;
