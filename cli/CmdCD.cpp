@@ -196,6 +196,7 @@ int RunRip(const std::vector<std::string>& args) {
   TrackOptions o;
   std::string out, error;
   WfxPtr format;
+  bool highQuality = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     int r = TrackOption(args, i, o, error);
     if (r < 0) return UsageError(cmd, error);
@@ -206,6 +207,8 @@ int RunRip(const std::vector<std::string>& args) {
       if (!ACMApi().Usable()) throw EMMConverterError("no usable compression manager");
       format = ParseWaveFormat(args[++i]);
       if (!format) return UsageError(cmd, "--format: no wave format '" + args[i] + "'");
+    } else if (args[i] == "--hq") {
+      highQuality = true;
     } else
       return UsageError(cmd, "unexpected argument '" + args[i] + "'");
   }
@@ -219,6 +222,7 @@ int RunRip(const std::vector<std::string>& args) {
   TMMACMConverter acmConverter;
   acmConverter.Name = "ACMConverter";
   acmConverter.SetEnabled(format != nullptr);
+  acmConverter.SetQuality(highQuality ? cqHigh : cqLow);
   if (format) acmConverter.SetWaveFormat(format.get());
   TMMTrigger trigger;
   TMMWaveFile sink;
@@ -368,10 +372,10 @@ const TCommandRegistration regToc({"toc", "[--device N]",
                                    "print the table of contents and the DiscKey", RunToc});
 const TCommandRegistration regRip({"rip",
                                    "--track N -o OUT.wav [--device N] [--mode normal|burst|sync] "
-                                   "[--trim-first] [--trim-last] [--format TAG,RATE,BITS,CHANNELS]",
+                                   "[--trim-first] [--trim-last] [--format TAG,RATE,BITS,CHANNELS [--hq]]",
                                    "extract a track to a wave file (--format: in that wave "
                                    "format, e.g. 1,22050,8,1 or 17,22050,4,1; BITS 0 for the "
-                                   "codec's own)",
+                                   "codec's own; --hq: the best conversion, whatever it costs)",
                                    RunRip});
 const TCommandRegistration regPlay(
     {"play",
