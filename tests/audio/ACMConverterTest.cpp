@@ -9,6 +9,8 @@
 
 #include "AudioTestUtil.h"
 #include "MMACMCvt.h"
+#include "MMTrigg.h"
+#include "PollDispatcher.h"
 #include "Signal.h"
 
 using namespace qlaudio;
@@ -288,4 +290,40 @@ TEST(ACMConverter, HighQualityAndCodecRoundTripKeepTheTone) {
     EXPECT_GE(sigtest::Compare(sigtest::Samples(data), sigtest::Samples(back), 2, 2000, 4000).snrDb,
               10.0);
   }
+}
+
+TEST(ACMConverter, RunsOnTheTriggersThreadAsInTheRecordingChain) {
+  ql::PollDispatcher loop;
+  ql::SetDispatcher(&loop);
+  const std::string data = Tone(kCD, 3.0);
+  WfxPtr ima = ACMBuildFormat(kImaAdpcm, 22050, 4, 1);
+  ASSERT_TRUE(ima);
+  std::string expected;
+  {
+    Chain c(data, kCD, ima.get());
+    c.source.maxChunk = 2352 * 13;
+    c.Open();
+    expected = PullAll(c.conv, 32768 / ima->nBlockAlign * ima->nBlockAlign);
+  }
+  TMemorySource source(data, kCD);
+  source.maxChunk = 2352 * 13;
+  TMMACMConverter conv;
+  TMMTrigger trigger;
+  TMemorySink sink;
+  conv.SetInput(&source);
+  conv.SetWaveFormat(ima.get());
+  trigger.SetInput(&conv);
+  trigger.SetOutput(&sink);
+  trigger.SetBufferSize(32768);
+  ASSERT_EQ(trigger.GetWaveFormat()->wFormatTag, kImaAdpcm);
+  bool stopped = false;
+  trigger.OnStop = [&](TMMDSPComponent*) { stopped = true; };
+  trigger.Start();
+  EXPECT_TRUE(loop.RunUntil([&] { return stopped; }, std::chrono::seconds(30)));
+  trigger.Close();
+  EXPECT_EQ(conv.StageCount(), 0) << "closed with the trigger";
+  EXPECT_TRUE(sink.data == expected);
+  // Every buffer but the last holds whole codec blocks.
+  EXPECT_EQ(sink.data.size() % ima->nBlockAlign, 0u);
+  ql::SetDispatcher(nullptr);
 }
