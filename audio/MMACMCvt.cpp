@@ -62,8 +62,8 @@ std::vector<std::uint8_t> Want(std::uint16_t tag, std::uint16_t channels, std::u
   return m;
 }
 
-bool PlanFrom(const TACMApi& a, const TWaveFormatEx* s, const TWaveFormatEx* d,
-              TMMConvertQuality q, std::vector<WfxPtr>& chain) {
+bool PlanFrom(const TACMApi& a, const TWaveFormatEx* s, const TWaveFormatEx* d, TMMConvertQuality q,
+              std::vector<WfxPtr>& chain) {
   if (SameFormat(s, d)) return true;
   if (chain.size() >= kMaxStages) return false;
   if (CanOpen(a, s, d, q)) {
@@ -152,8 +152,8 @@ struct TMMACMConverter::Conversion {
   const TACMApi* api = nullptr;
   std::uint32_t chunk = 0;
   std::vector<Stage> stages;
-  bool pending = false;   // some stage holds source bytes for its next call
-  bool nothing = false;   // the last conversion neither gave nor took anything
+  bool pending = false;  // some stage holds source bytes for its next call
+  bool nothing = false;  // the last conversion neither gave nor took anything
   std::uint32_t available = 0, readPos = 0;
   std::size_t flushStage = 0;  // the stage the end of the input is being drained from
   bool flushed = false;
@@ -395,8 +395,7 @@ void TMMACMConverter::Opened() {
     Build();
   }
   TMMDSPComponent::Opened();
-  if (conv_)
-    ih_ = AllocWaveHdr(std::max<std::size_t>(conv_->chunk, std::size_t(GetBufferSize())));
+  if (conv_) ih_ = AllocWaveHdr(std::max<std::size_t>(conv_->chunk, std::size_t(GetBufferSize())));
 }
 
 void TMMACMConverter::Closed() {

@@ -21,8 +21,8 @@ using TMMACMFormatEnum = std::function<void(TMMACM* Sender, const TWaveFormatEx*
 // What a format chooser is asked, and where it leaves the choice.
 struct TACMChooseRequest {
   std::string Title;
-  const TWaveFormatEx* Initial = nullptr;  // start at this format (none: the first one)
-  std::uint32_t EnumFlags = 0;             // ACM_FORMATENUMF_* restriction of the list
+  const TWaveFormatEx* Initial = nullptr;     // start at this format (none: the first one)
+  std::uint32_t EnumFlags = 0;                // ACM_FORMATENUMF_* restriction of the list
   const TWaveFormatEx* EnumFormat = nullptr;  // the format the restriction refers to
   // Asked for every format the list would show; false leaves it out. May be empty.
   std::function<bool(const TWaveFormatEx* pwfx, const std::string& description)> Accept;

@@ -370,13 +370,11 @@ int RunPlay(const std::vector<std::string>& args) {
 const TCommandRegistration regDevices({"devices", "", "list the CD drives and images", RunDevices});
 const TCommandRegistration regToc({"toc", "[--device N]",
                                    "print the table of contents and the DiscKey", RunToc});
-const TCommandRegistration regRip({"rip",
-                                   "--track N -o OUT.wav [--device N] [--mode normal|burst|sync] "
-                                   "[--trim-first] [--trim-last] [--format TAG,RATE,BITS,CHANNELS [--hq]]",
-                                   "extract a track to a wave file (--format: in that wave "
-                                   "format, e.g. 1,22050,8,1 or 17,22050,4,1; BITS 0 for the "
-                                   "codec's own; --hq: the best conversion, whatever it costs)",
-                                   RunRip});
+const TCommandRegistration regRip(
+    {"rip",
+     "--track N -o OUT.wav [--device N] [--mode normal|burst|sync] [--trim-first] [--trim-last] "
+     "[--format TAG,RATE,BITS,CHANNELS [--hq]]",
+     "extract a track to a wave file", RunRip});
 const TCommandRegistration regPlay(
     {"play",
      "--track N [--device N] [--mode normal|burst|sync] [--trim-first] [--trim-last] "

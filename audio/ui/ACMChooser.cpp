@@ -25,8 +25,8 @@ int TagCb(HACMDRIVERID, LPACMFORMATTAGDETAILSA d, uintptr_t inst, uint32_t) {
   auto* c = reinterpret_cast<TagCollect*>(inst);
   for (const auto& t : c->tags)
     if (t.first == d->dwFormatTag) return 1;
-  c->tags.emplace_back(d->dwFormatTag, std::string(d->szFormatTag, strnlen(d->szFormatTag,
-                                                                           sizeof d->szFormatTag)));
+  c->tags.emplace_back(d->dwFormatTag,
+                       std::string(d->szFormatTag, strnlen(d->szFormatTag, sizeof d->szFormatTag)));
   return 1;
 }
 
@@ -91,9 +91,8 @@ TACMChooserDlg::TACMChooserDlg(const TACMChooseRequest& request, QWidget* parent
   Enumerate(request);
   for (const Tag& t : tags_) cbFormatTag->addItem(Q(t.name));
   connect(cbFormatTag, &QComboBox::currentIndexChanged, this, [this](int i) { ShowTag(i); });
-  connect(cbAttributes, &QComboBox::currentIndexChanged, this, [this](int i) {
-    buttons->button(QDialogButtonBox::Ok)->setEnabled(i >= 0);
-  });
+  connect(cbAttributes, &QComboBox::currentIndexChanged, this,
+          [this](int i) { buttons->button(QDialogButtonBox::Ok)->setEnabled(i >= 0); });
   ShowTag(tags_.empty() ? -1 : 0);
   if (request.Initial && !SelectFormat(request.Initial)) {
     // Not listed as it is: start at its tag.
@@ -148,8 +147,7 @@ void TACMChooserDlg::ShowTag(int index) {
 
 std::vector<std::uint8_t> TACMChooserDlg::Selected() const {
   const int t = cbFormatTag->currentIndex(), e = cbAttributes->currentIndex();
-  if (t < 0 || t >= int(tags_.size()) || e < 0 ||
-      e >= int(tags_[std::size_t(t)].entries.size()))
+  if (t < 0 || t >= int(tags_.size()) || e < 0 || e >= int(tags_[std::size_t(t)].entries.size()))
     return {};
   return tags_[std::size_t(t)].entries[std::size_t(e)].format;
 }

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
-#include <QDir>
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QPushButton>
 #include <QTimer>
 #include <cstring>

@@ -38,8 +38,8 @@ std::vector<std::uint8_t> Bytes(const TWaveFormatEx* f) {
 }  // namespace
 
 TEST_F(ACMComponent, WithoutAManagerWarnsOnceAndConvertsNothing) {
-  for (const std::string& lib : {std::string("/nonexistent/libmsacm32.so"),
-                                std::string(FOREIGN_LIBRARY)}) {
+  for (const std::string& lib :
+       {std::string("/nonexistent/libmsacm32.so"), std::string(FOREIGN_LIBRARY)}) {
     SetACMLibraryName(lib);
     ui.Clear();
     TMMACM acm;
@@ -143,8 +143,10 @@ TEST_F(ACMComponent, ChooseFormatAsksTheChooserAndKeepsTheResult) {
   // The restrictions, the last three only with an initial format.
   answer = 0;
   const std::pair<TMMACMEnumFormats, std::uint32_t> flags[] = {
-      {efInput, ACM_FORMATENUMF_INPUT},       {efOutput, ACM_FORMATENUMF_OUTPUT},
-      {efConvert, ACM_FORMATENUMF_CONVERT},   {efSuggest, ACM_FORMATENUMF_SUGGEST},
+      {efInput, ACM_FORMATENUMF_INPUT},
+      {efOutput, ACM_FORMATENUMF_OUTPUT},
+      {efConvert, ACM_FORMATENUMF_CONVERT},
+      {efSuggest, ACM_FORMATENUMF_SUGGEST},
       {efRestrict, ACM_FORMATENUMF_WFORMATTAG}};
   for (auto [ef, flag] : flags) {
     acm.EnumFormats = ef;

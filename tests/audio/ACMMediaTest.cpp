@@ -86,7 +86,8 @@ TEST_P(ACMRecording, FfmpegAndSoxReadTheFileAndHearTheTone) {
     // The whole signal: a codec pads its last block, nothing more.
     EXPECT_GE(got, frames - 1) << who;
     EXPECT_LE(got, frames + 2048) << who;
-    const auto m = sigtest::Compare(ref, decoded, unsigned(c.channels), 200, std::size_t(c.rate) / 20);
+    const auto m =
+        sigtest::Compare(ref, decoded, unsigned(c.channels), 200, std::size_t(c.rate) / 20);
     EXPECT_GE(m.snrDb, c.minSnr) << who;
     EXPECT_NEAR(m.gain, 1.0, 0.1) << who;
     std::printf("%s: %s hears the tone at %.1f dB SNR, lag %ld\n", c.name, who, m.snrDb, m.lag);
@@ -95,16 +96,12 @@ TEST_P(ACMRecording, FfmpegAndSoxReadTheFileAndHearTheTone) {
 
 INSTANTIATE_TEST_SUITE_P(
     Codecs, ACMRecording,
-    ::testing::Values(Case{"Pcm22kMono8", 1, 22050, 8, 1, 30},
-                      Case{"Pcm11kStereo16", 1, 11025, 16, 2, 40},
-                      Case{"Pcm48kMono16", 1, 48000, 16, 1, 40},
-                      Case{"Alaw8k", 6, 8000, 8, 1, 30},
-                      Case{"Mulaw22kStereo", 7, 22050, 8, 2, 30},
-                      Case{"Ima22kMono", 17, 22050, 4, 1, 20},
-                      Case{"Ima44kStereo", 17, 44100, 4, 2, 20},
-                      Case{"MsAdpcm22kStereo", 2, 22050, 4, 2, 20},
-                      Case{"MsAdpcm8kMono", 2, 8000, 4, 1, 20},
-                      Case{"Gsm8k", 49, 8000, 0, 1, 10}),
+    ::testing::Values(
+        Case{"Pcm22kMono8", 1, 22050, 8, 1, 30}, Case{"Pcm11kStereo16", 1, 11025, 16, 2, 40},
+        Case{"Pcm48kMono16", 1, 48000, 16, 1, 40}, Case{"Alaw8k", 6, 8000, 8, 1, 30},
+        Case{"Mulaw22kStereo", 7, 22050, 8, 2, 30}, Case{"Ima22kMono", 17, 22050, 4, 1, 20},
+        Case{"Ima44kStereo", 17, 44100, 4, 2, 20}, Case{"MsAdpcm22kStereo", 2, 22050, 4, 2, 20},
+        Case{"MsAdpcm8kMono", 2, 8000, 4, 1, 20}, Case{"Gsm8k", 49, 8000, 0, 1, 10}),
     [](const ::testing::TestParamInfo<Case>& i) { return std::string(i.param.name); });
 
 // ---- trackwell rip --format ----
@@ -124,7 +121,8 @@ int Trackwell(const std::string& args, std::string* err = nullptr) {
 
 std::string Probe(const std::string& wav) {
   FILE* p = popen(("ffprobe -v error -show_entries stream=codec_name,sample_rate,channels -of "
-                   "csv=p=0 " + wav)
+                   "csv=p=0 " +
+                   wav)
                       .c_str(),
                   "r");
   std::string text;
