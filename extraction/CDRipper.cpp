@@ -135,7 +135,6 @@ TFormCDRipper::TFormCDRipper(QWidget* parent) : QMainWindow(parent) {
 
   // Initial settings of the components.
   FCDReader.SetOutput(&RingBuffer);
-  FCDReader.SetDeviceType(TCDDeviceType(0));
   RingBuffer.SetNumBuffers(50);
   RingBuffer.SetBufferSize(32768);
   RingBuffer.SetQueueMode(qmRead);
@@ -795,6 +794,7 @@ void TFormCDRipper::FillDeviceList() {
   for (const auto& d : FCDReader.Devices()) cbDevice->addItem(Q(d.Name));
   cbDevice->setCurrentIndex(0);
   try {
+    FCDReader.SetDeviceID(0);
     FCDReader.SetDeviceType(TCDDeviceType(FCDReader.Devices()[0].DeviceType));
   } catch (...) {
   }
@@ -803,7 +803,7 @@ void TFormCDRipper::FillDeviceList() {
 }
 
 void TFormCDRipper::ReopenDrive() {
-  FCDReader.CloseDevice();
+  if (FCDReader.GetDeviceID() >= 0) FCDReader.CloseDevice();
   FCDReader.SetDeviceID(std::max(cbDevice->currentIndex(), 0));
   FCDReader.OpenDevice();
   DiscSection = ripper::DiscSectionName(FCDReader.DiscKey());
@@ -815,7 +815,8 @@ void TFormCDRipper::FillTrackGrid() {
   try {
     try {
       ReopenDrive();
-    } catch (...) {
+    } catch (const std::exception& e) {
+      if (std::getenv("QL_DEBUG_RIPPER")) std::fprintf(stderr, "reopen: %s\n", e.what());
       return;
     }
     bool valid = false;
@@ -1286,9 +1287,16 @@ void TFormCDRipper::UpdateMeters() {
 
 void TFormCDRipper::LongTimerTimer() {
   try {
-    if (FCDReader.NumDevices() == 0) return;
+    if (FCDReader.NumDevices() == 0 || Recording || Playing) return;
     int status = FCDReader.DeviceStatus();
-    if (status == DriveStatus || DiscLoaded || Recording || Playing) return;
+    if (status == DriveStatus) return;
+    // A loaded disc is not reloaded while it stays in the drive (its unsaved edits stay); a
+    // disc that goes or comes (the drive was or becomes not ready or open) always is.
+    auto absent = [](int s) { return s == cdsNotReady || s == cdsDoorOpen; };
+    if (DiscLoaded && !absent(status) && !absent(DriveStatus)) {
+      DriveStatus = status;
+      return;
+    }
     LoadDisc();
     DriveStatus = status;
   } catch (...) {
@@ -1793,7 +1801,7 @@ void TFormCDRipper::SpeedButton1Click() {
     // The root of the current drive on the system this was made for; the work directory here.
     std::string path = WorkFile("Hints.html");
     ql::WriteFileAtomic(path, text);
-    ql::ShellOpen(path);
+    ql::shell::Open(path);
   } catch (...) {
   }
 }

@@ -3,6 +3,7 @@
 // directory (saved file names per disc, and the window's options).
 #include <QAction>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QRadioButton>
 

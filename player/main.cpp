@@ -36,8 +36,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationDisplayName("Quillon Trackwell");
     auto ripper = std::make_unique<TFormCDRipper>();
     ripper->show();
-    if (quit_after_show)
-      QMetaObject::invokeMethod(&app, &QApplication::quit, Qt::QueuedConnection);
+    // exit(), not quit(): quitting closes the windows, and closing this one asks about saving.
+    if (quit_after_show) QMetaObject::invokeMethod(&app, [] { QApplication::exit(0); }, Qt::QueuedConnection);
     rc = app.exec();
     ripper.reset();
   } else {
