@@ -16,6 +16,8 @@ QL_MM_ERROR(EMMEqualizerError)
 QL_MM_ERROR(EMMPitchError)
 QL_MM_ERROR(EMMVolumeError)
 QL_MM_ERROR(EMMMetronomeError)
+QL_MM_ERROR(EMMConverterError)
+QL_MM_ERROR(EMMACMError)
 QL_MM_ERROR(EOutOfResources)
 QL_MM_ERROR(EStreamError)
 

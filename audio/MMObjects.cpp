@@ -34,6 +34,12 @@ std::size_t DSPComponentCount() {
   return Components().size();
 }
 
+bool IsLiveDSPComponent(const TMMDSPComponent* c) {
+  std::lock_guard lock(RegistryMutex());
+  const auto& list = Components();
+  return c && std::find(list.begin(), list.end(), c) != list.end();
+}
+
 std::size_t DSPThreadCount() {
   std::lock_guard lock(RegistryMutex());
   return Threads().size();

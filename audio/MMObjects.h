@@ -144,6 +144,8 @@ class TMMCustomSoundComponent : public TMMDSPComponent {
 // Number of live components and worker threads (the registries).
 std::size_t DSPComponentCount();
 std::size_t DSPThreadCount();
+// Whether c is a component that is still alive (in the registry).
+bool IsLiveDSPComponent(const TMMDSPComponent* c);
 
 // A worker thread bound to a component. Registered while its thread runs.
 class TMMDSPThread {

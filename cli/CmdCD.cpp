@@ -11,6 +11,8 @@
 
 #include "CDImages.h"
 #include "Commands.h"
+#include "MMACMBind.h"
+#include "MMACMCvt.h"
 #include "MMCDRead.h"
 #include "MMConnect.h"
 #include "MMEqualiz.h"
@@ -176,19 +178,39 @@ void PrepareTrack(TMMCDReader& reader, const TrackOptions& o) {
 
 // ---- rip ----
 
+// "--format TAG,RATE,BITS,CHANNELS": the wave format a track is recorded in, complete with a
+// codec's extra bytes. BITS 0 takes the codec's own (GSM samples have none).
+WfxPtr ParseWaveFormat(const std::string& s) {
+  int v[4];
+  std::stringstream list(s);
+  std::string item;
+  int n = 0;
+  while (std::getline(list, item, ',')) {
+    if (n == 4 || !ParseInt(item, 0, 1000000, v[n])) return nullptr;
+    ++n;
+  }
+  if (n != 4) return nullptr;
+  return ACMBuildFormat(v[0], v[1], v[2], v[3]);
+}
+
 int RunRip(const std::vector<std::string>& args) {
   const TCommand& cmd = *FindCommand("rip");
   TrackOptions o;
   Mp3Options mp3;
   std::string out, error;
+  WfxPtr format;
   for (std::size_t i = 0; i < args.size(); ++i) {
     int r = TrackOption(args, i, o, error);
     if (r == 0) r = Mp3Option(args, i, mp3, error);
     if (r < 0) return UsageError(cmd, error);
     if (r > 0) continue;
-    if (args[i] == "-o" && i + 1 < args.size())
+    if (args[i] == "-o" && i + 1 < args.size()) {
       out = args[++i];
-    else
+    } else if (args[i] == "--format" && i + 1 < args.size()) {
+      if (!ACMApi().Usable()) throw EMMConverterError("no usable compression manager");
+      format = ParseWaveFormat(args[++i]);
+      if (!format) return UsageError(cmd, "--format: no wave format '" + args[i] + "'");
+    } else
       return UsageError(cmd, "unexpected argument '" + args[i] + "'");
   }
   if (!o.track) return UsageError(cmd, "--track is needed");
@@ -198,10 +220,11 @@ int RunRip(const std::vector<std::string>& args) {
   Session s;
   TMMCDReader reader;
   PrepareTrack(reader, o);
-  // The compression manager's converter takes this place later; until then the stage passes
-  // the CD audio through unchanged.
-  TMMDSPComponent acmConverter;
+  // Without --format the converter passes the CD audio through unchanged.
+  TMMACMConverter acmConverter;
   acmConverter.Name = "ACMConverter";
+  acmConverter.SetEnabled(format != nullptr);
+  if (format) acmConverter.SetWaveFormat(format.get());
   TMMTrigger trigger;
   TMMWaveFile sink;
   sink.Wave()->FileMustExist = false;
@@ -359,9 +382,11 @@ const TCommandRegistration regToc({"toc", "[--device N]",
                                    "print the table of contents and the DiscKey", RunToc});
 const TCommandRegistration regRip({"rip",
                                    "--track N -o OUT.wav [--device N] [--mode normal|burst|sync] "
-                                   "[--trim-first] [--trim-last] " +
+                                   "[--trim-first] [--trim-last] [--format TAG,RATE,BITS,CHANNELS] " +
                                        std::string(kMp3Usage),
-                                   "extract a track to a wave file, or to an MP3 file with --mp3",
+                                   "extract a track to a wave file (--format: in that wave "
+                                   "format, e.g. 1,22050,8,1 or 17,22050,4,1; BITS 0 for the "
+                                   "codec's own), or to an MP3 file with --mp3",
                                    RunRip});
 const TCommandRegistration regPlay(
     {"play",

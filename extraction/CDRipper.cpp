@@ -22,6 +22,7 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "ACMChooser.h"
 #include "About.h"
 #include "CDConfig.h"
 #include "CDDB.h"
@@ -118,6 +119,7 @@ TFormCDRipper::TFormCDRipper(QWidget* parent) : QMainWindow(parent) {
   int device = ChooseWaveOutDevice();
   FWaveOut = std::make_unique<TMMWaveOut>();
   if (device >= 0) FWaveOut->SetDeviceID(device);
+  InstallACMChooser();
   ACM = std::make_unique<TMMACM>();
   FCDReader.Name = "FCDReader";
   RingBuffer.Name = "RingBuffer";
@@ -153,6 +155,10 @@ TFormCDRipper::TFormCDRipper(QWidget* parent) : QMainWindow(parent) {
     ql::Dispatch().Post(alive_, [this] { FWaveOutStop(); });
   };
   ACM->Title = "Wave Format";
+  // Until a format is chosen the chooser starts at CD audio, what the reader delivers.
+  TWaveFormatEx cd{};
+  pcmBuildFormat(&cd, 16, 2, 44100);
+  if (ACM->ACMPresent()) ACM->SetFormat(&cd);
   Trigger.SetBufferSize(35280);
   Trigger.SetInterval(0);
   Trigger.OnStart = [this](TMMDSPComponent*) { TriggerStart(); };
@@ -1497,8 +1503,9 @@ void TFormCDRipper::EnsureWaveFormat() {
 }
 
 void TFormCDRipper::miWaveFormatClick() {
+  std::vector<std::uint8_t> current = BytesOf(ACM->Format());
   const TWaveFormatEx* initial =
-      ChosenFormat.empty() ? nullptr : reinterpret_cast<const TWaveFormatEx*>(ChosenFormat.data());
+      current.empty() ? nullptr : reinterpret_cast<const TWaveFormatEx*>(current.data());
   if (ACM->ChooseFormat(initial, "Wave Format")) {
     ChosenFormat = BytesOf(ACM->Format());
     StoreWaveFormat();
@@ -1540,7 +1547,11 @@ void TFormCDRipper::LoadWaveFormat() {
     ACM->SetFormat(reinterpret_cast<const TWaveFormatEx*>(ChosenFormat.data()));
     ACMConverter.SetWaveFormat(reinterpret_cast<const TWaveFormatEx*>(ChosenFormat.data()));
   } else {
-    if (ACM->ChooseFormat(nullptr, "Wave Format")) ChosenFormat = BytesOf(ACM->Format());
+    std::vector<std::uint8_t> current = BytesOf(ACM->Format());
+    if (ACM->ChooseFormat(current.empty() ? nullptr
+                                          : reinterpret_cast<const TWaveFormatEx*>(current.data()),
+                          "Wave Format"))
+      ChosenFormat = BytesOf(ACM->Format());
     if (!ChosenFormat.empty())
       ACMConverter.SetWaveFormat(reinterpret_cast<const TWaveFormatEx*>(ChosenFormat.data()));
   }
