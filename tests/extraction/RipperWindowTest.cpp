@@ -466,3 +466,72 @@ TEST_F(RipperWindow, NamesTheDiscFromTheCddbServer) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(RipperWindow, RecordsInTheStoredWaveFormatThroughTheConverter) {
+  // 22.05 kHz mono 8-bit, stored as the chosen wave format: two stages from CD audio.
+  TWaveFormatEx f{};
+  pcmBuildFormat(&f, 8, 1, 22050);
+  qltest::WriteFile(work + "/QuillonTrackwell.bin",
+                    std::string(reinterpret_cast<const char*>(&f), sizeof f));
+  auto w = Make();
+  SetOutput(*w);
+  w->FormSettings->SetAddArtist(false);
+  w->FormSettings->SetAddTitle(false);
+  w->FormSettings->SetAddNumber(false);
+  w->Grid->SetRow(1);
+  w->sbRecordOneClick();
+  ASSERT_TRUE(SpinUntil([&] { return !w->Recording; }, 20s));
+  EXPECT_TRUE(g_ui->Texts().empty()) << g_ui->Texts()[0];
+  const std::string file = out + "/01.wav";
+  std::string probe = dir / "probe.txt";
+  ASSERT_EQ(qltest::Run("ffprobe -v error -show_entries stream=sample_rate,channels,codec_name "
+                        "-of default=nw=1 '" + file + "' > '" + probe + "'"),
+            0);
+  std::string p = qltest::ReadFile(probe);
+  EXPECT_NE(p.find("codec_name=pcm_u8"), std::string::npos) << p;
+  EXPECT_NE(p.find("sample_rate=22050"), std::string::npos) << p;
+  EXPECT_NE(p.find("channels=1"), std::string::npos) << p;
+  // 4 seconds at 22050 bytes a second.
+  EXPECT_NEAR(double(WaveData(file).size()), 4 * 22050.0, 64.0);
+}
+
+TEST_F(RipperWindow, HandsTheRecordedWaveToTheExternalEncoder) {
+  // The "encoder" copies the wave to the MP3 name; the job then deletes the wave.
+  TIniFile settings(work + "/QuillonTrackwell.ini");
+  settings.WriteString("Externa MP3 Encoder", "Name", "copy");
+  settings.WriteString("Externa MP3 Encoder copy", "Program", "/bin/cp");
+  settings.WriteString("Externa MP3 Encoder copy", "Arguments", "$1 $2");
+  auto w = Make();
+  SetOutput(*w);
+  w->FormSettings->SetAddArtist(false);
+  w->FormSettings->SetAddTitle(false);
+  w->FormSettings->SetAddNumber(false);
+  w->Grid->SetCell(TFormCDRipper::colName, 3, "My Song");
+  w->Grid->SetRow(3);
+  w->miOutputExternal->trigger();
+  AnswerNextModal("pbOK");
+  w->sbRecord->click();
+  ASSERT_TRUE(w->Recording);
+  ASSERT_TRUE(SpinUntil([&] { return !w->Recording && w->EncodersRunning == 0 &&
+                                     qltest::Run("test -e '" + out + "/My_Song.mp3'") == 0 &&
+                                     qltest::Run("test -e '" + out + "/My_Song.wav'") != 0; },
+                        20s));
+  EXPECT_TRUE(WaveData(out + "/My_Song.mp3") == Track(2));
+  EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colSavedAs, 3), "My_Song.mp3");
+  ASSERT_TRUE(SpinUntil([&] { return w->lblEncodersRunning->text() == "0"; }, 5s));
+}
+
+TEST_F(RipperWindow, ClosingSavesTheDiscWhenTheOptionsSayAlways) {
+  auto w = Make();
+  w->FormSettings->SetSaveOnExit(true);
+  w->dfsArtist->setText("Band");
+  w->dfsTitle->setText("Live");
+  std::string section = w->DiscSection;
+  w->MenuItemExitClick();
+  EXPECT_TRUE(w->isHidden());
+  EXPECT_EQ(TIniFile("cdplayer.ini").ReadString(section, "title", ""), "Live");
+}
+
+}  // namespace
