@@ -165,7 +165,8 @@ TFormCDRipper::TFormCDRipper(QWidget* parent) : QMainWindow(parent) {
   Trigger.OnStop = [this](TMMDSPComponent*) {
     ql::Dispatch().Post(alive_, [this] { TriggerStop(); });
   };
-  Trigger.OnBufferLoad = [this](TMMDSPComponent*, PWaveHdr, bool&) { PostCounter(true); };
+  // The trigger's "buffer loaded" is the moment its pull has filled the header.
+  Trigger.OnBufferFilled = [this](TMMDSPComponent*, PWaveHdr) { PostCounter(true); };
   Trigger.OnBufferReady = [this](TMMDSPComponent*, PWaveHdr) { PostCounter(false); };
   WaveFile.Wave()->FileMustExist = false;
   WaveFile.OnClose = [this](TMMDSPComponent*) { WaveFileClose(); };
@@ -199,7 +200,7 @@ TFormCDRipper::~TFormCDRipper() {
   FWaveOut->OnStop = nullptr;
   Trigger.OnStop = nullptr;
   Trigger.OnStart = nullptr;
-  Trigger.OnBufferLoad = nullptr;
+  Trigger.OnBufferFilled = nullptr;
   Trigger.OnBufferReady = nullptr;
   WaveFile.OnClose = nullptr;
   try {
@@ -1688,11 +1689,24 @@ bool TFormCDRipper::QueueExternalEncoding(int row_offset, int row, bool cont) {
 // Dialogs and options
 
 void TFormCDRipper::miDSPSettingsClick() {
-  if (FormSettings->Execute()) {
-    SaveDSPTOFile(kSettingsName);
+  try {
+    TFormSettings& d = *FormSettings;
+    bool eq = d.Equalizer(), pitch = d.Pitch(), volume = d.Volume(), stretch = d.TimeStretch();
+    bool always = d.SaveOnExit();
+    std::string dir = d.OutputDirectory();
+    d.ShowDeviceType(DeviceTypeIndex);
+    if (!d.Execute()) {
+      // Cancelled: the stages, the save choice and the directory go back; the rest stays.
+      d.SetEqualizer(eq);
+      d.SetPitch(pitch);
+      d.SetVolume(volume);
+      d.SetTimeStretch(stretch);
+      d.SetSaveOnExit(always);
+      d.SetOutputDirectory(dir);
+    }
     SetDSPValues();
-  } else {
-    SetDSPValues();
+  } catch (const std::exception& e) {
+    ql::UI().ShowMessage(e.what());
   }
 }
 
@@ -1706,6 +1720,8 @@ void TFormCDRipper::miBladeOptionsClick() {
     FormMP3Settings->SettingsFile = SettingsFile();
     FormMP3Settings->LoadMp3Settings(SettingsFile());
     FormMP3Settings->exec();
+  } catch (const EInOutError&) {
+    ql::UI().ShowMessage("Unable to save MP3Blade setiings.");
   } catch (const std::exception& e) {
     ql::UI().ShowMessage(e.what());
   }

@@ -17,6 +17,7 @@
 #include <QTimer>
 #include <QDir>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 #include "CDDB.h"
@@ -47,16 +48,18 @@ std::string WaveData(const std::string& path) {
   return {};
 }
 
-// Clicks the button named `button` of the next modal dialog that opens.
-void AnswerNextModal(const char* button) {
+// Clicks the button named `button` of the next modal dialog that opens, after `before` has
+// done what the user does in it.
+void AnswerNextModal(const char* button, std::function<void(QWidget*)> before = {}) {
   auto* timer = new QTimer;
   timer->setInterval(10);
-  QObject::connect(timer, &QTimer::timeout, [timer, button] {
+  QObject::connect(timer, &QTimer::timeout, [timer, button, before] {
     QWidget* modal = QApplication::activeModalWidget();
     if (!modal) return;
     if (auto* b = modal->findChild<QAbstractButton*>(button)) {
       timer->stop();
       timer->deleteLater();
+      if (before) before(modal);
       b->click();
     }
   });
@@ -521,6 +524,27 @@ TEST_F(RipperWindow, HandsTheRecordedWaveToTheExternalEncoder) {
   EXPECT_TRUE(WaveData(out + "/My_Song.mp3") == Track(2));
   EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colSavedAs, 3), "My_Song.mp3");
   ASSERT_TRUE(SpinUntil([&] { return w->lblEncodersRunning->text() == "0"; }, 5s));
+}
+
+TEST_F(RipperWindow, GeneralOptionsChangeThePanelsOnlyWhenSaved) {
+  auto w = Make();
+  ASSERT_FALSE(w->PanelEqualizer->isHidden());
+  auto untick = [](QWidget* dialog) {
+    dialog->findChild<QCheckBox*>("cbEqualizer")->setChecked(false);
+    dialog->findChild<QCheckBox*>("cbAddNumber")->setChecked(false);
+  };
+  // Cancel: the stages come back, the naming option keeps the user's change.
+  w->FormSettings->SetAddNumber(true);
+  AnswerNextModal("pbCancel", untick);
+  w->miDSPSettingsClick();
+  EXPECT_TRUE(w->FormSettings->Equalizer());
+  EXPECT_FALSE(w->FormSettings->AddNumber());
+  EXPECT_FALSE(w->PanelEqualizer->isHidden());
+  AnswerNextModal("pbOK", untick);
+  w->miDSPSettings->trigger();
+  EXPECT_TRUE(w->PanelEqualizer->isHidden());
+  EXPECT_NE(w->FWaveOut->GetInput(), &w->Equalizer);
+  EXPECT_EQ(TIniFile(work + "/QuillonTrackwell.ini").ReadString("OPTIONS: SETTINGS", "Equalizer", ""), "0");
 }
 
 TEST_F(RipperWindow, ClosingSavesTheDiscWhenTheOptionsSayAlways) {
