@@ -151,8 +151,13 @@ TFormCDRipper::TFormCDRipper(QWidget* parent) : QMainWindow(parent) {
   FWaveOut->SetBufferSize(8192);
   FWaveOut->TimeFormat = tfMillisecond;
   FWaveOut->SetOutput(&Connector);
+  // A stop reported for a run that has been replaced by a new one (Next, Previous, repeat)
+  // belongs to the old run and is dropped.
   FWaveOut->OnStop = [this](TMMDSPComponent*) {
-    ql::Dispatch().Post(alive_, [this] { FWaveOutStop(); });
+    unsigned run = playRun_;
+    ql::Dispatch().Post(alive_, [this, run] {
+      if (run == playRun_) FWaveOutStop();
+    });
   };
   ACM->Title = "Wave Format";
   // Until a format is chosen the chooser starts at CD audio, what the reader delivers.
@@ -1131,6 +1136,7 @@ void TFormCDRipper::StartTrack(int index) {
     SetIdle(false);
     try {
       FCDReader.SetRange(start, length);
+      ++playRun_;
       FWaveOut->Start();
     } catch (...) {
       // A device that cannot start leaves the window idle again.

@@ -308,5 +308,6 @@ class TFormCDRipper : public QMainWindow {
   ql::Alive alive_;
   std::atomic<int> pendingRead_{0}, pendingProcessed_{0};
   bool closing_ = false;
+  unsigned playRun_ = 0;
   bool created_ = false;
 };

@@ -289,6 +289,31 @@ TEST_F(RipperWindow, PlaybackChainFollowsTheOptionsAndRepeatWrapsToTheFirstTrack
   EXPECT_FALSE(w->sbPlay->isHidden());
 }
 
+TEST_F(RipperWindow, NextAndPreviousWhilePlayingMoveThePlayback) {
+  setenv("QL_WAVEOUT", "memory", 1);  // at the audio's own pace: the tracks last
+  auto w = Make();
+  w->Grid->SetRow(1);
+  w->sbPlayClick();
+  ASSERT_TRUE(w->Playing);
+  QApplication::processEvents();
+  w->sbNext->click();
+  // The stop of the first track must not end the playback of the second.
+  for (int i = 0; i < 20; ++i) QApplication::processEvents(QEventLoop::AllEvents, 5);
+  EXPECT_TRUE(w->Playing);
+  EXPECT_EQ(w->Grid->Row(), 2);
+  EXPECT_EQ(w->CurrentTrack, 1);
+  EXPECT_TRUE(w->FWaveOut->State() & TMMWaveOut::stPlaying);
+  w->sbPreviousClick();
+  for (int i = 0; i < 20; ++i) QApplication::processEvents(QEventLoop::AllEvents, 5);
+  EXPECT_TRUE(w->Playing);
+  EXPECT_EQ(w->CurrentTrack, 0);
+  ASSERT_TRUE(SpinUntil([&] { return w->tt->Number() == 1 && w->level1->Peak() > 0; }, 3s));
+  w->sbStop->click();
+  QApplication::processEvents();
+  EXPECT_FALSE(w->Playing);
+  EXPECT_TRUE(g_ui->Texts().empty()) << g_ui->Texts()[0];
+}
+
 TEST_F(RipperWindow, RecordsOneTrackAndTheSelectedTracksToTheirOwnFiles) {
   auto w = Make();
   SetOutput(*w);
@@ -301,6 +326,7 @@ TEST_F(RipperWindow, RecordsOneTrackAndTheSelectedTracksToTheirOwnFiles) {
   w->sbRecord->click();
   EXPECT_TRUE(w->Recording);
   EXPECT_FALSE(w->GaugeRecord->isHidden());
+  w->grab().save(QL_SCREENSHOT_DIR "/cdripper-recording.png");
   ASSERT_TRUE(SpinUntil([&] { return !w->Recording; }, 20s)) << g_ui->Texts().size();
   const std::string first = out + "/Band-Live-01-Intro.wav";
   EXPECT_TRUE(WaveData(first) == Track(0)) << WaveData(first).size();
