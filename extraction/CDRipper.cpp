@@ -1359,19 +1359,30 @@ void TFormCDRipper::sbRecordAllClick() {
       EnsureWaveFormat();
       if (Grid->RowCount() > 1 && FormSettings->Execute()) {
         Mp3Output = EncodeAll = ExternalAll = ExternalOutput = false;
-        LongTimer.SetEnabled(false);
-        if (!ChosenFormat.empty())
-          ACMConverter.SetWaveFormat(reinterpret_cast<const TWaveFormatEx*>(ChosenFormat.data()));
-        BatchMode = true;
-        BatchIndex = 0;
-        Grid->SetRow(1);
-        sbRecordClick();
+        StartBatch();
       }
     }
   } catch (const std::exception& e) {
     ql::UI().ErrorBox(e.what());
   }
   if (!Recording) LongTimer.SetEnabled(true);
+}
+
+// The converter records into the chosen wave format (CD audio as it is while none was chosen).
+void TFormCDRipper::ApplyChosenFormat() {
+  if (!ChosenFormat.empty())
+    ACMConverter.SetWaveFormat(reinterpret_cast<const TWaveFormatEx*>(ChosenFormat.data()));
+}
+
+// The start shared by the batch commands: from row 1, the record action finds the first
+// selected track.
+void TFormCDRipper::StartBatch() {
+  LongTimer.SetEnabled(false);
+  ApplyChosenFormat();
+  BatchMode = true;
+  BatchIndex = 0;
+  Grid->SetRow(1);
+  sbRecordClick();
 }
 
 void TFormCDRipper::sbRecordClick() {
@@ -1393,8 +1404,7 @@ void TFormCDRipper::sbRecordClick() {
 }
 
 bool TFormCDRipper::BeginTrackFile() {
-  if (!ChosenFormat.empty())
-    ACMConverter.SetWaveFormat(reinterpret_cast<const TWaveFormatEx*>(ChosenFormat.data()));
+  ApplyChosenFormat();
   std::string dir = FormSettings->OutputDirectory();
   std::string ext = Mp3Output ? "mp3" : "wav";
   auto setOutput = [&] {
@@ -1552,15 +1562,14 @@ void TFormCDRipper::LoadWaveFormat() {
     }
     ChosenFormat = format;
     ACM->SetFormat(reinterpret_cast<const TWaveFormatEx*>(ChosenFormat.data()));
-    ACMConverter.SetWaveFormat(reinterpret_cast<const TWaveFormatEx*>(ChosenFormat.data()));
+    ApplyChosenFormat();
   } else {
     std::vector<std::uint8_t> current = BytesOf(ACM->Format());
     if (ACM->ChooseFormat(current.empty() ? nullptr
                                           : reinterpret_cast<const TWaveFormatEx*>(current.data()),
                           "Wave Format"))
       ChosenFormat = BytesOf(ACM->Format());
-    if (!ChosenFormat.empty())
-      ACMConverter.SetWaveFormat(reinterpret_cast<const TWaveFormatEx*>(ChosenFormat.data()));
+    ApplyChosenFormat();
   }
 }
 
@@ -1621,14 +1630,9 @@ void TFormCDRipper::miEncodeClick() {
 void TFormCDRipper::miEncodeAllClick() {
   try {
     if (Grid->RowCount() > 1 && FormSettings->Execute()) {
-      Mp3Output = EncodeAll = BatchMode = true;
+      Mp3Output = EncodeAll = true;
       ExternalAll = ExternalOutput = false;
-      LongTimer.SetEnabled(false);
-      if (!ChosenFormat.empty())
-        ACMConverter.SetWaveFormat(reinterpret_cast<const TWaveFormatEx*>(ChosenFormat.data()));
-      BatchIndex = 0;
-      Grid->SetRow(1);
-      sbRecordClick();
+      StartBatch();
     }
   } catch (const std::exception& e) {
     ql::UI().ErrorBox(e.what());
@@ -1659,14 +1663,7 @@ void TFormCDRipper::miExtMP3EncoderAllClick() {
       if (FormExtMP3Encoder->ShowEncoderDialog()) {
         Mp3Output = EncodeAll = false;
         ExternalAll = ExternalOutput = true;
-        LongTimer.SetEnabled(false);
-        if (!ChosenFormat.empty())
-          ACMConverter.SetWaveFormat(
-              reinterpret_cast<const TWaveFormatEx*>(ChosenFormat.data()));
-        BatchMode = true;
-        BatchIndex = 0;
-        Grid->SetRow(1);
-        sbRecordClick();
+        StartBatch();
       }
     }
   } catch (const std::exception& e) {

@@ -289,6 +289,8 @@ class TFormCDRipper : public QMainWindow {
 
  private:
   void ApplyMp3Settings();
+  void ApplyChosenFormat();
+  void StartBatch();
   void BuildControls();
   void BuildMenus();
   void BindOutput(TOutputKind kind);
