@@ -1,6 +1,7 @@
 // trackwell devices | toc | rip | play: the CD reader's drives, the table of contents, the
-// recording chain (FCDReader -> ACMConverter -> Trigger -> WaveFile) and the playback chain
-// (FCDReader -> RingBuffer -> stages -> FWaveOut -> Connector). Output is tab-separated.
+// recording chain (FCDReader -> ACMConverter -> Trigger -> WaveFile or MP3Encoder) and the
+// playback chain (FCDReader -> RingBuffer -> stages -> FWaveOut -> Connector). Output is
+// tab-separated.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +24,7 @@
 #include "MMWavOut.h"
 #include "MMWaveFile.h"
 #include "PollDispatcher.h"
+#include "RipMp3.h"
 #include "ScriptedUi.h"
 #include "WaveOut.h"
 
@@ -194,11 +196,13 @@ WfxPtr ParseWaveFormat(const std::string& s) {
 int RunRip(const std::vector<std::string>& args) {
   const TCommand& cmd = *FindCommand("rip");
   TrackOptions o;
+  Mp3Options mp3;
   std::string out, error;
   WfxPtr format;
   bool highQuality = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     int r = TrackOption(args, i, o, error);
+    if (r == 0) r = Mp3Option(args, i, mp3, error);
     if (r < 0) return UsageError(cmd, error);
     if (r > 0) continue;
     if (args[i] == "-o" && i + 1 < args.size()) {
@@ -214,6 +218,7 @@ int RunRip(const std::vector<std::string>& args) {
   }
   if (!o.track) return UsageError(cmd, "--track is needed");
   if (out.empty()) return UsageError(cmd, "-o OUT.wav is needed");
+  if (!CheckMp3Options(mp3, error)) return UsageError(cmd, error);
 
   Session s;
   TMMCDReader reader;
@@ -228,15 +233,24 @@ int RunRip(const std::vector<std::string>& args) {
   TMMWaveFile sink;
   sink.Wave()->FileMustExist = false;
   sink.Wave()->SetFileName(out);
+  // With --mp3 the chain ends in the encoder instead of the wave file.
+  std::unique_ptr<TMMMP3Encoder> encoder = mp3.on ? MakeMp3Encoder(mp3, out) : nullptr;
   acmConverter.SetInput(&reader);
   trigger.SetInput(&acmConverter);
-  trigger.SetOutput(&sink);
+  if (encoder)
+    trigger.SetOutput(encoder.get());
+  else
+    trigger.SetOutput(&sink);
   trigger.SetBufferSize(32768);
   bool closedEarly = false;
   sink.OnClose = [&](TMMDSPComponent*) {
     if (trigger.State() & TMMTrigger::stPlaying) closedEarly = true;
   };
-  trigger.OnStop = [&](TMMDSPComponent*) { s.loop.Quit(); };
+  trigger.OnStop = [&](TMMDSPComponent*) {
+    // The encoder closes itself when the disk is full or a write fails.
+    if (encoder && !encoder->FileOpened()) closedEarly = true;
+    s.loop.Quit();
+  };
   trigger.Start();
   s.loop.Run();
   trigger.Close();
@@ -373,8 +387,12 @@ const TCommandRegistration regToc({"toc", "[--device N]",
 const TCommandRegistration regRip(
     {"rip",
      "--track N -o OUT.wav [--device N] [--mode normal|burst|sync] [--trim-first] [--trim-last] "
-     "[--format TAG,RATE,BITS,CHANNELS [--hq]]",
-     "extract a track to a wave file", RunRip});
+     "[--format TAG,RATE,BITS,CHANNELS [--hq]] " +
+         std::string(kMp3Usage),
+     "extract a track to a wave file (--format: in that wave format, e.g. 1,22050,8,1 or "
+     "17,22050,4,1; BITS 0 for the codec's own; --hq: the best conversion, whatever it costs), "
+     "or to an MP3 file with --mp3",
+     RunRip});
 const TCommandRegistration regPlay(
     {"play",
      "--track N [--device N] [--mode normal|burst|sync] [--trim-first] [--trim-last] "

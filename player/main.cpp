@@ -1,10 +1,11 @@
 // qlplayer: the player window, and the CD-extraction window on request.
 #include <QApplication>
-#include <QMessageBox>
 #include <clocale>
 #include <cstring>
+#include <memory>
 
 #include "About.h"
+#include "CDRipper.h"
 #include "CommandLine.h"
 #include "MediaPlayer.h"
 #include "QtDispatcher.h"
@@ -29,16 +30,26 @@ int main(int argc, char** argv) {
     if (std::strcmp(argv[i], "--quit-after-show") == 0) quit_after_show = true;
   }
 
-  TFormMediaPlayer player;
-  TFormAboutBox about_box;
-  TFormAboutMediaPlayer about_player;
-  player.SetAboutWindow(&about_player);
-  player.show();
-  if (quit_after_show) QMetaObject::invokeMethod(&app, &QApplication::quit, Qt::QueuedConnection);
-  if (extraction)
-    ui.InfoBox("The CD-extraction window is not available yet in this release.",
-               "Quillon Trackwell");
-  int rc = app.exec();
+  int rc;
+  if (extraction) {
+    // The CD-extraction window alone.
+    QApplication::setApplicationDisplayName("Quillon Trackwell");
+    auto ripper = std::make_unique<TFormCDRipper>();
+    ripper->show();
+    // exit(), not quit(): quitting closes the windows, and closing this one asks about saving.
+    if (quit_after_show) QMetaObject::invokeMethod(&app, [] { QApplication::exit(0); }, Qt::QueuedConnection);
+    rc = app.exec();
+    ripper.reset();
+  } else {
+    TFormMediaPlayer player;
+    TFormAboutBox about_box;
+    TFormAboutMediaPlayer about_player;
+    player.SetAboutWindow(&about_player);
+    player.show();
+    if (quit_after_show)
+      QMetaObject::invokeMethod(&app, &QApplication::quit, Qt::QueuedConnection);
+    rc = app.exec();
+  }
   ql::SetUi(nullptr);
   ql::SetDispatcher(nullptr);
   return rc;

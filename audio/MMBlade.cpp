@@ -1,0 +1,352 @@
+#include "MMBlade.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <exception>
+#include <mutex>
+
+#include "DynLib.h"
+#include "MMWaveFile.h"
+#include "bladeenc.h"
+
+const char* const kBladeLoadError = "Unable to load Blade Encoder DLL";
+const char* const kBladeLoadHint =
+    "libbladeenc.so comes with this program and needs the package libmp3lame0: "
+    "install it with \"apt install libmp3lame0\".";
+
+namespace {
+
+const std::string kChangeWhileOpen = "Change to property while device was open";
+constexpr std::uint16_t kWaveFormatMpegLayer3 = 85;
+constexpr std::int64_t kDiskReserve = 10240;
+
+const int kKbps[] = {32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320};
+
+// The library's entry points, bound once per process by the first encoder that opens.
+struct BladeApi {
+  ql::DynLib lib;
+  BEINITSTREAM init = nullptr;
+  BEENCODECHUNK encode = nullptr;
+  BEDEINITSTREAM deinit = nullptr;
+  BECLOSESTREAM close = nullptr;
+  BEVERSION version = nullptr;
+  bool bound = false;
+};
+
+std::mutex& BindMutex() {
+  static std::mutex m;
+  return m;
+}
+BladeApi& Api() {
+  static BladeApi api;
+  return api;
+}
+std::string& LibraryName() {
+  static std::string name = "BLADEENC.DLL";
+  return name;
+}
+
+template <class F>
+void Resolve(const ql::DynLib& lib, F& fn, const char* name) {
+  fn = reinterpret_cast<F>(lib.Symbol(name));
+}
+
+// Loads the library and resolves its entry points. A library without one of the four calls the
+// encoder makes counts as not loaded; a failed binding is tried again by the next open.
+bool BindLibrary() {
+  std::lock_guard lock(BindMutex());
+  BladeApi& a = Api();
+  if (a.bound) return true;
+  if (!a.lib.Load(LibraryName())) return false;
+  Resolve(a.lib, a.init, "beInitStream");
+  Resolve(a.lib, a.encode, "beEncodeChunk");
+  Resolve(a.lib, a.deinit, "beDeinitStream");
+  Resolve(a.lib, a.close, "beCloseStream");
+  Resolve(a.lib, a.version, "beVersion");
+  if (!a.init || !a.encode || !a.deinit || !a.close) {
+    a.lib.Free();
+    return false;
+  }
+  a.bound = true;
+  return true;
+}
+
+bool WriteAll(int fd, const std::uint8_t* p, std::size_t n) {
+  while (n > 0) {
+    ssize_t w = ::write(fd, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) return false;
+    p += w;
+    n -= static_cast<std::size_t>(w);
+  }
+  return true;
+}
+
+}  // namespace
+
+int BitrateKbps(TMMBitrates b) {
+  return kKbps[std::clamp(static_cast<int>(b), 0, static_cast<int>(br320))];
+}
+
+bool BitrateFromKbps(int kbps, TMMBitrates& out) {
+  for (int i = 0; i <= br320; ++i)
+    if (kKbps[i] == kbps) {
+      out = static_cast<TMMBitrates>(i);
+      return true;
+    }
+  return false;
+}
+
+void SetBladeEncLibraryName(const std::string& name) {
+  std::lock_guard lock(BindMutex());
+  LibraryName() = name;
+}
+
+TMPEGLayer3WaveFormat Mp3WaveFormat(int channels, int rate, int kbps) {
+  TMPEGLayer3WaveFormat f{};
+  // The frame length in bytes, as a real number.
+  const double frame = 144.0 * kbps * 1000.0 / rate;
+  f.wfx.wFormatTag = kWaveFormatMpegLayer3;
+  f.wfx.nChannels = static_cast<std::uint16_t>(channels);
+  f.wfx.nSamplesPerSec = static_cast<std::uint32_t>(rate);
+  f.wfx.nAvgBytesPerSec =
+      static_cast<std::uint32_t>(std::lround((rate * 100.0 / 1152.0) * frame / 100.0));
+  f.wfx.nBlockAlign = 1;
+  f.wfx.wBitsPerSample = 0;
+  f.wfx.cbSize = 12;
+  f.wID = 1;
+  f.fdwFlags = 2;  // padding off
+  f.nBlockSize = static_cast<std::uint16_t>(frame);
+  f.nFramesPerBlock = 1;
+  f.nCodecDelay = 1393;
+  return f;
+}
+
+TMMMP3Encoder::TMMMP3Encoder() = default;
+
+TMMMP3Encoder::~TMMMP3Encoder() {
+  try {
+    TMMMP3Encoder::Closed();
+  } catch (...) {
+  }
+}
+
+bool TMMMP3Encoder::HasPublishedProperty(const std::string& name) const {
+  if (name == "Output") return false;
+  static const char* const own[] = {"ChannelMode", "Bitrate",  "Copyright", "Privat",
+                                    "CRC",         "Original", "FileName",  "FileType"};
+  for (const char* p : own)
+    if (name == p) return true;
+  return TMMDSPComponent::HasPublishedProperty(name);
+}
+
+void TMMMP3Encoder::SetFileName(const std::string& name) {
+  if (encOpened_) throw Exception(kChangeWhileOpen);
+  fileName_ = name;
+}
+
+void TMMMP3Encoder::SetFileType(TMMFileType t) {
+  if (encOpened_) throw Exception(kChangeWhileOpen);
+  fileType_ = t;
+}
+
+void TMMMP3Encoder::Opened() {
+  TMMDSPComponent::Opened();
+  if (encOpened_ || !pwfx_ || !input_ || fileName_.empty()) return;
+
+  if (!BindLibrary())
+    throw Exception(std::string(kBladeLoadError) + kMMLineBreak + kBladeLoadHint);
+  const BladeApi& api = Api();
+
+  const TWaveFormatEx& in = *pwfx_;
+  const unsigned rate = in.nSamplesPerSec;
+  if (in.wFormatTag != WAVE_FORMAT_PCM || in.wBitsPerSample != 16 ||
+      (rate != 48000 && rate != 44100 && rate != 32000) ||
+      (in.nChannels != 1 && in.nChannels != 2))
+    throw Exception("Unsupported Input Format");
+
+  BE_CONFIG config;
+  std::memset(&config, 0, sizeof config);
+  config.dwConfig = BE_CONFIG_MP3;
+  config.format.mp3.dwSampleRate = rate;
+  // Stereo input is never encoded as one channel: cmMono asks for nothing but stereo.
+  config.format.mp3.byMode = in.nChannels == 1           ? BE_MP3_MODE_MONO
+                             : channelMode_ == cmDualChannel ? BE_MP3_MODE_DUALCHANNEL
+                                                             : BE_MP3_MODE_STEREO;
+  config.format.mp3.wBitrate = static_cast<std::uint16_t>(BitrateKbps(bitrate_));
+  config.format.mp3.bPrivate = Privat ? -1 : 0;
+  config.format.mp3.bCRC = CRC ? -1 : 0;
+  config.format.mp3.bCopyright = Copyright ? -1 : 0;
+  config.format.mp3.bOriginal = Original ? -1 : 0;
+
+  ::unlink(fileName_.c_str());
+  if (fileType_ == ftRAW) {
+    rawFile_ = ::open(fileName_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (rawFile_ < 0) throw Exception("Unable to create file");
+  } else {
+    const TMPEGLayer3WaveFormat f =
+        Mp3WaveFormat(in.nChannels, static_cast<int>(rate), config.format.mp3.wBitrate);
+    wave_ = std::make_unique<TMMWave>();
+    wave_->FileMustExist = false;
+    try {
+      wave_->CreateWave(fileName_, &f.wfx);
+    } catch (const std::exception&) {
+      wave_.reset();
+      throw Exception("Unable to create file");
+    }
+  }
+
+  std::uint32_t samples = 0, bufferSize = 0;
+  HBE_STREAM stream = 0;
+  const bool ok = api.init(&config, &samples, &bufferSize, &stream) == BE_ERR_SUCCESSFUL;
+  if (ok) {
+    stream_ = stream;
+    haveStream_ = true;
+  }
+  // A chunk must hold whole sample frames, or the accumulation would split one.
+  if (!ok || samples == 0 || samples % in.nChannels != 0 || bufferSize == 0) {
+    ReleaseOutput();
+    ::unlink(fileName_.c_str());
+    throw Exception("Unable to initialize stream");
+  }
+
+  chunkSamples_ = samples;
+  chunkBytes_ = samples * 2;
+  frameBytes_ = 2u * in.nChannels;
+  output_.assign(bufferSize, 0);
+  accu_.assign(chunkBytes_, 0);
+  fill_ = 0;
+  encOpened_ = true;
+}
+
+void TMMMP3Encoder::Started() {
+  if (encOpened_ && !encStarted_) {
+    encStarted_ = true;
+    fill_ = 0;
+  }
+  TMMDSPComponent::Started();
+}
+
+bool TMMMP3Encoder::WriteOutput(std::uint32_t bytes) {
+  bytes = std::min<std::uint32_t>(bytes, static_cast<std::uint32_t>(output_.size()));
+  if (bytes == 0) return true;
+  bool written = HasDiskSpace(fileName_, std::int64_t(bytes) + kDiskReserve);
+  if (written) {
+    if (rawFile_ >= 0)
+      written = WriteAll(rawFile_, output_.data(), bytes);
+    else
+      written = wave_ && wave_->WriteWaveData(output_.data(), static_cast<int>(bytes)) ==
+                             static_cast<int>(bytes);
+  }
+  if (!written) Closed();
+  return written;
+}
+
+// Encodes samples 16-bit samples at data and writes what comes out. False when the write failed
+// and the encoder is closed.
+bool TMMMP3Encoder::Encode(const std::uint8_t* data, std::uint32_t samples) {
+  std::uint32_t n = 0;
+  // The library reads the samples only.
+  auto* pcm = reinterpret_cast<std::int16_t*>(const_cast<std::uint8_t*>(data));
+  if (Api().encode(stream_, samples, pcm, output_.data(), &n) != BE_ERR_SUCCESSFUL)
+    throw Exception("Unable to encode data");
+  return WriteOutput(n);
+}
+
+void TMMMP3Encoder::BufferReady(PWaveHdr lpWaveHdr) {
+  if (encStarted_ && encOpened_ && input_ && !fileName_.empty() &&
+      lpWaveHdr->dwBytesRecorded > 0) {
+    const auto* p = reinterpret_cast<const std::uint8_t*>(lpWaveHdr->lpData);
+    std::uint32_t left = lpWaveHdr->dwBytesRecorded;
+    bool open = true;
+    if (fill_ > 0) {
+      const std::uint32_t take = std::min(chunkBytes_ - fill_, left);
+      std::memcpy(accu_.data() + fill_, p, take);
+      fill_ += take;
+      p += take;
+      left -= take;
+      if (fill_ == chunkBytes_) {
+        fill_ = 0;
+        open = Encode(accu_.data(), chunkSamples_);
+      }
+    }
+    while (open && left >= chunkBytes_) {
+      // Whole chunks straight from the pushed buffer; one that starts on an odd byte (after an
+      // odd-sized push) goes through the accumulation buffer to keep the samples aligned.
+      if (reinterpret_cast<std::uintptr_t>(p) % alignof(std::int16_t) == 0) {
+        open = Encode(p, chunkSamples_);
+      } else {
+        std::memcpy(accu_.data(), p, chunkBytes_);
+        open = Encode(accu_.data(), chunkSamples_);
+      }
+      p += chunkBytes_;
+      left -= chunkBytes_;
+    }
+    if (open && left > 0) {
+      std::memcpy(accu_.data(), p, left);
+      fill_ = left;
+    }
+  }
+  TMMDSPComponent::BufferReady(lpWaveHdr);
+}
+
+void TMMMP3Encoder::Stopped() {
+  if (encOpened_ && encStarted_) {
+    encStarted_ = false;
+    // Only whole sample frames can be encoded; a byte or sample that splits a frame is dropped.
+    const std::uint32_t frames = fill_ / frameBytes_;
+    fill_ = 0;
+    bool open = true;
+    if (frames > 0) open = Encode(accu_.data(), frames * (frameBytes_ / 2));
+    if (open) {
+      std::uint32_t n = 0;
+      if (Api().deinit(stream_, output_.data(), &n) != BE_ERR_SUCCESSFUL)
+        throw Exception("Unable to deinitialize stream");
+      WriteOutput(n);
+    }
+  }
+  TMMDSPComponent::Stopped();
+}
+
+void TMMMP3Encoder::ReleaseOutput() {
+  if (rawFile_ >= 0) {
+    ::close(rawFile_);
+    rawFile_ = -1;
+  }
+  if (wave_) {
+    wave_->CloseWave();
+    wave_.reset();
+  }
+  if (haveStream_) {
+    Api().close(stream_);
+    haveStream_ = false;
+    stream_ = 0;
+  }
+  std::vector<std::uint8_t>().swap(output_);
+  std::vector<std::uint8_t>().swap(accu_);
+  fill_ = 0;
+  encStarted_ = false;
+  encOpened_ = false;
+}
+
+void TMMMP3Encoder::Closed() {
+  std::exception_ptr failure;
+  if (encOpened_) {
+    // The output and the stream are released even when the flush fails; the failure is
+    // reported afterwards.
+    try {
+      Stopped();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    ReleaseOutput();
+  }
+  TMMDSPComponent::Closed();
+  if (failure) std::rethrow_exception(failure);
+}

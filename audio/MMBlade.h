@@ -1,0 +1,121 @@
+#pragma once
+// TMMMP3Encoder: a sink of the chain. Every buffer pushed to it is encoded to MPEG-1 layer 3
+// through the encoder library "BLADEENC.DLL" (bound at run time on first use and kept for the
+// life of the process) and written to a file: a raw MP3 stream or a RIFF WAVE file with the
+// MPEG layer-3 format. Buffers pass on unchanged.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "MMErrors.h"
+#include "MMObjects.h"
+#include "MMWave.h"
+
+enum TMMChannelMode { cmStereo, cmDualChannel, cmMono };
+
+enum TMMBitrates {
+  br32,
+  br40,
+  br48,
+  br56,
+  br64,
+  br80,
+  br96,
+  br112,
+  br128,
+  br160,
+  br192,
+  br224,
+  br256,
+  br320
+};
+
+enum TMMFileType { ftWAV, ftRAW };
+
+// kbit/s of a bit-rate step (32 ... 320).
+int BitrateKbps(TMMBitrates b);
+// The step of a kbit/s value; false when the value is not one of the fourteen.
+bool BitrateFromKbps(int kbps, TMMBitrates& out);
+
+// Where the encoder library is looked for (default "BLADEENC.DLL"). Only takes effect while the
+// library is not bound; tests use it to play a missing or foreign library.
+void SetBladeEncLibraryName(const std::string& name);
+
+// The first line of the message raised when the library cannot be bound; the whole message is
+// this, the line break and a line that tells where the library comes from.
+extern const char* const kBladeLoadError;
+extern const char* const kBladeLoadHint;
+
+// The MPEG layer-3 format record of the "fmt " chunk (30 bytes).
+#pragma pack(push, 1)
+struct TMPEGLayer3WaveFormat {
+  TWaveFormatEx wfx;
+  std::uint16_t wID;
+  std::uint32_t fdwFlags;
+  std::uint16_t nBlockSize;
+  std::uint16_t nFramesPerBlock;
+  std::uint16_t nCodecDelay;
+};
+#pragma pack(pop)
+static_assert(sizeof(TMPEGLayer3WaveFormat) == 30);
+
+// The record for channels and rate of the input at kbps kbit/s.
+TMPEGLayer3WaveFormat Mp3WaveFormat(int channels, int rate, int kbps);
+
+class TMMMP3Encoder : public TMMDSPComponent {
+ public:
+  TMMMP3Encoder();
+  ~TMMMP3Encoder() override;
+
+  bool HasPublishedProperty(const std::string& name) const override;
+  // A sink: nothing follows it through a published Output.
+  bool CanConnectOutput(TMMDSPComponent*) override { return false; }
+
+  TMMChannelMode GetChannelMode() const { return channelMode_; }
+  void SetChannelMode(TMMChannelMode m) { channelMode_ = m; }
+  TMMBitrates GetBitrate() const { return bitrate_; }
+  void SetBitrate(TMMBitrates b) { bitrate_ = b; }
+  bool Copyright = false;
+  bool Privat = false;
+  bool CRC = false;
+  bool Original = false;
+  // Neither may change while the encoder is open.
+  const std::string& GetFileName() const { return fileName_; }
+  void SetFileName(const std::string& name);
+  TMMFileType GetFileType() const { return fileType_; }
+  void SetFileType(TMMFileType t);
+
+  // Whether the output file is open (false again after a full disk or a failed write).
+  bool FileOpened() const { return encOpened_; }
+
+  void Opened() override;
+  void Started() override;
+  void Stopped() override;
+  void Closed() override;
+  void BufferReady(PWaveHdr lpWaveHdr) override;
+
+ private:
+  bool Encode(const std::uint8_t* data, std::uint32_t samples);
+  bool WriteOutput(std::uint32_t bytes);
+  void ReleaseOutput();
+
+  TMMChannelMode channelMode_ = cmStereo;
+  TMMBitrates bitrate_ = br128;
+  std::string fileName_;
+  TMMFileType fileType_ = ftRAW;
+
+  std::unique_ptr<TMMWave> wave_;
+  int rawFile_ = -1;
+  std::atomic<bool> encOpened_{false};
+  std::atomic<bool> encStarted_{false};
+  std::uint32_t chunkSamples_ = 0;
+  std::uint32_t chunkBytes_ = 0;
+  std::uint32_t frameBytes_ = 4;  // one sample frame of the input
+  std::vector<std::uint8_t> accu_;
+  std::uint32_t fill_ = 0;
+  std::vector<std::uint8_t> output_;
+  std::uint32_t stream_ = 0;
+  bool haveStream_ = false;
+};

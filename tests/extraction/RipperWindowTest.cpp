@@ -1,0 +1,587 @@
+// The CD-extraction window on a generated disc image: the grid, selection, the output kinds,
+// playback through the chain on the memory device, recording to wave and MP3 files, the disc
+// store and a CDDB lookup against the test server.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QAbstractButton>
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QTimer>
+#include <QDir>
+#include <cstring>
+#include <functional>
+#include <memory>
+
+#include "CDDB.h"
+#include "CDRipper.h"
+#include "CdImage.h"
+#include "GuiTest.h"
+#include "MMControls.h"
+#include "NetTestSupport.h"
+#include "Profile.h"
+#include "Settings.h"
+#include "StringGrid.h"
+#include "TestFiles.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// The audio bytes of a RIFF WAVE file's data chunk (empty when there is none).
+std::string WaveData(const std::string& path) {
+  std::string f = qltest::ReadFile(path);
+  std::size_t pos = 12;
+  while (pos + 8 <= f.size()) {
+    std::uint32_t size;
+    std::memcpy(&size, f.data() + pos + 4, 4);
+    if (f.compare(pos, 4, "data") == 0) return f.substr(pos + 8, size);
+    pos += 8 + size + (size & 1);
+  }
+  return {};
+}
+
+// Clicks the button named `button` of the next modal dialog that opens, after `before` has
+// done what the user does in it.
+void AnswerNextModal(const char* button, std::function<void(QWidget*)> before = {}) {
+  auto* timer = new QTimer;
+  timer->setInterval(10);
+  QObject::connect(timer, &QTimer::timeout, [timer, button, before] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal) return;
+    if (auto* b = modal->findChild<QAbstractButton*>(button)) {
+      timer->stop();
+      timer->deleteLater();
+      if (before) before(modal);
+      b->click();
+    }
+  });
+  timer->start();
+}
+
+class RipperWindow : public ::testing::Test {
+ protected:
+  qltest::TempDir dir;
+  qltest::CdImage img;
+  std::string work, out, win, oldCwd;
+
+  void SetUp() override {
+    work = dir / "work";
+    out = dir / "out";
+    win = dir / "win";
+    for (const auto& d : {work, out, win}) mkdir(d.c_str(), 0755);
+    char buf[4096];
+    oldCwd = getcwd(buf, sizeof buf) ? buf : "/";
+    ASSERT_EQ(chdir(work.c_str()), 0);
+    setenv("QL_WINDOWS_DIR", win.c_str(), 1);
+    setenv("QL_WAVEOUT", "memory-fast", 1);
+    // Tracks of 300, 37 and 75 sectors: the CDDB disc ID is 0e000403 for 300/37/1 only, so the
+    // lookup test writes its own image.
+    img = qltest::WriteCdImage(dir.path(), "disc", {{300}, {37}, {75}});
+    setenv("QL_CD_IMAGES", img.cue.c_str(), 1);
+    g_ui->Clear();
+  }
+  void TearDown() override {
+    unsetenv("QL_CD_IMAGES");
+    unsetenv("QL_WAVEOUT");
+    ASSERT_EQ(chdir(oldCwd.c_str()), 0);
+  }
+
+  std::unique_ptr<TFormCDRipper> Make() {
+    auto w = std::make_unique<TFormCDRipper>();
+    w->show();
+    QApplication::processEvents();
+    return w;
+  }
+
+  std::string Track(int index) const {
+    std::string bin = qltest::ReadFile(img.bin);
+    return bin.substr(std::size_t(img.starts[index]) * 2352, std::size_t(img.lengths[index]) * 2352);
+  }
+
+  // The output directory of the general options (without showing the dialog).
+  void SetOutput(TFormCDRipper& w) {
+    w.FormSettings->SetOutputDirectory(out);
+    ASSERT_EQ(w.FormSettings->OutputDirectory(), out);
+  }
+};
+
+TEST_F(RipperWindow, ListsTheTracksOfTheDiscAndKeepsTheHeaderOutOfSelections) {
+  auto w = Make();
+  TStringGrid& g = *w->Grid;
+  EXPECT_EQ(w->windowTitle(), "Quillon Trackwell Release 1.09");
+  ASSERT_EQ(g.RowCount(), 4);
+  ASSERT_EQ(g.ColCount(), 7);
+  const char* headers[] = {"Track", "Select", "Name", "Saved As", "Start", "Time", "Size (kB)"};
+  for (int c = 0; c < 7; ++c) EXPECT_EQ(g.Cell(c, 0), headers[c]);
+  EXPECT_EQ(g.Cell(0, 1), "1");
+  EXPECT_EQ(g.Cell(2, 1), "01");
+  EXPECT_EQ(g.Cell(2, 3), "03");
+  // 300 sectors = 4 s from 00:02 (the lead-in), 37 sectors from 00:06, 75 from 00:06.
+  EXPECT_EQ(g.Cell(4, 1), "00:02");
+  EXPECT_EQ(g.Cell(5, 1), "00:04");
+  EXPECT_EQ(g.Cell(6, 1), QString::number(300 * 2352 / 1024));
+  EXPECT_EQ(g.Cell(5, 3), "00:01");
+  char key[16];
+  std::snprintf(key, sizeof key, "%x", w->FCDReader.DiscKey());
+  EXPECT_EQ(w->DiscSection, key);
+  EXPECT_TRUE(w->DevicesPresent);
+  EXPECT_EQ(w->cbDevice->count(), 1);
+
+  w->miSelectAllClick();
+  for (int r = 1; r < 4; ++r) EXPECT_EQ(g.Cell(1, r), "Yes");
+  EXPECT_EQ(g.Cell(1, 0), "Select");
+  g.SetRow(2);
+  w->gmiInvertSelectionClick();
+  EXPECT_EQ(g.Cell(1, 1), "");
+  EXPECT_EQ(g.Cell(1, 0), "Select");
+  w->gmiSelectTrackClick();
+  EXPECT_EQ(g.Cell(1, 2), "Yes");
+  // Shift+click toggles the focused row, Ctrl+click selects every row.
+  QMouseEvent shift(QEvent::MouseButtonPress, QPointF(1, 1), QPointF(1, 1), Qt::LeftButton,
+                    Qt::LeftButton, Qt::ShiftModifier);
+  w->GridMouseDown(&shift);
+  EXPECT_EQ(g.Cell(1, 2), "");
+  QMouseEvent ctrl(QEvent::MouseButtonPress, QPointF(1, 1), QPointF(1, 1), Qt::LeftButton,
+                   Qt::LeftButton, Qt::ControlModifier);
+  w->GridMouseDown(&ctrl);
+  for (int r = 1; r < 4; ++r) EXPECT_EQ(g.Cell(1, r), "Yes");
+  EXPECT_EQ(g.Cell(1, 0), "Select");
+
+  // Only the Name column may be edited.
+  g.setCurrentCell(1, TFormCDRipper::colName);
+  EXPECT_TRUE(g.item(1, TFormCDRipper::colName)->flags() & Qt::ItemIsEditable);
+  g.setCurrentCell(1, TFormCDRipper::colTrack);
+  EXPECT_FALSE(g.item(1, TFormCDRipper::colTrack)->flags() & Qt::ItemIsEditable);
+  EXPECT_FALSE(g.item(0, TFormCDRipper::colName)->flags() & Qt::ItemIsEditable);
+
+  // Too narrow a window snaps back to 639 pixels.
+  w->resize(400, 600);
+  QApplication::processEvents();
+  EXPECT_EQ(w->width(), 639);
+
+  QDir().mkpath(QL_SCREENSHOT_DIR);
+  w->resize(760, 560);
+  QApplication::processEvents();
+  w->grab().save(QL_SCREENSHOT_DIR "/cdripper.png");
+}
+
+TEST_F(RipperWindow, ADriveWithoutADiscShowsTheMessageAndSelectsNothing) {
+  setenv("QL_CD_IMAGES", (dir / "missing.cue").c_str(), 1);
+  auto w = Make();
+  TStringGrid& g = *w->Grid;
+  ASSERT_EQ(g.RowCount(), 1);
+  ASSERT_EQ(g.ColCount(), 1);
+  EXPECT_EQ(g.Cell(0, 0), "No CD is in the device or a corrupt CD in the device.");
+  EXPECT_FALSE(g.isEnabled());
+  w->miSelectAllClick();
+  w->gmiInvertSelectionClick();
+  w->gmiSelectTrackClick();
+  EXPECT_EQ(g.Cell(0, 0), "No CD is in the device or a corrupt CD in the device.");
+  EXPECT_EQ(g.Cell(1, 0), "");
+  w->sbPlayClick();
+  EXPECT_FALSE(w->Playing);
+  w->sbNextClick();
+  w->sbPreviousClick();
+  EXPECT_EQ(g.Row(), 0);
+
+  // The disc appears: the drive watch loads it by itself.
+  setenv("QL_CD_IMAGES", img.cue.c_str(), 1);
+  std::string bin = qltest::ReadFile(img.bin);
+  qltest::WriteFile(dir / "missing.bin", bin);
+  std::string cue = qltest::ReadFile(img.cue);
+  cue.replace(cue.find("disc.bin"), 8, "missing.bin");
+  qltest::WriteFile(dir / "missing.cue", cue);
+  ASSERT_TRUE(SpinUntil([&] { return g.RowCount() == 4; }, 5s)) << g.Cell(0, 0).toStdString();
+  EXPECT_TRUE(g.isEnabled());
+}
+
+TEST_F(RipperWindow, OutputKindsRebindRecordAndTheLabel) {
+  auto w = Make();
+  EXPECT_EQ(w->lblOutput->text(), "Wave");
+  EXPECT_TRUE(w->miOutputWave->isChecked());
+  w->miOutputBladeEnc->trigger();
+  EXPECT_EQ(w->lblOutput->text(), "BladeEnc MP3 Encoder");
+  EXPECT_EQ(w->lblOutput->width(), 241);
+  EXPECT_TRUE(w->miOutputBladeEnc->isChecked());
+  EXPECT_FALSE(w->miOutputWave->isChecked());
+  w->miOutputExternal->trigger();
+  EXPECT_EQ(w->lblOutput->text(), "External MP3 Encoder");
+  EXPECT_FALSE(w->miOutputBladeEnc->isChecked());
+  w->miOutputLameEncClick();
+  EXPECT_EQ(w->lblOutput->text(), "Lame MP3 Encoder");
+  w->miOutputWave->trigger();
+  EXPECT_EQ(w->lblOutput->text(), "Wave");
+  EXPECT_EQ(w->OutputKind(), TFormCDRipper::okWave);
+
+  // Hints off: no control of the window keeps a tooltip; the dialogs' controls follow.
+  EXPECT_FALSE(w->spinPitch->toolTip().isEmpty());
+  w->miHintsOn->trigger();
+  EXPECT_FALSE(w->miHintsOn->isChecked());
+  for (QWidget* c : w->findChildren<QWidget*>()) EXPECT_TRUE(c->toolTip().isEmpty()) << c->objectName().toStdString();
+  for (QWidget* c : w->FormCDDBSettings->findChildren<QWidget*>()) EXPECT_TRUE(c->toolTip().isEmpty());
+  w->miHintsOn->trigger();
+  EXPECT_EQ(w->spinPitch->toolTip(),
+            "The pich value, changes the frequenzy. 0 = original pitch, -50 = half pitch, 50 = "
+            "double pitch.");
+}
+
+TEST_F(RipperWindow, PlaybackChainFollowsTheOptionsAndRepeatWrapsToTheFirstTrack) {
+  auto w = Make();
+  auto& s = *w->FormSettings;
+  s.SetEqualizer(false);
+  s.SetPitch(false);
+  s.SetVolume(false);
+  s.SetTimeStretch(false);
+  w->SetDSPValues();
+  EXPECT_EQ(w->FWaveOut->GetInput(), &w->RingBuffer);
+  EXPECT_TRUE(w->PanelDSP->isHidden());
+  // Pitch and time stretch exclude each other in the options.
+  s.SetEqualizer(true);
+  s.SetVolume(true);
+  s.SetPitch(true);
+  w->SetDSPValues();
+  EXPECT_EQ(w->Pitch.GetInput(), &w->RingBuffer);
+  EXPECT_EQ(w->Volume.GetInput(), &w->Pitch);
+  EXPECT_EQ(w->Equalizer.GetInput(), &w->Volume);
+  EXPECT_EQ(w->FWaveOut->GetInput(), &w->Equalizer);
+  EXPECT_TRUE(w->PanelHalfSpeed->isHidden());
+  s.SetTimeStretch(true);
+  EXPECT_FALSE(s.Pitch());
+  w->SetDSPValues();
+  EXPECT_EQ(w->Volume.GetInput(), &w->RingBuffer);
+  EXPECT_EQ(w->Metronome.GetInput(), &w->Volume);
+  EXPECT_EQ(w->SlowDown.GetInput(), &w->Metronome);
+  EXPECT_EQ(w->Equalizer.GetInput(), &w->SlowDown);
+  EXPECT_EQ(w->FWaveOut->GetInput(), &w->Equalizer);
+  EXPECT_FALSE(w->PanelDSP->isHidden());
+  EXPECT_TRUE(w->PanelPitch->isHidden());
+
+  // Play the second track to its end: the window goes idle again.
+  w->Grid->SetRow(2);
+  w->sbPlay->click();
+  EXPECT_TRUE(w->Playing);
+  EXPECT_FALSE(w->sbStop->isHidden());
+  EXPECT_TRUE(w->sbPlay->isHidden());
+  EXPECT_TRUE(w->MenuItemStop->isEnabled());
+  ASSERT_TRUE(SpinUntil([&] { return !w->Playing; }, 10s));
+  EXPECT_FALSE(w->sbPlay->isHidden());
+  EXPECT_TRUE(g_ui->Texts().empty());
+
+  // Repeat on the last track wraps to track 1.
+  w->Grid->SetRow(3);
+  w->sbRepeatClick();
+  EXPECT_TRUE(w->RepeatOn());
+  w->sbPlayClick();
+  ASSERT_TRUE(SpinUntil([&] { return w->Playing && w->Grid->Row() == 1; }, 10s));
+  EXPECT_EQ(w->CurrentTrack, 0);
+  w->sbStopClick();
+  QApplication::processEvents();
+  EXPECT_FALSE(w->Playing);
+  EXPECT_FALSE(w->RepeatOn());
+  EXPECT_FALSE(w->sbPlay->isHidden());
+}
+
+TEST_F(RipperWindow, NextAndPreviousWhilePlayingMoveThePlayback) {
+  setenv("QL_WAVEOUT", "memory", 1);  // at the audio's own pace: the tracks last
+  auto w = Make();
+  w->Grid->SetRow(1);
+  w->sbPlayClick();
+  ASSERT_TRUE(w->Playing);
+  QApplication::processEvents();
+  w->sbNext->click();
+  // The stop of the first track must not end the playback of the second.
+  for (int i = 0; i < 20; ++i) QApplication::processEvents(QEventLoop::AllEvents, 5);
+  EXPECT_TRUE(w->Playing);
+  EXPECT_EQ(w->Grid->Row(), 2);
+  EXPECT_EQ(w->CurrentTrack, 1);
+  EXPECT_TRUE(w->FWaveOut->State() & TMMWaveOut::stPlaying);
+  w->sbPreviousClick();
+  for (int i = 0; i < 20; ++i) QApplication::processEvents(QEventLoop::AllEvents, 5);
+  EXPECT_TRUE(w->Playing);
+  EXPECT_EQ(w->CurrentTrack, 0);
+  ASSERT_TRUE(SpinUntil([&] { return w->tt->Number() == 1 && w->level1->Peak() > 0; }, 3s));
+  w->sbStop->click();
+  QApplication::processEvents();
+  EXPECT_FALSE(w->Playing);
+  EXPECT_TRUE(g_ui->Texts().empty()) << g_ui->Texts()[0];
+}
+
+TEST_F(RipperWindow, RecordsOneTrackAndTheSelectedTracksToTheirOwnFiles) {
+  auto w = Make();
+  SetOutput(*w);
+  w->dfsArtist->setText("Band");
+  w->dfsTitle->setText("Live");
+  w->Grid->SetCell(TFormCDRipper::colName, 1, "Intro");
+  w->Grid->SetCell(TFormCDRipper::colName, 3, "Last/One");
+  w->FormSettings->SetAddNumber(true);
+  w->Grid->SetRow(1);
+  w->sbRecord->click();
+  EXPECT_TRUE(w->Recording);
+  EXPECT_FALSE(w->GaugeRecord->isHidden());
+  w->grab().save(QL_SCREENSHOT_DIR "/cdripper-recording.png");
+  ASSERT_TRUE(SpinUntil([&] { return !w->Recording; }, 20s)) << g_ui->Texts().size();
+  const std::string first = out + "/Band-Live-01-Intro.wav";
+  EXPECT_TRUE(WaveData(first) == Track(0)) << WaveData(first).size();
+  EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colSavedAs, 1), "Band-Live-01-Intro.wav");
+  TIniFile settings(work + "/QuillonTrackwell.ini");
+  EXPECT_EQ(settings.ReadString(w->DiscSection, "f0", ""), "Band-Live-01-Intro.wav");
+  EXPECT_TRUE(w->GaugeRecord->isHidden());
+  EXPECT_FALSE(w->sbRecord->isHidden());
+
+  // Tracks 1 and 3 selected: each lands in its own file; track 2 is not recorded.
+  w->Grid->SetCell(TFormCDRipper::colSelect, 1, "Yes");
+  w->Grid->SetCell(TFormCDRipper::colSelect, 3, "Yes");
+  std::remove(first.c_str());
+  // The wave format is chosen once per window (CD audio as it is), then the options are saved.
+  AnswerNextModal("btnOK");
+  AnswerNextModal("pbOK");
+  w->MenuItemRecordall->trigger();
+  ASSERT_TRUE(SpinUntil([&] { return !w->Recording && !w->BatchMode; }, 30s));
+  EXPECT_TRUE(WaveData(first) == Track(0)) << WaveData(first).size();
+  EXPECT_TRUE(WaveData(out + "/Band-Live-03-Last-One.wav") == Track(2));
+  EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colSavedAs, 3), "Band-Live-03-Last-One.wav");
+  EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colSavedAs, 2), "");
+  EXPECT_FALSE(qltest::Run("test -e '" + out + "/Band-Live-02-02.wav'") == 0);
+  EXPECT_TRUE(g_ui->Texts().empty()) << g_ui->Texts()[0];
+
+  // Delete stored track removes the file and clears the cell and the key.
+  w->Grid->SetRow(3);
+  w->miDeleteSavedTrackClick();
+  EXPECT_NE(qltest::Run("test -e '" + out + "/Band-Live-03-Last-One.wav'"), 0);
+  EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colSavedAs, 3), "");
+  EXPECT_EQ(settings.ReadString(w->DiscSection, "f2", "x"), "");
+}
+
+TEST_F(RipperWindow, RecordingNeedsAnExistingOutputDirectory) {
+  auto w = Make();
+  w->FormSettings->SetOutputDirectory(out);
+  rmdir(out.c_str());
+  w->sbRecordOneClick();
+  EXPECT_FALSE(w->Recording);
+  ASSERT_FALSE(g_ui->Texts().empty());
+  EXPECT_EQ(g_ui->Texts().back(),
+            "Error! Invalid directory. Please select directory from the dialog General Settings.");
+}
+
+TEST_F(RipperWindow, EncodesATrackToMp3ThroughTheEncoderLibrary) {
+  auto w = Make();
+  SetOutput(*w);
+  w->FormSettings->SetAddArtist(false);
+  w->FormSettings->SetAddTitle(false);
+  w->FormSettings->SetAddNumber(false);
+  w->miOutputBladeEnc->trigger();
+  w->Grid->SetRow(1);
+  w->sbRecord->click();
+  ASSERT_TRUE(SpinUntil([&] { return !w->Recording; }, 20s));
+  const std::string mp3 = out + "/01.mp3";
+  EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colSavedAs, 1), "01.mp3");
+  std::string pcm = dir / "decoded.raw";
+  ASSERT_EQ(qltest::Run("ffmpeg -v error -y -i '" + mp3 + "' -f s16le -ac 2 '" + pcm + "'"), 0);
+  // 4 seconds of audio, within the encoder's delay and padding.
+  double seconds = double(qltest::ReadFile(pcm).size()) / 176400.0;
+  EXPECT_NEAR(seconds, 4.0, 0.1);
+  EXPECT_TRUE(g_ui->Texts().empty()) << g_ui->Texts()[0];
+}
+
+TEST_F(RipperWindow, SavedDiscComesBackWithItsNamesAndTheWindowSettings) {
+  std::string section;
+  {
+    auto w = Make();
+    section = w->DiscSection;
+    // Artist or title empty: nothing of the disc is written.
+    w->SaveCD1Click();
+    ASSERT_FALSE(g_ui->Texts().empty());
+    EXPECT_EQ(g_ui->Texts()[0],
+              "Can not save ini files. A CD can not have the fields Artist and Title empty.");
+    EXPECT_FALSE(TIniFile("cdplayer.ini").SectionExists(w->DiscSection));
+    g_ui->Clear();
+
+    w->dfsArtist->setText("Band");
+    w->dfsTitle->setText("Live");
+    w->Grid->SetCell(TFormCDRipper::colName, 1, "Intro");
+    w->Grid->SetCell(TFormCDRipper::colName, 2, "Middle");
+    w->sl[3]->setValue(7);
+    w->sl[11]->setValue(-4);
+    w->miOutputBladeEnc->trigger();
+    w->resize(800, 600);
+    QApplication::processEvents();
+    w->SaveCD1Click();
+    EXPECT_TRUE(g_ui->Texts().empty()) << g_ui->Texts()[0];
+    TIniFile discs("cdplayer.ini");
+    EXPECT_EQ(discs.ReadString(w->DiscSection, "artist", ""), "Band");
+    // Each index is followed by one space (the reader trims it, the file holds it).
+    EXPECT_NE(qltest::ReadFile(win + "/cdplayer.ini").find("order=0 1 2 \r\n"), std::string::npos)
+        << qltest::ReadFile(win + "/cdplayer.ini");
+    EXPECT_EQ(discs.ReadString(w->DiscSection, "numtracks", ""), "3");
+    EXPECT_EQ(discs.ReadString(w->DiscSection, "EntryType", ""), "1");
+    EXPECT_EQ(discs.ReadString(w->DiscSection, "1", ""), "Middle");
+    EXPECT_EQ(discs.ReadString(w->DiscSection, "2", ""), "03");
+    TIniFile settings(work + "/QuillonTrackwell.ini");
+    EXPECT_TRUE(settings.ValueExists(w->DiscSection, "f2"));
+    EXPECT_EQ(settings.ReadString("OPTIONS: SETTINGS", "EQ3", ""), "7");
+    EXPECT_EQ(settings.ReadString("OPTIONS: SETTINGS", "miOutputBladeEnc", ""), "1");
+    EXPECT_EQ(settings.ReadString("OPTIONS: SETTINGS", "Width", ""), "800");
+    // The DSP save writes the drive type as an index over the dialog's text.
+    EXPECT_EQ(settings.ReadString("OPTIONS: SETTINGS", "DeviceType", ""), "0");
+  }
+  // A stored empty name keeps the grid's default.
+  TIniFile("cdplayer.ini").WriteString(section, "2", "");
+  auto w = Make();
+  EXPECT_EQ(w->dfsArtist->text(), "Band");
+  EXPECT_EQ(w->dfsTitle->text(), "Live");
+  EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colName, 1), "Intro");
+  EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colName, 2), "Middle");
+  EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colName, 3), "03");
+  EXPECT_EQ(w->sl[3]->value(), 7);
+  EXPECT_EQ(w->sl[11]->value(), -4);
+  EXPECT_EQ(w->lblOutput->text(), "BladeEnc MP3 Encoder");
+  EXPECT_EQ(w->width(), 800);
+  EXPECT_TRUE(w->DiscLoaded);
+
+  // Loading is refused while playing.
+  w->Grid->SetRow(1);
+  w->sbPlayClick();
+  ASSERT_TRUE(w->Playing);
+  w->MenuItemLoadClick();
+  EXPECT_EQ(g_ui->Texts().back(),
+            "Quillon Trackwell can not load saved data while it is recording or playing");
+  w->sbStopClick();
+}
+
+TEST_F(RipperWindow, NamesTheDiscFromTheCddbServer) {
+  // Tracks of 300, 37 and 1 sectors: disc ID 0e000403.
+  img = qltest::WriteCdImage(dir.path(), "named", {{300}, {37}, {1}});
+  setenv("QL_CD_IMAGES", img.cue.c_str(), 1);
+  std::string db = dir / "db";
+  ASSERT_EQ(qltest::Run("mkdir -p '" + db + "/rock'"), 0);
+  qltest::WriteFile(db + "/rock/0e000403",
+                    "# xmcd\r\n#\r\n# Track frame offsets:\r\n#\t150\r\n#\t450\r\n#\t487\r\n#\r\n"
+                    "# Disc length: 6 seconds\r\n#\r\nDISCID=0e000403\r\nDTITLE=Some One / A Disc"
+                    "\r\nTTITLE0=First\r\nTTITLE1=Second\r\nTTITLE2=Third\r\nEXTD=\r\nEXTT0=\r\n"
+                    "EXTT1=\r\nEXTT2=\r\nPLAYORDER=\r\n");
+  auto server = qltest::StartCddbServer(db);
+  ASSERT_TRUE(server->running());
+  TIniFile settings(work + "/QuillonTrackwell.ini");
+  {
+    // Without a user the lookup is refused.
+    settings.WriteString("OPTIONS: CDDB Settings", "UserName", "");
+    auto w = Make();
+    w->GetdatafromMMCDDBClick();
+    ASSERT_FALSE(g_ui->Texts().empty());
+    EXPECT_EQ(g_ui->Texts().back(), "Invalid e-mail address");
+  }
+  settings.WriteString("OPTIONS: CDDB Settings", "UserName", "me");
+  settings.WriteString("OPTIONS: CDDB Settings", "UserHost", "example.org");
+  settings.WriteString("OPTIONS: CDDB Settings", "CDDBHost",
+                       "127.0.0.1:" + std::to_string(server->port()));
+  auto w = Make();
+  EXPECT_EQ(w->FCDDB.GetEmail(), "me@example.org");
+  g_ui->Clear();
+  w->GetdatafromMMCDDBClick();
+  EXPECT_TRUE(g_ui->Texts().empty()) << g_ui->Texts()[0];
+  EXPECT_EQ(w->dfsArtist->text(), "Some One");
+  EXPECT_EQ(w->dfsTitle->text(), "A Disc");
+  EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colName, 1), "First");
+  EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colName, 3), "Third");
+  EXPECT_TRUE(w->isEnabled());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(RipperWindow, RecordsInTheStoredWaveFormatThroughTheConverter) {
+  // 22.05 kHz mono 8-bit, stored as the chosen wave format: two stages from CD audio.
+  TWaveFormatEx f{};
+  pcmBuildFormat(&f, 8, 1, 22050);
+  qltest::WriteFile(work + "/QuillonTrackwell.bin",
+                    std::string(reinterpret_cast<const char*>(&f), sizeof f));
+  auto w = Make();
+  SetOutput(*w);
+  w->FormSettings->SetAddArtist(false);
+  w->FormSettings->SetAddTitle(false);
+  w->FormSettings->SetAddNumber(false);
+  w->Grid->SetRow(1);
+  w->sbRecordOneClick();
+  ASSERT_TRUE(SpinUntil([&] { return !w->Recording; }, 20s));
+  EXPECT_TRUE(g_ui->Texts().empty()) << g_ui->Texts()[0];
+  const std::string file = out + "/01.wav";
+  std::string probe = dir / "probe.txt";
+  ASSERT_EQ(qltest::Run("ffprobe -v error -show_entries stream=sample_rate,channels,codec_name "
+                        "-of default=nw=1 '" + file + "' > '" + probe + "'"),
+            0);
+  std::string p = qltest::ReadFile(probe);
+  EXPECT_NE(p.find("codec_name=pcm_u8"), std::string::npos) << p;
+  EXPECT_NE(p.find("sample_rate=22050"), std::string::npos) << p;
+  EXPECT_NE(p.find("channels=1"), std::string::npos) << p;
+  // 4 seconds at 22050 bytes a second.
+  EXPECT_NEAR(double(WaveData(file).size()), 4 * 22050.0, 64.0);
+}
+
+TEST_F(RipperWindow, HandsTheRecordedWaveToTheExternalEncoder) {
+  // The "encoder" copies the wave to the MP3 name; the job then deletes the wave.
+  TIniFile settings(work + "/QuillonTrackwell.ini");
+  settings.WriteString("Externa MP3 Encoder", "Name", "copy");
+  settings.WriteString("Externa MP3 Encoder copy", "Program", "/bin/cp");
+  settings.WriteString("Externa MP3 Encoder copy", "Arguments", "$1 $2");
+  auto w = Make();
+  SetOutput(*w);
+  w->FormSettings->SetAddArtist(false);
+  w->FormSettings->SetAddTitle(false);
+  w->FormSettings->SetAddNumber(false);
+  w->Grid->SetCell(TFormCDRipper::colName, 3, "My Song");
+  w->Grid->SetRow(3);
+  w->miOutputExternal->trigger();
+  AnswerNextModal("pbOK");
+  w->sbRecord->click();
+  ASSERT_TRUE(w->Recording);
+  ASSERT_TRUE(SpinUntil([&] { return !w->Recording && w->EncodersRunning == 0 &&
+                                     qltest::Run("test -e '" + out + "/My_Song.mp3'") == 0 &&
+                                     qltest::Run("test -e '" + out + "/My_Song.wav'") != 0; },
+                        20s));
+  EXPECT_TRUE(WaveData(out + "/My_Song.mp3") == Track(2));
+  EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colSavedAs, 3), "My_Song.mp3");
+  ASSERT_TRUE(SpinUntil([&] { return w->lblEncodersRunning->text() == "0"; }, 5s));
+}
+
+TEST_F(RipperWindow, GeneralOptionsChangeThePanelsOnlyWhenSaved) {
+  auto w = Make();
+  ASSERT_FALSE(w->PanelEqualizer->isHidden());
+  auto untick = [](QWidget* dialog) {
+    dialog->findChild<QCheckBox*>("cbEqualizer")->setChecked(false);
+    dialog->findChild<QCheckBox*>("cbAddNumber")->setChecked(false);
+  };
+  // Cancel: the stages come back, the naming option keeps the user's change.
+  w->FormSettings->SetAddNumber(true);
+  AnswerNextModal("pbCancel", untick);
+  w->miDSPSettingsClick();
+  EXPECT_TRUE(w->FormSettings->Equalizer());
+  EXPECT_FALSE(w->FormSettings->AddNumber());
+  EXPECT_FALSE(w->PanelEqualizer->isHidden());
+  AnswerNextModal("pbOK", untick);
+  w->miDSPSettings->trigger();
+  EXPECT_TRUE(w->PanelEqualizer->isHidden());
+  EXPECT_NE(w->FWaveOut->GetInput(), &w->Equalizer);
+  EXPECT_EQ(TIniFile(work + "/QuillonTrackwell.ini").ReadString("OPTIONS: SETTINGS", "Equalizer", ""), "0");
+}
+
+TEST_F(RipperWindow, ClosingSavesTheDiscWhenTheOptionsSayAlways) {
+  auto w = Make();
+  w->FormSettings->SetSaveOnExit(true);
+  w->dfsArtist->setText("Band");
+  w->dfsTitle->setText("Live");
+  std::string section = w->DiscSection;
+  w->MenuItemExitClick();
+  EXPECT_TRUE(w->isHidden());
+  EXPECT_EQ(TIniFile("cdplayer.ini").ReadString(section, "title", ""), "Live");
+}
+
+}  // namespace
