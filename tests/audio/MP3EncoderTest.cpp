@@ -375,6 +375,8 @@ TEST_F(MP3Encoder, TrackwellRipsATrackToMp3) {
   const auto img = qltest::WriteCdImage(dir.path(), "disc", {75, 750});
   const std::string image = "--image " + img.cue + " ";
   const std::string out = dir / "track.mp3";
+  ASSERT_EQ(Trackwell(image + "rip --track 1 --mp3 -o " + out), 0);
+  // The file of the first rip is replaced.
   ASSERT_EQ(Trackwell(image + "rip --track 2 --mp3 -o " + out), 0);
   const std::size_t frames = 750 * 588;
   const auto dec = Decode(out, 2, false);
