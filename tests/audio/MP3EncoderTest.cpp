@@ -194,6 +194,8 @@ TEST_F(MP3Encoder, PushSizesDoNotChangeTheStreamAndTheLastChunkIsShort) {
     EXPECT_TRUE(Encode(enc, Pcm(16, 2, 44100), pcm, "pieces.mp3", sizes) == whole)
         << "pushes of " << sizes[0] << " bytes";
   }
+  // Bytes that split the last sample frame are dropped, not refused.
+  EXPECT_TRUE(Encode(enc, Pcm(16, 2, 44100), pcm + "\x11\x22\x33", "pieces.mp3", {4609}) == whole);
   EXPECT_GE(Frames(whole).size() * 1152, frames + 576);
   const auto dec = Decode(dir / "whole.mp3", 2, false);
   const auto m = sigtest::Compare(tone, dec, 2, 3000, 2000);
