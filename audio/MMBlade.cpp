@@ -17,8 +17,8 @@
 
 const char* const kBladeLoadError = "Unable to load Blade Encoder DLL";
 const char* const kBladeLoadHint =
-    "libbladeenc.so comes with this program and needs the package libmp3lame0: "
-    "install it with \"apt install libmp3lame0\".";
+    "libbladeenc.so is built with this program and is looked for beside it; it needs the "
+    "package libmp3lame0 (apt install libmp3lame0).";
 
 namespace {
 
