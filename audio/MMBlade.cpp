@@ -175,10 +175,14 @@ void TMMMP3Encoder::Opened() {
   std::memset(&config, 0, sizeof config);
   config.dwConfig = BE_CONFIG_MP3;
   config.format.mp3.dwSampleRate = rate;
-  // Stereo input is never encoded as one channel: cmMono asks for nothing but stereo.
-  config.format.mp3.byMode = in.nChannels == 1           ? BE_MP3_MODE_MONO
-                             : channelMode_ == cmDualChannel ? BE_MP3_MODE_DUALCHANNEL
-                                                             : BE_MP3_MODE_STEREO;
+  // Mono input is one channel whatever ChannelMode says; stereo input is never made one
+  // channel, so cmMono encodes it as cmStereo does.
+  if (in.nChannels == 1)
+    config.format.mp3.byMode = BE_MP3_MODE_MONO;
+  else if (channelMode_ == cmDualChannel)
+    config.format.mp3.byMode = BE_MP3_MODE_DUALCHANNEL;
+  else
+    config.format.mp3.byMode = BE_MP3_MODE_STEREO;
   config.format.mp3.wBitrate = static_cast<std::uint16_t>(BitrateKbps(bitrate_));
   config.format.mp3.bPrivate = Privat ? -1 : 0;
   config.format.mp3.bCRC = CRC ? -1 : 0;
