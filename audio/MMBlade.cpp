@@ -160,15 +160,13 @@ void TMMMP3Encoder::Opened() {
   TMMDSPComponent::Opened();
   if (encOpened_ || !pwfx_ || !input_ || fileName_.empty()) return;
 
-  if (!BindLibrary())
-    throw Exception(std::string(kBladeLoadError) + kMMLineBreak + kBladeLoadHint);
+  if (!BindLibrary()) throw Exception(std::string(kBladeLoadError) + kMMLineBreak + kBladeLoadHint);
   const BladeApi& api = Api();
 
   const TWaveFormatEx& in = *pwfx_;
   const unsigned rate = in.nSamplesPerSec;
   if (in.wFormatTag != WAVE_FORMAT_PCM || in.wBitsPerSample != 16 ||
-      (rate != 48000 && rate != 44100 && rate != 32000) ||
-      (in.nChannels != 1 && in.nChannels != 2))
+      (rate != 48000 && rate != 44100 && rate != 32000) || (in.nChannels != 1 && in.nChannels != 2))
     throw Exception("Unsupported Input Format");
 
   BE_CONFIG config;
@@ -264,8 +262,7 @@ bool TMMMP3Encoder::Encode(const std::uint8_t* data, std::uint32_t samples) {
 }
 
 void TMMMP3Encoder::BufferReady(PWaveHdr lpWaveHdr) {
-  if (encStarted_ && encOpened_ && input_ && !fileName_.empty() &&
-      lpWaveHdr->dwBytesRecorded > 0) {
+  if (encStarted_ && encOpened_ && input_ && !fileName_.empty() && lpWaveHdr->dwBytesRecorded > 0) {
     const auto* p = reinterpret_cast<const std::uint8_t*>(lpWaveHdr->lpData);
     std::uint32_t left = lpWaveHdr->dwBytesRecorded;
     bool open = true;

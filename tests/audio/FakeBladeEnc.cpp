@@ -13,8 +13,12 @@ int openStreams = 0;
 extern "C" {
 
 // "init", "encode", "deinit" or "" for none.
-void fakeBladeFailAt(const char* call) { failAt = call; }
-int fakeBladeOpenStreams() { return openStreams; }
+void fakeBladeFailAt(const char* call) {
+  failAt = call;
+}
+int fakeBladeOpenStreams() {
+  return openStreams;
+}
 
 BE_ERR beInitStream(PBE_CONFIG cfg, uint32_t* samples, uint32_t* size, PHBE_STREAM h) {
   if (failAt == "init") return BE_ERR_INVALID_FORMAT_PARAMETERS;

@@ -80,10 +80,9 @@ class MP3Encoder : public ::testing::Test {
   }
   std::vector<std::int16_t> Decode(const std::string& file, unsigned channels, bool mpg123) {
     const std::string raw = file + ".raw";
-    const std::string cmd =
-        mpg123 ? "mpg123 -q -s " + file + " > " + raw + " 2>/dev/null"
-               : "ffmpeg -v error -y -i " + file + " -f s16le -ac " + std::to_string(channels) +
-                     " " + raw;
+    const std::string cmd = mpg123 ? "mpg123 -q -s " + file + " > " + raw + " 2>/dev/null"
+                                   : "ffmpeg -v error -y -i " + file + " -f s16le -ac " +
+                                         std::to_string(channels) + " " + raw;
     EXPECT_EQ(qltest::Run(cmd), 0) << cmd;
     return sigtest::ReadS16(raw);
   }
@@ -117,7 +116,8 @@ TEST_F(MP3Encoder, RawAndWaveFilesDecodeToTheSource) {
   const std::string data = Chunk(file, "data");
   EXPECT_TRUE(data == stream) << "the wave file's data is not the raw stream";
   ASSERT_EQ(Chunk(file, "fact").size(), 4u);
-  EXPECT_EQ(Le(Chunk(file, "fact"), 0, 4), std::uint32_t(MulDivRound(int(data.size()), 44100, 16000)));
+  EXPECT_EQ(Le(Chunk(file, "fact"), 0, 4),
+            std::uint32_t(MulDivRound(int(data.size()), 44100, 16000)));
 
   for (const std::string& f : {dir / "tone.mp3", dir / "tone.wav"})
     for (bool mpg123 : {true, false}) {
@@ -143,8 +143,8 @@ TEST_F(MP3Encoder, HeaderFollowsTheProperties) {
                  Case{1, 32000, cmDualChannel, br128, false, 128, 3},
                  Case{2, 44100, cmMono, br32, true, 32, 0},
                  Case{2, 48000, cmDualChannel, br192, false, 192, 2}}) {
-    const auto tone = sigtest::Tone(std::size_t(c.rate), unsigned(c.channels), unsigned(c.rate),
-                                    440);
+    const auto tone =
+        sigtest::Tone(std::size_t(c.rate), unsigned(c.channels), unsigned(c.rate), 440);
     TMMMP3Encoder enc;
     enc.SetChannelMode(c.mode);
     enc.SetBitrate(c.bitrate);
@@ -247,9 +247,9 @@ TEST_F(MP3Encoder, AFailedWriteClosesTheEncoderAndTheChainGoesOn) {
   small.rlim_cur = 20000;
   auto* oldHandler = signal(SIGXFSZ, SIG_IGN);
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const std::string written = Encode(enc, Pcm(16, 2, 44100),
-                                     sigtest::Bytes(sigtest::Tone(44100 * 4, 2, 44100, 440)),
-                                     "limited.mp3");
+  const std::string written =
+      Encode(enc, Pcm(16, 2, 44100), sigtest::Bytes(sigtest::Tone(44100 * 4, 2, 44100, 440)),
+             "limited.mp3");
   setrlimit(RLIMIT_FSIZE, &old);
   signal(SIGXFSZ, oldHandler);
   EXPECT_FALSE(openAtTheEnd);
@@ -273,7 +273,8 @@ TEST_F(MP3Encoder, TrackwellRipsATrackToMp3) {
   for (const auto& f : Frames(qltest::ReadFile(out))) EXPECT_TRUE(f.bitrate == 128 && f.mode == 0);
 
   ASSERT_EQ(trackwell("--track 1 --mp3 --bitrate 192 --channel-mode dual --wave-container --crc "
-                      "--copyright --original --private -o " + wav),
+                      "--copyright --original --private -o " +
+                      wav),
             0);
   const std::string file = qltest::ReadFile(wav);
   EXPECT_EQ(Le(Chunk(file, "fmt "), 0, 2), 85u);
