@@ -17,8 +17,8 @@
 
 const char* const kBladeLoadError = "Unable to load Blade Encoder DLL";
 const char* const kBladeLoadHint =
-    "libbladeenc.so comes with this program and needs the package libmp3lame0: "
-    "install it with \"apt install libmp3lame0\".";
+    "libbladeenc.so is built with this program and is looked for beside it; it needs the "
+    "package libmp3lame0 (apt install libmp3lame0).";
 
 namespace {
 
@@ -160,25 +160,27 @@ void TMMMP3Encoder::Opened() {
   TMMDSPComponent::Opened();
   if (encOpened_ || !pwfx_ || !input_ || fileName_.empty()) return;
 
-  if (!BindLibrary())
-    throw Exception(std::string(kBladeLoadError) + kMMLineBreak + kBladeLoadHint);
+  if (!BindLibrary()) throw Exception(std::string(kBladeLoadError) + kMMLineBreak + kBladeLoadHint);
   const BladeApi& api = Api();
 
   const TWaveFormatEx& in = *pwfx_;
   const unsigned rate = in.nSamplesPerSec;
   if (in.wFormatTag != WAVE_FORMAT_PCM || in.wBitsPerSample != 16 ||
-      (rate != 48000 && rate != 44100 && rate != 32000) ||
-      (in.nChannels != 1 && in.nChannels != 2))
+      (rate != 48000 && rate != 44100 && rate != 32000) || (in.nChannels != 1 && in.nChannels != 2))
     throw Exception("Unsupported Input Format");
 
   BE_CONFIG config;
   std::memset(&config, 0, sizeof config);
   config.dwConfig = BE_CONFIG_MP3;
   config.format.mp3.dwSampleRate = rate;
-  // Stereo input is never encoded as one channel: cmMono asks for nothing but stereo.
-  config.format.mp3.byMode = in.nChannels == 1           ? BE_MP3_MODE_MONO
-                             : channelMode_ == cmDualChannel ? BE_MP3_MODE_DUALCHANNEL
-                                                             : BE_MP3_MODE_STEREO;
+  // Mono input is one channel whatever ChannelMode says; stereo input is never made one
+  // channel, so cmMono encodes it as cmStereo does.
+  if (in.nChannels == 1)
+    config.format.mp3.byMode = BE_MP3_MODE_MONO;
+  else if (channelMode_ == cmDualChannel)
+    config.format.mp3.byMode = BE_MP3_MODE_DUALCHANNEL;
+  else
+    config.format.mp3.byMode = BE_MP3_MODE_STEREO;
   config.format.mp3.wBitrate = static_cast<std::uint16_t>(BitrateKbps(bitrate_));
   config.format.mp3.bPrivate = Privat ? -1 : 0;
   config.format.mp3.bCRC = CRC ? -1 : 0;
@@ -260,8 +262,7 @@ bool TMMMP3Encoder::Encode(const std::uint8_t* data, std::uint32_t samples) {
 }
 
 void TMMMP3Encoder::BufferReady(PWaveHdr lpWaveHdr) {
-  if (encStarted_ && encOpened_ && input_ && !fileName_.empty() &&
-      lpWaveHdr->dwBytesRecorded > 0) {
+  if (encStarted_ && encOpened_ && input_ && !fileName_.empty() && lpWaveHdr->dwBytesRecorded > 0) {
     const auto* p = reinterpret_cast<const std::uint8_t*>(lpWaveHdr->lpData);
     std::uint32_t left = lpWaveHdr->dwBytesRecorded;
     bool open = true;

@@ -1,7 +1,8 @@
 // Reads every track of a disc image through the CD library and writes each as a wave file,
 // as a ripper does; or makes the image to read.
 //
-//   cdda_rip make DIR NAME MINUTES [single]  writes DIR/NAME.bin and DIR/NAME.cue
+//   cdda_rip make DIR NAME MINUTES [one]   writes DIR/NAME.bin and DIR/NAME.cue ("one": the
+//                                          minutes as a single track)
 //   cdda_rip rip IMAGE OUTDIR MODE [BLOCKS]   MODE normal, burst or sync; BLOCKS default 10
 #include <cstdint>
 #include <cstdio>
@@ -109,10 +110,10 @@ int Rip(const char* image, const std::string& outdir, const std::string& mode, u
 
 int main(int argc, char** argv) {
   if (argc >= 5 && std::string(argv[1]) == "make") {
-    // Tracks of 2 to 7 minutes, no two alike, filling the given minutes ("single": one track).
+    // Tracks of 2 to 7 minutes, no two alike, filling the given minutes.
     uint32_t total = static_cast<uint32_t>(std::atof(argv[4]) * 4500), at = 0;  // minutes may be fractional
     std::vector<qltest::CdImageTrack> tracks;
-    if (argc > 5 && std::string(argv[5]) == "single") tracks.push_back({total}), at = total;
+    if (argc >= 6 && std::string(argv[5]) == "one") tracks.push_back({total}), at = total;
     for (uint32_t i = 0; at < total; ++i) {
       uint32_t n = std::min(total - at, 9000 + (i * 7919) % 22500 + i);
       tracks.push_back({n});
@@ -124,6 +125,6 @@ int main(int argc, char** argv) {
   }
   if (argc >= 5 && std::string(argv[1]) == "rip")
     return Rip(argv[2], argv[3], argv[4], argc > 5 ? static_cast<uint32_t>(std::atoi(argv[5])) : 10);
-  std::fprintf(stderr, "usage: cdda_rip make DIR NAME MINUTES [single] | rip IMAGE OUTDIR MODE [BLOCKS]\n");
+  std::fprintf(stderr, "usage: cdda_rip make DIR NAME MINUTES [one] | rip IMAGE OUTDIR MODE [BLOCKS]\n");
   return 2;
 }

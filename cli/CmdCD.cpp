@@ -230,11 +230,11 @@ int RunRip(const std::vector<std::string>& args) {
   acmConverter.SetQuality(highQuality ? cqHigh : cqLow);
   if (format) acmConverter.SetWaveFormat(format.get());
   TMMTrigger trigger;
-  TMMWaveFile sink;
-  sink.Wave()->FileMustExist = false;
-  sink.Wave()->SetFileName(out);
   // With --mp3 the chain ends in the encoder instead of the wave file.
   std::unique_ptr<TMMMP3Encoder> encoder = mp3.on ? MakeMp3Encoder(mp3, out) : nullptr;
+  TMMWaveFile sink;
+  sink.Wave()->FileMustExist = false;
+  if (!encoder) sink.Wave()->SetFileName(out);
   acmConverter.SetInput(&reader);
   trigger.SetInput(&acmConverter);
   if (encoder)

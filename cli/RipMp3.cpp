@@ -22,8 +22,9 @@ int Mp3Option(const std::vector<std::string>& args, std::size_t& i, Mp3Options& 
     const long k = v ? std::strtol(v->c_str(), &end, 10) : 0;
     if (!v || v->empty() || *end || k < 0 || k > 1000 ||
         !BitrateFromKbps(static_cast<int>(k), o.bitrate))
-      return error = "--bitrate is one of 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, "
-                     "256, 320 (kbit/s)",
+      return error =
+                 "--bitrate is one of 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, "
+                 "256, 320 (kbit/s)",
              -1;
   } else if (a == "--channel-mode") {
     const std::string* v = next();
@@ -54,8 +55,9 @@ int Mp3Option(const std::vector<std::string>& args, std::size_t& i, Mp3Options& 
 
 bool CheckMp3Options(const Mp3Options& o, std::string& error) {
   if (o.encoderOptionSeen && !o.on) {
-    error = "--bitrate, --channel-mode, --wave-container, --crc, --copyright, --original and "
-            "--private need --mp3";
+    error =
+        "--bitrate, --channel-mode, --wave-container, --crc, --copyright, --original and "
+        "--private need --mp3";
     return false;
   }
   return true;

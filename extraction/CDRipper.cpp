@@ -32,6 +32,7 @@
 #include "ExtMP3Encoder.h"
 #include "ExtMP3Exec.h"
 #include "Fs.h"
+#include "HttpGet1.h"
 #include "MMControls.h"
 #include "MP3Settings.h"
 #include "Profile.h"
@@ -706,6 +707,7 @@ void TFormCDRipper::FormCreate() {
     if (!FormCDDBList) FormCDDBList = new TFormCDDBList(this);
     if (!CDDBDlg) CDDBDlg = new TCDDBDlg(this, FCDDB);
     if (!CDDBSelectDlg) CDDBSelectDlg = new TCDDBSelectDlg(this);
+    if (!HttpGetForm) HttpGetForm = new ql::net::THttpGetForm(this);
     if (!ConfigDlg) ConfigDlg = new TConfigDlg(this, FCDReader);
     if (!AboutBox) AboutBox = new TFormAboutBox(this);
     if (!FormMP3Settings) FormMP3Settings = new TFormMP3Settings(this);

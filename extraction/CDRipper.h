@@ -50,6 +50,9 @@ class TFormCDDBList;
 class TFormCDDBID;
 class TFormCDDB;
 class TCDDBSelectDlg;
+namespace ql::net {
+class THttpGetForm;
+}
 class TMMBitmapButton;
 class TMMGauge;
 class TMMLEDColon;
@@ -275,6 +278,7 @@ class TFormCDRipper : public QMainWindow {
   TFormCDDBID* FormCDDBID = nullptr;
   TFormCDDB* FormCDDB = nullptr;
   TCDDBSelectDlg* CDDBSelectDlg = nullptr;
+  ql::net::THttpGetForm* HttpGetForm = nullptr;
 
   std::string HelpFile;
   // The wave format chosen for recordings (the converter's destination).

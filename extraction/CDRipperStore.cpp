@@ -40,8 +40,10 @@ void TFormCDRipper::WriteDiscValue(const std::string& file_name, const std::stri
 }
 
 void TFormCDRipper::SaveDisc() {
-  TIniFile settings(SettingsFile());
-  TIniFile discs(kDiscFile);
+  // Both files are written whole at the end (one atomic replace each): a disc of 99 tracks is
+  // two file writes, not two hundred.
+  TIniBatch settings(SettingsFile());
+  TIniBatch discs(kDiscFile);
   DiscLoaded = false;
   try {
     if (dfsArtist->text().isEmpty() || dfsTitle->text().isEmpty())
@@ -79,6 +81,8 @@ void TFormCDRipper::SaveDisc() {
     settings.WriteBool(kOptions, "miOutputBladeEnc", miOutputBladeEnc->isChecked());
     settings.WriteBool(kOptions, "miOutputExternal", miOutputExternal->isChecked());
     settings.WriteBool(kOptions, "miOutputWave", miOutputWave->isChecked());
+    discs.Commit();
+    settings.Commit();
   } catch (const EFormRipperError&) {
     ql::UI().ErrorBox("Can not save ini files. A CD can not have the fields Artist and Title empty.");
   } catch (...) {
@@ -90,7 +94,7 @@ void TFormCDRipper::SaveDSPTOFile(const std::string& file_name) {
   try {
     std::string path = WorkFile(file_name);
     if (FormSettings) FormSettings->SaveSettings(path);
-    TIniFile ini(path);
+    TIniBatch ini(path);
     ini.WriteInteger(kOptions, "VolumeValue", SliderVolume->value());
     ini.WriteBool(kOptions, "rbHalfSpeed", cbHalfSpeedOn->isChecked());
     ini.WriteInteger(kOptions, "PitchValue", spinPitch->Value());
@@ -101,6 +105,7 @@ void TFormCDRipper::SaveDSPTOFile(const std::string& file_name) {
     ini.WriteBool(kOptions, "rbSOLA", rbSOLA->isChecked());
     ini.WriteBool(kOptions, "rbLINE", rbLine->isChecked());
     ini.WriteInteger(kOptions, "DivSize", SliderOverlap->value());
+    ini.Commit();
   } catch (const std::exception& e) {
     ql::UI().ShowMessage(e.what());
   }

@@ -170,7 +170,7 @@ void TFormSettings::cbDriveChange() { lbDirectory->SetDirectory(cbDrive->current
 
 void TFormSettings::SaveSettings(const std::string& path) {
   try {
-    TIniFile ini(path);
+    TIniBatch ini(path);
     const std::pair<const char*, bool> flags[] = {
         {"AutoSave", rbAutoSave->isChecked()},      {"QuestionSave", rbQuestionSave->isChecked()},
         {"Equalizer", cbEqualizer->isChecked()},    {"Pitch", cbPitch->isChecked()},
@@ -185,6 +185,7 @@ void TFormSettings::SaveSettings(const std::string& path) {
     ini.WriteString(kSection, "DeviceType", DeviceTypeText());
     ini.WriteString(kSection, "Directory", OutputDirectory());
     ini.WriteString(kSection, "Drive", Drive());
+    ini.Commit();
   } catch (...) {
   }
 }

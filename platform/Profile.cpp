@@ -91,18 +91,15 @@ void EnsureDirectory(const std::string& dir) {
   mkdir(dir.c_str(), 0777);
 }
 
-// Rewrites the file with key set to value in section (nullopt: key removed; erase_section:
-// the whole section removed).
-void Modify(const std::string& file, const std::string& section, const std::string* key,
-            const std::optional<std::string>& value, bool erase_section) {
-  std::string path = ResolvePath(file);
-  std::string text = LoadForWrite(path);
-  std::vector<std::string> lines = SplitLines(text);
+// Applies one edit to the file's lines: key set to value in section (nullopt: key removed;
+// erase_section: the whole section removed). False when nothing changed.
+bool ApplyEdit(std::vector<std::string>& lines, const std::string& section, const std::string* key,
+               const std::optional<std::string>& value, bool erase_section) {
   std::vector<std::string> out;
   out.reserve(lines.size() + 3);
   bool in = false, found_section = false, done = false;
   size_t insert_at = 0;  // after the last non-blank line of the section
-  for (const std::string& raw : lines) {
+  for (std::string& raw : lines) {
     Line line = Classify(raw);
     if (line.kind == Line::kSection) {
       in = SameText(line.name, section);
@@ -121,23 +118,32 @@ void Modify(const std::string& file, const std::string& section, const std::stri
       }
       if (!Trim(raw).empty()) insert_at = out.size() + 1;
     }
-    out.push_back(raw);
+    out.push_back(std::move(raw));
   }
-  if (erase_section && !found_section) return;
+  bool changed = true;
+  if (erase_section && !found_section) changed = false;
   if (!erase_section && !done) {
-    if (!value) return;  // deleting a key that is not there changes nothing
-    std::string entry = *key + "=" + *value;
-    if (found_section) {
-      out.insert(out.begin() + static_cast<long>(insert_at), entry);
+    if (!value) {
+      changed = false;  // deleting a key that is not there changes nothing
     } else {
-      if (!out.empty() && !Trim(out.back()).empty()) out.emplace_back();
-      out.push_back("[" + section + "]");
-      out.push_back(entry);
+      std::string entry = *key + "=" + *value;
+      if (found_section) {
+        out.insert(out.begin() + static_cast<long>(insert_at), entry);
+      } else {
+        if (!out.empty() && !Trim(out.back()).empty()) out.emplace_back();
+        out.push_back("[" + section + "]");
+        out.push_back(entry);
+      }
     }
   }
+  lines = std::move(out);
+  return changed;
+}
+
+void Store(const std::string& path, const std::vector<std::string>& lines, std::size_t hint) {
   std::string bytes;
-  bytes.reserve(text.size() + 64);
-  for (const std::string& l : out) {
+  bytes.reserve(hint + 64);
+  for (const std::string& l : lines) {
     bytes += l;
     bytes += "\r\n";
   }
@@ -148,6 +154,14 @@ void Modify(const std::string& file, const std::string& section, const std::stri
       EnsureDirectory(dir);
   }
   WriteFileAtomic(path, bytes);
+}
+
+void Modify(const std::string& file, const std::string& section, const std::string* key,
+            const std::optional<std::string>& value, bool erase_section) {
+  std::string path = ResolvePath(file);
+  std::string text = LoadForWrite(path);
+  std::vector<std::string> lines = SplitLines(text);
+  if (ApplyEdit(lines, section, key, value, erase_section)) Store(path, lines, text.size());
 }
 
 }  // namespace
@@ -249,6 +263,16 @@ void EraseSection(const std::string& file, const std::string& section) {
   Modify(file, section, nullptr, std::nullopt, true);
 }
 
+void WriteStrings(const std::string& file, const std::vector<Write>& writes) {
+  if (writes.empty()) return;
+  std::string path = ResolvePath(file);
+  std::string text = LoadForWrite(path);
+  std::vector<std::string> lines = SplitLines(text);
+  bool changed = false;
+  for (const Write& w : writes) changed |= ApplyEdit(lines, w.section, &w.key, w.value, false);
+  if (changed) Store(path, lines, text.size());
+}
+
 }  // namespace ql::profile
 
 namespace pf = ql::profile;
@@ -305,4 +329,23 @@ void TIniFile::EraseSection(const std::string& section) { pf::EraseSection(FileN
 
 void TIniFile::DeleteKey(const std::string& section, const std::string& key) {
   pf::WriteString(FileName, section, key, std::nullopt);
+}
+
+void TIniBatch::WriteString(const std::string& section, const std::string& key,
+                            const std::string& value) {
+  writes_.push_back({section, key, value});
+}
+
+void TIniBatch::WriteInteger(const std::string& section, const std::string& key, int value) {
+  WriteString(section, key, std::to_string(value));
+}
+
+void TIniBatch::WriteBool(const std::string& section, const std::string& key, bool value) {
+  WriteString(section, key, value ? "1" : "0");
+}
+
+void TIniBatch::Commit() {
+  std::vector<pf::Write> writes;
+  writes.swap(writes_);
+  pf::WriteStrings(FileName, writes);
 }

@@ -33,6 +33,14 @@ void WriteString(const std::string& file, const std::string& section, const std:
                  const std::optional<std::string>& value);
 void EraseSection(const std::string& file, const std::string& section);
 
+// Several key=value writes (value nullopt deletes the key) applied in order and stored with one
+// atomic replace: all of them or, when the file cannot be replaced, none.
+struct Write {
+  std::string section, key;
+  std::optional<std::string> value;
+};
+void WriteStrings(const std::string& file, const std::vector<Write>& writes);
+
 }  // namespace ql::profile
 
 // The ini-file object the windows use: names a file, opens it for each call.
@@ -59,4 +67,23 @@ class TIniFile {
   void DeleteKey(const std::string& section, const std::string& key);
 
   std::string FileName;
+};
+
+// Writes to one ini file collected and stored together by Commit (one atomic replace, so a
+// save of many keys is one file write, and a failed one leaves the file as it was). Reads of
+// the file do not see writes that are not committed yet.
+class TIniBatch {
+ public:
+  explicit TIniBatch(std::string file_name) : FileName(std::move(file_name)) {}
+  void WriteString(const std::string& section, const std::string& key, const std::string& value);
+  void WriteInteger(const std::string& section, const std::string& key, int value);
+  void WriteBool(const std::string& section, const std::string& key, bool value);
+  // Throws EInOutError when the file cannot be replaced; the collected writes are dropped.
+  void Commit();
+  std::size_t Pending() const { return writes_.size(); }
+
+  std::string FileName;
+
+ private:
+  std::vector<ql::profile::Write> writes_;
 };

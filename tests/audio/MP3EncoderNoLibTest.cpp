@@ -24,8 +24,9 @@ std::string OpenEncoder(const std::string& file) {
 }
 
 const std::string kMessage = std::string("Unable to load Blade Encoder DLL") + "\n\r" +
-                             "libbladeenc.so comes with this program and needs the package "
-                             "libmp3lame0: install it with \"apt install libmp3lame0\".";
+                             "libbladeenc.so is built with this program and is looked for "
+                             "beside it; it needs the package libmp3lame0 (apt install "
+                             "libmp3lame0).";
 
 }  // namespace
 

@@ -73,6 +73,34 @@ TEST(Profile, WritingOneKeyKeepsEverythingElseOfTheFile) {
             "[New]\r\nK=v\r\n");
 }
 
+TEST(Profile, ABatchStoresItsWritesTogetherKeepingTheRestOfTheFile) {
+  TempDir dir;
+  WriteFile(dir / "b.ini", "; top\r\n[Options]\r\nLeft=1\r\n\r\n[Other]\r\nx=y\r\n");
+  TIniBatch batch(dir / "b.ini");
+  batch.WriteInteger("options", "LEFT", 5);
+  batch.WriteString("Disc", "0", "Intro");
+  batch.WriteBool("Options", "Hints", true);
+  batch.WriteString("Disc", "0", "Intro 2");  // a later write of the same key wins
+  // Nothing reaches the file before Commit.
+  EXPECT_EQ(TIniFile(dir / "b.ini").ReadString("Options", "Left", ""), "1");
+  EXPECT_EQ(batch.Pending(), 4u);
+  batch.Commit();
+  EXPECT_EQ(batch.Pending(), 0u);
+  EXPECT_EQ(ReadFile(dir / "b.ini"),
+            "; top\r\n[Options]\r\nLeft=5\r\nHints=1\r\n\r\n[Other]\r\nx=y\r\n\r\n"
+            "[Disc]\r\n0=Intro 2\r\n");
+  // A batch over a file that cannot be replaced writes nothing and says so.
+  std::string path = dir / "dir.ini";
+  mkdir(path.c_str(), 0755);
+  TIniBatch refused(path);
+  refused.WriteString("S", "k", "v");
+  EXPECT_THROW(refused.Commit(), EInOutError);
+  EXPECT_EQ(refused.Pending(), 0u);
+  TIniBatch empty(dir / "never.ini");
+  empty.Commit();
+  EXPECT_FALSE(std::filesystem::exists(dir / "never.ini"));
+}
+
 TEST(Profile, NothingIsCachedBetweenCalls) {
   TempDir dir;
   TIniFile ini(dir / "d.ini");

@@ -77,42 +77,14 @@ Encoded Encode(BE_CONFIG cfg, const std::vector<int16_t>& pcm) {
   return e;
 }
 
-struct FrameHeader {
-  unsigned bitrate, rate, mode;
-  bool crc, priv, copyright, original;
-};
+using FrameHeader = sigtest::Mp3Frame;
 
 // Walks the stream frame by frame from its first byte; fails on anything but MPEG-1 layer 3.
 std::vector<FrameHeader> Frames(const std::string& s) {
-  static const unsigned kbps[16] = {0,   32,  40,  48,  56,  64,  80,  96,
-                                    112, 128, 160, 192, 224, 256, 320, 0};
-  static const unsigned rates[4] = {44100, 48000, 32000, 0};
-  std::vector<FrameHeader> out;
-  size_t p = 0;
-  while (p + 4 <= s.size()) {
-    const auto* b = reinterpret_cast<const uint8_t*>(s.data() + p);
-    if (b[0] != 0xFF || (b[1] & 0xFE) != 0xFA) {  // sync, MPEG-1, layer 3
-      ADD_FAILURE() << "no frame header at byte " << p;
-      break;
-    }
-    FrameHeader h;
-    h.crc = !(b[1] & 1);
-    h.bitrate = kbps[b[2] >> 4];
-    h.rate = rates[(b[2] >> 2) & 3];
-    const unsigned padding = (b[2] >> 1) & 1;
-    h.priv = b[2] & 1;
-    h.mode = b[3] >> 6;
-    h.copyright = (b[3] >> 3) & 1;
-    h.original = (b[3] >> 2) & 1;
-    if (!h.bitrate || !h.rate) {
-      ADD_FAILURE() << "bad bit rate or rate at byte " << p;
-      break;
-    }
-    out.push_back(h);
-    p += 144 * h.bitrate * 1000 / h.rate + padding;
-  }
-  EXPECT_EQ(p, s.size()) << "the stream does not end on a frame";
-  return out;
+  std::string error;
+  auto frames = sigtest::Mp3Frames(s, error);
+  EXPECT_EQ(error, "");
+  return frames;
 }
 
 class BladeEnc : public ::testing::Test {

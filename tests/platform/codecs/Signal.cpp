@@ -64,6 +64,35 @@ void WriteWav(const std::string& path, const void* format, size_t formatSize,
   std::ofstream(path, std::ios::binary | std::ios::trunc) << file;
 }
 
+std::vector<Mp3Frame> Mp3Frames(const std::string& s, std::string& error) {
+  static const unsigned kbps[16] = {0,   32,  40,  48,  56,  64,  80,  96,
+                                    112, 128, 160, 192, 224, 256, 320, 0};
+  static const unsigned rates[4] = {44100, 48000, 32000, 0};
+  std::vector<Mp3Frame> out;
+  error.clear();
+  size_t p = 0;
+  while (p + 4 <= s.size()) {
+    const auto* b = reinterpret_cast<const uint8_t*>(s.data() + p);
+    Mp3Frame h;
+    h.crc = !(b[1] & 1);
+    h.bitrate = kbps[b[2] >> 4];
+    h.rate = rates[(b[2] >> 2) & 3];
+    h.priv = b[2] & 1;
+    h.mode = b[3] >> 6;
+    h.copyright = (b[3] >> 3) & 1;
+    h.original = (b[3] >> 2) & 1;
+    // Sync, MPEG-1, layer 3, and a bit rate and rate of the tables.
+    if (b[0] != 0xFF || (b[1] & 0xFE) != 0xFA || !h.bitrate || !h.rate) {
+      error = "no frame header at byte " + std::to_string(p);
+      return out;
+    }
+    out.push_back(h);
+    p += 144 * h.bitrate * 1000 / h.rate + ((b[2] >> 1) & 1);
+  }
+  if (p != s.size()) error = "the stream does not end on a frame";
+  return out;
+}
+
 namespace {
 // SNR of decoded shifted by lag against ref over the frames [from, to).
 Match At(const std::vector<int16_t>& ref, const std::vector<int16_t>& decoded, unsigned channels,

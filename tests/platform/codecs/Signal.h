@@ -24,6 +24,15 @@ struct Match {
   long lag = 0;     // decoded[i + lag] matches ref[i]
   double gain = 0;  // least-squares gain of decoded against ref
 };
+// One frame header of an MPEG-1 layer-3 stream.
+struct Mp3Frame {
+  unsigned bitrate, rate, mode;  // kbit/s, Hz, the header's mode field
+  bool crc, priv, copyright, original;
+};
+// The frames of a stream walked from its first byte. error tells where it stops being MPEG-1
+// layer-3 frames, or that it does not end on a frame; empty when the whole stream is frames.
+std::vector<Mp3Frame> Mp3Frames(const std::string& stream, std::string& error);
+
 // Best alignment of decoded against ref over lags 0..maxLag (frames), SNR over the frames
 // [skip, frames - skip) of ref.
 Match Compare(const std::vector<int16_t>& ref, const std::vector<int16_t>& decoded,
