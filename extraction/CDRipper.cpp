@@ -476,10 +476,12 @@ void TFormCDRipper::BuildControls() {
   connect(sbNext, &QAbstractButton::clicked, this, [this] { RunProtected(&TFormCDRipper::sbNextClick, false); });
   connect(sbPrevious, &QAbstractButton::clicked, this, [this] { RunProtected(&TFormCDRipper::sbPreviousClick, false); });
   connect(sbRepeat, &QAbstractButton::clicked, this, [this] { sbRepeatClick(); });
+  // The eject button ejects as the menu item does (a button that did nothing is no use).
+  connect(sbEject, &QAbstractButton::clicked, this, [this] { sbEjectClick(); });
   layout->addWidget(PanelBottom);
 
   AddHint(sbRecord, "Record the selected track to a file in the output directory.");
-  AddHint(sbEject, "Open or close the tray of the drive (menu Input, Eject).");
+  AddHint(sbEject, "Open or close the tray of the drive.");
   AddHint(sbNext, "Next track.");
   AddHint(sbPrevious, "Previous track.");
   AddHint(sbPlay, "Play the selected track.");
@@ -812,7 +814,7 @@ void TFormCDRipper::FillDeviceList() {
     FCDReader.SetDeviceType(TCDDeviceType(FCDReader.Devices()[0].DeviceType));
   } catch (...) {
   }
-  Timer->setInterval(500);
+  Timer->start(500);
   DevicesPresent = true;
 }
 

@@ -203,6 +203,19 @@ TEST_F(RipperWindow, ADriveWithoutADiscShowsTheMessageAndSelectsNothing) {
   EXPECT_TRUE(g.isEnabled());
 }
 
+TEST_F(RipperWindow, EjectOpensAndClosesTheTrayAndTheGridFollows) {
+  auto w = Make();
+  ASSERT_EQ(w->Grid->RowCount(), 4);
+  w->sbEject->click();
+  EXPECT_EQ(w->FCDReader.DeviceStatus(), cdsDoorOpen);
+  ASSERT_TRUE(SpinUntil([&] { return w->Grid->RowCount() == 1; }, 5s));
+  EXPECT_EQ(w->Grid->Cell(0, 0), "No CD is in the device or a corrupt CD in the device.");
+  w->MenuItemEject->trigger();
+  EXPECT_NE(w->FCDReader.DeviceStatus(), cdsDoorOpen);
+  ASSERT_TRUE(SpinUntil([&] { return w->Grid->RowCount() == 4; }, 5s));
+  EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colName, 1), "01");
+}
+
 TEST_F(RipperWindow, OutputKindsRebindRecordAndTheLabel) {
   auto w = Make();
   EXPECT_EQ(w->lblOutput->text(), "Wave");
