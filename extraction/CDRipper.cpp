@@ -311,6 +311,7 @@ void TFormCDRipper::BuildControls() {
   vl->addWidget(SliderVolume, 1, Qt::AlignHCenter);
   vl->addWidget(new QLabel("Volume", PanelVolume));
   connect(SliderVolume, &QSlider::valueChanged, this, [this] { SliderVolumeChange(); });
+  SliderVolumeChange();
   dl->addWidget(PanelVolume);
   PanelPitch = new QWidget(PanelDSP);
   PanelPitch->setObjectName("PanelPitch");
@@ -720,6 +721,10 @@ void TFormCDRipper::FormCreate() {
     if (!FormExtMP3Encoder) FormExtMP3Encoder = new TFormExtMP3Encoder(this);
     FormSettings->SettingsFile = SettingsFile();
     FormMP3Settings->SettingsFile = SettingsFile();
+    // Its three list files lie in the work directory.
+    FormExtMP3Encoder->WorkDirectory = WorkDirectory;
+    // The stored MP3 options are the encoder's from the start, not only once the dialog opened.
+    FormMP3Settings->LoadMp3Settings(SettingsFile());
     FormExtMP3Encoder->LoadEncoder(SettingsFile());
     FormCDDBSettings->LoadSettings(SettingsFile());
     ApplyCDDBOptions();
@@ -762,6 +767,7 @@ void TFormCDRipper::ApplyHelpContexts() {
     if (d) d->setProperty("qlHelpFile", Q(HelpFile));
   if (FormSettings) FormSettings->HelpFile = HelpFile;
   if (FormMP3Settings) FormMP3Settings->HelpFile = HelpFile;
+  if (FormExtMP3Encoder) FormExtMP3Encoder->HelpFile = HelpFile;
   if (FormCDDBSettings) {
     FormCDDBSettings->HelpFile = HelpFile;
     FormCDDBSettings->SetHelpContexts();
@@ -855,6 +861,9 @@ void TFormCDRipper::FillTrackGrid() {
     }
     bool busy = Playing || Recording;
     int focused = Grid->Row();
+    // Marks made for another disc are not kept.
+    bool otherDisc = DiscSection != shownSection_;
+    shownSection_ = DiscSection;
     Grid->setEnabled(true);
     Grid->SetColCount(kColumns);
     Grid->SetRowCount(rows);
@@ -871,6 +880,7 @@ void TFormCDRipper::FillTrackGrid() {
         std::snprintf(number, sizeof number, "%.2d", r);
         Grid->SetCell(colName, r, number);
         Grid->SetCell(colSavedAs, r, "");
+        if (otherDisc) Grid->SetCell(colSelect, r, "");
       }
       Grid->SetCell(colStart, r, Q(ripper::FormatMinSec(toc.Tracks[i].dwStartMSF)));
       Grid->SetCell(colTime, r, Q(ripper::FormatMinSec(toc.Tracks[i].dwLengthMSF)));
@@ -1353,8 +1363,9 @@ void TFormCDRipper::sbRecordOneClick() {
     sbRecordClick();
   } catch (const std::exception& e) {
     ql::UI().ErrorBox(e.what());
-    LongTimer.SetEnabled(true);
   }
+  // Nothing started (no directory, no track): the drive watch goes on.
+  if (!Recording) LongTimer.SetEnabled(true);
 }
 
 void TFormCDRipper::sbRecordAllClick() {
@@ -1386,7 +1397,19 @@ void TFormCDRipper::StartBatch() {
   BatchMode = true;
   BatchIndex = 0;
   Grid->SetRow(1);
-  sbRecordClick();
+  try {
+    sbRecordClick();
+  } catch (...) {
+    EndBatch();
+    throw;
+  }
+  if (!Recording) EndBatch();
+}
+
+// A batch that records nothing more leaves no batch flags behind.
+void TFormCDRipper::EndBatch() {
+  BatchMode = EncodeAll = ExternalAll = false;
+  Mp3Output = false;
 }
 
 void TFormCDRipper::sbRecordClick() {
@@ -1424,11 +1447,13 @@ bool TFormCDRipper::BeginTrackFile() {
       ++BatchIndex;
     if (BatchIndex >= Grid->RowCount() - 1) {
       // Nothing more is selected: the batch ends here.
-      BatchMode = false;
+      EndBatch();
       return false;
     }
     Grid->SetRow(BatchIndex + 1);
     EnsureWaveFormat();
+    // A format chosen just now is the one this track is recorded in.
+    ApplyChosenFormat();
     setOutput();
     StartRecording(Grid->Row() - 1);
     return true;
@@ -1456,7 +1481,14 @@ void TFormCDRipper::StartRecording(int index) {
   SetRecordingView(true);
   try {
     Trigger.Start();
-  } catch (...) {
+  } catch (const std::exception& e) {
+    // The chain did not start (a file that cannot be made, an encoder that cannot load): the
+    // error is shown and the window ends the recording as a single track, back to idle.
+    BatchMode = EncodeAll = ExternalAll = ExternalOutput = false;
+    ql::UI().ShowMessage(e.what());
+    ql::Dispatch().Post(alive_, [this] {
+      if (!(Trigger.State() & TMMTrigger::stPlaying)) TriggerStop();
+    });
   }
 }
 
@@ -1584,10 +1616,11 @@ void TFormCDRipper::miDeleteSavedTrackClick() {
     std::string name = Grid->CellText(colSavedAs, r);
     if (!name.empty()) {
       std::string dir = FormSettings ? FormSettings->OutputDirectory() : std::string();
-      std::string path = name.find('/') == std::string::npos && !dir.empty()
-                             ? ql::fs::IncludeTrailingPathDelimiter(dir) + name
-                             : name;
-      std::remove(path.c_str());
+      // The stored value is a bare name in the output directory; a path read from the ini file
+      // is not followed elsewhere.
+      std::string bare = ql::fs::ExtractFileName(name);
+      if (!dir.empty() && !bare.empty() && bare != "." && bare != "..")
+        std::remove((ql::fs::IncludeTrailingPathDelimiter(dir) + bare).c_str());
     }
     Grid->SetCell(colSavedAs, r, "");
     WriteDiscValue(kSettingsName, DiscSection, "f" + std::to_string(r - 1), "");
@@ -1632,6 +1665,7 @@ void TFormCDRipper::miEncodeClick() {
 }
 
 void TFormCDRipper::miEncodeAllClick() {
+  if (!CheckDirectory()) return;
   try {
     if (Grid->RowCount() > 1 && FormSettings->Execute()) {
       Mp3Output = EncodeAll = true;
@@ -1661,6 +1695,7 @@ void TFormCDRipper::miExtMP3EncoderClick() {
 }
 
 void TFormCDRipper::miExtMP3EncoderAllClick() {
+  if (!CheckDirectory()) return;
   try {
     if (Grid->RowCount() > 1 && FormSettings->Execute()) {
       FormExtMP3Encoder->LoadEncoder(SettingsFile());
@@ -1687,7 +1722,14 @@ bool TFormCDRipper::QueueExternalEncoding(int row_offset, int row, bool cont) {
   };
   TBatchBaseEnc::Start(
       std::make_unique<TBatchExtMP3Exec>(*FormExtMP3Encoder, count, dir, wave, dir, mp3));
-  if (row >= 1 && row < Grid->RowCount()) Grid->SetCell(colSavedAs, row, Q(mp3));
+  if (row >= 1 && row < Grid->RowCount()) {
+    Grid->SetCell(colSavedAs, row, Q(mp3));
+    // The stored name follows: the wave is deleted once encoded.
+    try {
+      WriteDiscValue(kSettingsName, DiscSection, "f" + std::to_string(row - 1), mp3);
+    } catch (...) {
+    }
+  }
   if (cont) miExtMP3EncoderClick();
   return true;
 }
@@ -1710,6 +1752,14 @@ void TFormCDRipper::miDSPSettingsClick() {
       d.SetTimeStretch(stretch);
       d.SetSaveOnExit(always);
       d.SetOutputDirectory(dir);
+    } else {
+      // The drive type chosen in the dialog is the one stored and used.
+      DeviceTypeIndex = d.cbDeviceType->currentIndex();
+      try {
+        if (FCDReader.GetDeviceID() >= 0) FCDReader.SetDeviceType(TCDDeviceType(DeviceTypeIndex));
+      } catch (...) {
+      }
+      SaveDSPTOFile(kSettingsName);
     }
     SetDSPValues();
   } catch (const std::exception& e) {
@@ -1847,6 +1897,7 @@ void TFormCDRipper::RunModalAndCollect(std::vector<std::string>& tracks,
                                        std::string& title) {
   try {
     setWindowModality(Qt::ApplicationModal);
+    LongTimer.SetEnabled(true);
     show();
     QEventLoop loop;
     QObject::connect(this, &QObject::destroyed, &loop, &QEventLoop::quit);
@@ -1912,16 +1963,21 @@ void TFormCDRipper::MenuItemExitClick() {
 }
 
 void TFormCDRipper::closeEvent(QCloseEvent* event) {
-  if (!closing_) {
-    closing_ = true;
-    OnClose();
-  }
+  OnClose();
   event->accept();
+  // Nothing goes on in a closed window: no repeat, no next batch track.
+  lblRepaet->hide();
+  BatchMode = EncodeAll = ExternalAll = false;
+  ++playRun_;
   try {
     if (Recording) Trigger.Close();
     FWaveOut->Close();
   } catch (...) {
   }
+  Playing = Recording = false;
+  Timer->stop();
+  MeterTimer->stop();
+  SetRecordingView(false);
   QMainWindow::closeEvent(event);
 }
 

@@ -295,6 +295,7 @@ class TFormCDRipper : public QMainWindow {
   void ApplyMp3Settings();
   void ApplyChosenFormat();
   void StartBatch();
+  void EndBatch();
   void BuildControls();
   void BuildMenus();
   void BindOutput(TOutputKind kind);
@@ -313,7 +314,7 @@ class TFormCDRipper : public QMainWindow {
   TOutputKind outputKind_ = okWave;
   ql::Alive alive_;
   std::atomic<int> pendingRead_{0}, pendingProcessed_{0};
-  bool closing_ = false;
+  std::string shownSection_;  // the disc the grid was last filled for
   unsigned playRun_ = 0;
   bool created_ = false;
 };

@@ -171,12 +171,12 @@ void TFormCDRipper::LoadDisc() {
       FormSettings->SetAddTitle(settings.ReadBool(kOptions, "AddTitle", true));
       FormSettings->SetAddNumber(settings.ReadBool(kOptions, "AddNumber", true));
     }
+    // The reader's drive; the grid and the names stay those of the drive chosen in the combo
+    // box, which the next reopen selects again.
     int id = settings.ReadInteger(kOptions, "DeviceID", FCDReader.GetDeviceID());
     if (id != FCDReader.GetDeviceID() && id >= 0 && id < FCDReader.NumDevices() && !Playing &&
-        !Recording) {
+        !Recording)
       FCDReader.SetDeviceID(id);
-      if (id < cbDevice->count()) cbDevice->setCurrentIndex(id);
-    }
     // 4.
     if (Grid->ColCount() == kColumns) {
       int n = TrackRows();

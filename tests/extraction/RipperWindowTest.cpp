@@ -382,6 +382,29 @@ TEST_F(RipperWindow, RecordingNeedsAnExistingOutputDirectory) {
   ASSERT_FALSE(g_ui->Texts().empty());
   EXPECT_EQ(g_ui->Texts().back(),
             "Error! Invalid directory. Please select directory from the dialog General Settings.");
+  // The batch commands start nothing and leave no batch behind.
+  g_ui->Clear();
+  w->miEncodeAllClick();
+  w->miExtMP3EncoderAllClick();
+  EXPECT_EQ(g_ui->Texts().size(), 2u);
+  EXPECT_FALSE(w->BatchMode || w->EncodeAll || w->ExternalAll || w->Recording);
+}
+
+TEST_F(RipperWindow, ARecordingThatCannotStartShowsWhyAndGoesBackToIdle) {
+  auto w = Make();
+  SetOutput(*w);
+  w->FormSettings->SetAddArtist(false);
+  w->FormSettings->SetAddTitle(false);
+  w->FormSettings->SetAddNumber(false);
+  mkdir((out + "/01.wav").c_str(), 0755);  // the file cannot be made: a folder has its name
+  w->Grid->SetRow(1);
+  w->sbRecord->click();
+  ASSERT_TRUE(SpinUntil([&] { return !w->Recording; }, 5s));
+  QApplication::processEvents();
+  ASSERT_FALSE(g_ui->Texts().empty());
+  EXPECT_FALSE(w->sbRecord->isHidden());
+  EXPECT_TRUE(w->GaugeRecord->isHidden());
+  EXPECT_TRUE(w->MenuItemPlay->isEnabled());
 }
 
 TEST_F(RipperWindow, EncodesATrackToMp3ThroughTheEncoderLibrary) {
@@ -562,7 +585,10 @@ TEST_F(RipperWindow, HandsTheRecordedWaveToTheExternalEncoder) {
                         20s));
   EXPECT_TRUE(WaveData(out + "/My_Song.mp3") == Track(2));
   EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colSavedAs, 3), "My_Song.mp3");
+  EXPECT_EQ(settings.ReadString(w->DiscSection, "f2", ""), "My_Song.mp3");
   ASSERT_TRUE(SpinUntil([&] { return w->lblEncodersRunning->text() == "0"; }, 5s));
+  // The encoder dialog's lists are kept in the work directory.
+  EXPECT_EQ(qltest::ReadFile(work + "/extenc.ini").find("/bin/cp"), 0u);
 }
 
 TEST_F(RipperWindow, GeneralOptionsChangeThePanelsOnlyWhenSaved) {
