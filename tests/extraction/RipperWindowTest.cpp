@@ -402,6 +402,7 @@ TEST_F(RipperWindow, ARecordingThatCannotStartShowsWhyAndGoesBackToIdle) {
   ASSERT_TRUE(SpinUntil([&] { return !w->Recording; }, 5s));
   QApplication::processEvents();
   ASSERT_FALSE(g_ui->Texts().empty());
+  EXPECT_EQ(g_ui->Texts().back(), "Error reading wave file");
   EXPECT_FALSE(w->sbRecord->isHidden());
   EXPECT_TRUE(w->GaugeRecord->isHidden());
   EXPECT_TRUE(w->MenuItemPlay->isEnabled());
