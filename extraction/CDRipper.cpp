@@ -835,10 +835,14 @@ int TFormCDRipper::TrackRows() const { return std::max(Grid->RowCount() - 1, 0);
 
 void TFormCDRipper::FillTrackGrid() {
   try {
+    if (!DevicesPresent) {
+      // No drive at all: the grid says that there is no disc rather than staying blank.
+      ShowNoDisc();
+      return;
+    }
     try {
       ReopenDrive();
-    } catch (const std::exception& e) {
-      if (std::getenv("QL_DEBUG_RIPPER")) std::fprintf(stderr, "reopen: %s\n", e.what());
+    } catch (...) {
       return;
     }
     bool valid = false;
@@ -851,12 +855,7 @@ void TFormCDRipper::FillTrackGrid() {
     DiscSection = ripper::DiscSectionName(FCDReader.DiscKey());
     int rows = tracks + 1;
     if (rows < 2) {
-      Grid->SetFixedRows(0);
-      Grid->SetRowCount(1);
-      Grid->SetColCount(1);
-      Grid->SetCell(0, 0, kNoDisc);
-      Grid->setEnabled(false);
-      ResizeColumns();
+      ShowNoDisc();
       return;
     }
     bool busy = Playing || Recording;
@@ -890,6 +889,15 @@ void TFormCDRipper::FillTrackGrid() {
     ResizeColumns();
   } catch (...) {
   }
+}
+
+void TFormCDRipper::ShowNoDisc() {
+  Grid->SetFixedRows(0);
+  Grid->SetRowCount(1);
+  Grid->SetColCount(1);
+  Grid->SetCell(0, 0, kNoDisc);
+  Grid->setEnabled(false);
+  ResizeColumns();
 }
 
 void TFormCDRipper::ResizeColumns() {

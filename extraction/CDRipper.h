@@ -295,6 +295,7 @@ class TFormCDRipper : public QMainWindow {
   void ApplyMp3Settings();
   void ApplyChosenFormat();
   void StartBatch();
+  void ShowNoDisc();
   void EndBatch();
   void BuildControls();
   void BuildMenus();

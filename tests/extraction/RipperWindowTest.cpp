@@ -216,6 +216,18 @@ TEST_F(RipperWindow, EjectOpensAndClosesTheTrayAndTheGridFollows) {
   EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colName, 1), "01");
 }
 
+TEST_F(RipperWindow, WithoutAnyDriveTheGridSaysThereIsNoDisc) {
+  unsetenv("QL_CD_IMAGES");
+  auto w = Make();
+  if (w->FCDReader.NumDevices() > 0) GTEST_SKIP() << "this machine has a CD drive";
+  EXPECT_FALSE(w->DevicesPresent);
+  EXPECT_EQ(w->Grid->Cell(0, 0), "No CD is in the device or a corrupt CD in the device.");
+  w->sbPlayClick();
+  w->sbRecordOneClick();
+  w->SaveCD1Click();
+  EXPECT_FALSE(w->Playing || w->Recording);
+}
+
 TEST_F(RipperWindow, OutputKindsRebindRecordAndTheLabel) {
   auto w = Make();
   EXPECT_EQ(w->lblOutput->text(), "Wave");
