@@ -26,34 +26,29 @@ std::string& LibraryName() {
   return name;
 }
 
-template <class F>
-void Resolve(const ql::DynLib& lib, F& fn, const char* name) {
-  fn = reinterpret_cast<F>(lib.Symbol(name));
-}
-
 void Bind(Binding& b) {
   b.tried = true;
   b.api = TACMApi{};
   // A library that cannot be loaded is no compression manager (the loader says nothing).
   if (!b.lib.Load(LibraryName())) return;
-  Resolve(b.lib, b.api.acmGetVersion, "acmGetVersion");
+  b.lib.Resolve(b.api.acmGetVersion, "acmGetVersion");
   if (!b.api.acmGetVersion) return;
   b.api.loaded = true;
   b.api.version = b.api.acmGetVersion();
   // Before version 2.00 nothing else is bound.
   if ((b.api.version >> 16) < 0x0200) return;
-  Resolve(b.lib, b.api.acmMetrics, "acmMetrics");
+  b.lib.Resolve(b.api.acmMetrics, "acmMetrics");
   b.api.acmFormatChooseA = b.lib.Symbol("acmFormatChooseA");
-  Resolve(b.lib, b.api.acmFormatSuggest, "acmFormatSuggest");
-  Resolve(b.lib, b.api.acmFormatTagEnumA, "acmFormatTagEnumA");
-  Resolve(b.lib, b.api.acmFormatEnumA, "acmFormatEnumA");
-  Resolve(b.lib, b.api.acmFormatDetailsA, "acmFormatDetailsA");
-  Resolve(b.lib, b.api.acmStreamOpen, "acmStreamOpen");
-  Resolve(b.lib, b.api.acmStreamClose, "acmStreamClose");
-  Resolve(b.lib, b.api.acmStreamSize, "acmStreamSize");
-  Resolve(b.lib, b.api.acmStreamConvert, "acmStreamConvert");
-  Resolve(b.lib, b.api.acmStreamPrepareHeader, "acmStreamPrepareHeader");
-  Resolve(b.lib, b.api.acmStreamUnprepareHeader, "acmStreamUnprepareHeader");
+  b.lib.Resolve(b.api.acmFormatSuggest, "acmFormatSuggest");
+  b.lib.Resolve(b.api.acmFormatTagEnumA, "acmFormatTagEnumA");
+  b.lib.Resolve(b.api.acmFormatEnumA, "acmFormatEnumA");
+  b.lib.Resolve(b.api.acmFormatDetailsA, "acmFormatDetailsA");
+  b.lib.Resolve(b.api.acmStreamOpen, "acmStreamOpen");
+  b.lib.Resolve(b.api.acmStreamClose, "acmStreamClose");
+  b.lib.Resolve(b.api.acmStreamSize, "acmStreamSize");
+  b.lib.Resolve(b.api.acmStreamConvert, "acmStreamConvert");
+  b.lib.Resolve(b.api.acmStreamPrepareHeader, "acmStreamPrepareHeader");
+  b.lib.Resolve(b.api.acmStreamUnprepareHeader, "acmStreamUnprepareHeader");
 }
 
 }  // namespace

@@ -52,11 +52,6 @@ std::string& LibraryName() {
   return name;
 }
 
-template <class F>
-void Resolve(const ql::DynLib& lib, F& fn, const char* name) {
-  fn = reinterpret_cast<F>(lib.Symbol(name));
-}
-
 // Loads the library and resolves its entry points. A library without one of the four calls the
 // encoder makes counts as not loaded; a failed binding is tried again by the next open.
 bool BindLibrary() {
@@ -64,11 +59,11 @@ bool BindLibrary() {
   BladeApi& a = Api();
   if (a.bound) return true;
   if (!a.lib.Load(LibraryName())) return false;
-  Resolve(a.lib, a.init, "beInitStream");
-  Resolve(a.lib, a.encode, "beEncodeChunk");
-  Resolve(a.lib, a.deinit, "beDeinitStream");
-  Resolve(a.lib, a.close, "beCloseStream");
-  Resolve(a.lib, a.version, "beVersion");
+  a.lib.Resolve(a.init, "beInitStream");
+  a.lib.Resolve(a.encode, "beEncodeChunk");
+  a.lib.Resolve(a.deinit, "beDeinitStream");
+  a.lib.Resolve(a.close, "beCloseStream");
+  a.lib.Resolve(a.version, "beVersion");
   if (!a.init || !a.encode || !a.deinit || !a.close) {
     a.lib.Free();
     return false;

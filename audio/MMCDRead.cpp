@@ -62,11 +62,6 @@ std::string& LibraryName() {
   return name;
 }
 
-template <class F>
-void Resolve(const ql::DynLib& lib, F& fn, const char* name) {
-  fn = reinterpret_cast<F>(lib.Symbol(name));
-}
-
 // Loads the library and resolves its entry points. A failed binding is tried again by the next
 // reader. Returns false after showing the message box.
 bool BindLibrary() {
@@ -78,7 +73,7 @@ bool BindLibrary() {
     return false;
   }
   const ql::DynLib& l = a.lib;
-#define CDDA_RESOLVE(name) Resolve(l, a.name, #name);
+#define CDDA_RESOLVE(name) l.Resolve(a.name, #name);
   CDDA_RESOLVE(cdda_Version)
   CDDA_RESOLVE(cdda_Init)
   CDDA_RESOLVE(cdda_Done)

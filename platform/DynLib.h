@@ -18,6 +18,12 @@ class DynLib {
   void Free();
   bool Loaded() const { return handle_ != nullptr; }
   void* Symbol(const char* name) const;
+  // Sets fn to the entry point of that name (null when the library has none); true when found.
+  template <class F>
+  bool Resolve(F& fn, const char* name) const {
+    fn = reinterpret_cast<F>(Symbol(name));
+    return fn != nullptr;
+  }
   const std::string& Error() const { return error_; }
 
   // "MMCDDA32.DLL" -> "libmmcdda32.so"; paths stay as they are.
