@@ -15,12 +15,10 @@
 #include <QMouseEvent>
 #include <QRadioButton>
 #include <QResizeEvent>
-#include <QScreen>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 
 #include "ACMChooser.h"
 #include "About.h"
@@ -1907,8 +1905,7 @@ void TFormCDRipper::RunModalAndCollect(std::vector<std::string>& tracks,
     setWindowModality(Qt::ApplicationModal);
     LongTimer.SetEnabled(true);
     show();
-    QEventLoop loop;
-    QObject::connect(this, &QObject::destroyed, &loop, &QEventLoop::quit);
+    // Modal: the caller waits here until the window is closed.
     while (isVisible()) QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     setWindowModality(Qt::NonModal);
     if (Grid->ColCount() == kColumns)

@@ -153,7 +153,6 @@ class TFormCDRipper : public QMainWindow {
   virtual void TrimTrackRange(std::uint32_t& start_msf, std::uint32_t& length_msf);
   virtual bool QueueExternalEncoding(int row_offset, int row, bool cont);
   void SpeedButton1Click();
-  void sbPauseClickDummy() {}
   // Shows the window modally; afterwards, for every track row, the Track, Name, Saved As and
   // Time cells are appended to the lists, and artist and title handed back.
   void RunModalAndCollect(std::vector<std::string>& tracks, std::vector<std::string>& names,
@@ -283,7 +282,7 @@ class TFormCDRipper : public QMainWindow {
   std::string HelpFile;
   // The wave format chosen for recordings (the converter's destination).
   std::vector<std::uint8_t> ChosenFormat;
-  // True while the window's modal run (RunModalAndCollect) is active.
+  // Repeat is on (the "Repeating" label is shown).
   bool RepeatOn() const;
   TOutputKind OutputKind() const { return outputKind_; }
 
