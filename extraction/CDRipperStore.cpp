@@ -200,15 +200,15 @@ void TFormCDRipper::LoadDisc() {
     rbLine->setChecked(settings.ReadBool(kOptions, "rbLine", rbLine->isChecked()));
     // 6.
     SetHints(settings.ReadBool(kOptions, "miHintsOn", miHintsOn->isChecked()));
-    bool blade = settings.ReadBool(kOptions, "miOutputBladeEnc", miOutputBladeEnc->isChecked());
-    bool external = settings.ReadBool(kOptions, "miOutputExternal", miOutputExternal->isChecked());
-    bool wave = settings.ReadBool(kOptions, "miOutputWave", miOutputWave->isChecked());
-    miOutputBladeEnc->setChecked(blade);
-    if (blade) miOutputBladeEncClick();
-    miOutputExternal->setChecked(external);
-    if (external) miOutputExternalClick();
-    miOutputWave->setChecked(wave);
-    if (wave) miOutputWaveClick();
+    // Each mark is read after the one before was applied: the last one stored as checked wins.
+    auto output = [&](QAction* item, const char* key, void (TFormCDRipper::*click)()) {
+      bool on = settings.ReadBool(kOptions, key, item->isChecked());
+      item->setChecked(on);
+      if (on) (this->*click)();
+    };
+    output(miOutputBladeEnc, "miOutputBladeEnc", &TFormCDRipper::miOutputBladeEncClick);
+    output(miOutputExternal, "miOutputExternal", &TFormCDRipper::miOutputExternalClick);
+    output(miOutputWave, "miOutputWave", &TFormCDRipper::miOutputWaveClick);
     // 7.
     SetDSPValues();
     DiscLoaded = true;
