@@ -408,13 +408,24 @@ TEST_F(RipperWindow, ARecordingThatCannotStartShowsWhyAndGoesBackToIdle) {
   w->FormSettings->SetAddArtist(false);
   w->FormSettings->SetAddTitle(false);
   w->FormSettings->SetAddNumber(false);
-  mkdir((out + "/01.wav").c_str(), 0755);  // the file cannot be made: a folder has its name
+  // The files cannot be made: folders have their names.
+  mkdir((out + "/01.wav").c_str(), 0755);
+  mkdir((out + "/01.mp3").c_str(), 0755);
   w->Grid->SetRow(1);
+  // Wave output: the name is refused before anything starts.
+  w->sbRecord->click();
+  EXPECT_FALSE(w->Recording);
+  ASSERT_FALSE(g_ui->Texts().empty());
+  EXPECT_EQ(g_ui->Texts().back(), "Error reading wave file");
+  // MP3 output: the encoder fails inside the trigger's start, after the recording view is on.
+  w->miOutputBladeEnc->trigger();
+  g_ui->Clear();
   w->sbRecord->click();
   ASSERT_TRUE(SpinUntil([&] { return !w->Recording; }, 5s));
   QApplication::processEvents();
   ASSERT_FALSE(g_ui->Texts().empty());
-  EXPECT_EQ(g_ui->Texts().back(), "Error reading wave file");
+  EXPECT_NE(g_ui->Texts().back().find("Unable to create file"), std::string::npos)
+      << g_ui->Texts().back();
   EXPECT_FALSE(w->sbRecord->isHidden());
   EXPECT_TRUE(w->GaugeRecord->isHidden());
   EXPECT_TRUE(w->MenuItemPlay->isEnabled());
