@@ -641,18 +641,6 @@ void TFormCDRipper::BuildMenus() {
   miFAQ = item(MenuHelp, "miFAQ", "&FAQ", [this] { ql::UI().ShowHelp(HelpFile, 3000); });
   miIndex = item(MenuHelp, "miIndex", "&Index", [this] { ql::UI().ShowHelp(HelpFile, 0); },
                  QKeySequence("F1"));
-  // Checking happens in the handlers: the actions must not toggle themselves.
-  for (QAction* a : {miOutputBladeEnc, miOutputLameEnc, miOutputExternal, miOutputWave,
-                     N256Colours, TrueColour, miHintsOn})
-    a->setCheckable(false);
-  for (QAction* a : {miOutputBladeEnc, miOutputLameEnc, miOutputExternal, miOutputWave,
-                     N256Colours, TrueColour, miHintsOn}) {
-    bool on = a == miOutputWave || a == TrueColour || a == miHintsOn;
-    a->setCheckable(true);
-    a->setChecked(on);
-    // A triggered checkable action has toggled already; the handler decides the marks.
-  }
-
   GridMenu = new QMenu(this);
   GridMenu->setObjectName("GridMenu");
   gmiDeleteTrackName = item(GridMenu, "gmiDeleteTrackName", "Delete track name",
@@ -760,9 +748,6 @@ void TFormCDRipper::FormCreate() {
 }
 
 void TFormCDRipper::ApplyHelpContexts() {
-  for (QWidget* d : std::initializer_list<QWidget*>{FormSettings, FormMP3Settings, ConfigDlg,
-                                                    FormExtMP3Encoder, FormCDDBSettings})
-    if (d) d->setProperty("qlHelpFile", Q(HelpFile));
   if (FormSettings) FormSettings->HelpFile = HelpFile;
   if (FormMP3Settings) FormMP3Settings->HelpFile = HelpFile;
   if (FormExtMP3Encoder) FormExtMP3Encoder->HelpFile = HelpFile;
@@ -1476,10 +1461,9 @@ void TFormCDRipper::StartRecording(int index) {
   if (FormSettings) FCDReader.SetCopyMode(TMMCDCopyMode(FormSettings->CopyMode()));
   ACMConverter.SetInput(&FCDReader);
   Trigger.SetInput(&ACMConverter);
+  // The file name was set by BeginTrackFile for the same row.
   if (Mp3Output) {
     MP3Encoder.SetInput(&Trigger);
-    MP3Encoder.SetFileName(ql::fs::IncludeTrailingPathDelimiter(FormSettings->OutputDirectory()) +
-                           MakeFileName(0, "mp3"));
   } else if (Grid->Row() > 0) {
     WaveFile.SetInput(&Trigger);
   }
@@ -1644,8 +1628,6 @@ void TFormCDRipper::miDeleteTrackNameClick() {
 // ---- encoding (the encoder library and the external encoders) ----
 
 void TFormCDRipper::ApplyMp3Settings() {
-  MP3Encoder.SetFileType(ftRAW);
-  FormMP3Settings->SettingsFile = SettingsFile();
   MP3Encoder.SetBitrate(TMMBitrates(FormMP3Settings->BitRateIndex()));
   MP3Encoder.SetChannelMode(TMMChannelMode(FormMP3Settings->ChannelModeIndex()));
   MP3Encoder.SetFileType(FormMP3Settings->FileTypeIndex() == 0 ? ftWAV : ftRAW);
@@ -1778,11 +1760,15 @@ void TFormCDRipper::MenuItemSettingsClick() {
     FormSettings->SetOutputDirectory(ql::fs::ExtractFilePath(SaveDialog.FileName));
 }
 
+void TFormCDRipper::ShowMp3Settings() {
+  FormMP3Settings->SettingsFile = SettingsFile();
+  FormMP3Settings->LoadMp3Settings(SettingsFile());
+  FormMP3Settings->exec();
+}
+
 void TFormCDRipper::miBladeOptionsClick() {
   try {
-    FormMP3Settings->SettingsFile = SettingsFile();
-    FormMP3Settings->LoadMp3Settings(SettingsFile());
-    FormMP3Settings->exec();
+    ShowMp3Settings();
   } catch (const EInOutError&) {
     ql::UI().ShowMessage("Unable to save MP3Blade setiings.");
   } catch (const std::exception& e) {
@@ -1792,9 +1778,7 @@ void TFormCDRipper::miBladeOptionsClick() {
 
 void TFormCDRipper::miEncodeSettingsClick() {
   try {
-    FormMP3Settings->SettingsFile = SettingsFile();
-    FormMP3Settings->LoadMp3Settings(SettingsFile());
-    FormMP3Settings->exec();
+    ShowMp3Settings();
   } catch (...) {
   }
 }
@@ -1811,10 +1795,8 @@ void TFormCDRipper::miCDDBSettingsClick() {
 }
 
 void TFormCDRipper::miHintsOnClick() {
-  bool on = !miHintsOn->isChecked();
-  // The action toggled itself when it was triggered; the handler sets the mark.
-  on = miHintsOn->isChecked();
-  SetHints(on);
+  // The checkable action has toggled itself when it was triggered.
+  SetHints(miHintsOn->isChecked());
 }
 
 void TFormCDRipper::SetHints(bool on) {

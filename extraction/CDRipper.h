@@ -292,6 +292,7 @@ class TFormCDRipper : public QMainWindow {
 
  private:
   void ApplyMp3Settings();
+  void ShowMp3Settings();
   void ApplyChosenFormat();
   void StartBatch();
   void ShowNoDisc();

@@ -107,29 +107,13 @@ INSTANTIATE_TEST_SUITE_P(
 // ---- trackwell rip --format ----
 
 int Trackwell(const std::string& args, std::string* err = nullptr) {
-  const std::string cmd = std::string(TRACKWELL_PATH) + " " + args + " 2>&1 >/dev/null";
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return -1;
-  std::string text;
-  char buf[4096];
-  std::size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
-  const int rc = pclose(p);
-  if (err) *err = text;
-  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return qltest::RunCapture(std::string(TRACKWELL_PATH) + " " + args + " 2>&1 >/dev/null", err);
 }
 
 std::string Probe(const std::string& wav) {
-  FILE* p = popen(("ffprobe -v error -show_entries stream=codec_name,sample_rate,channels -of "
-                   "csv=p=0 " +
-                   wav)
-                      .c_str(),
-                  "r");
   std::string text;
-  char buf[512];
-  std::size_t n;
-  while (p && (n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
-  if (p) pclose(p);
+  qltest::RunCapture("ffprobe -v error -show_entries stream=codec_name,sample_rate,channels -of "
+                     "csv=p=0 " + wav, &text);
   return text;
 }
 

@@ -14,16 +14,7 @@ namespace {
 
 // Runs trackwell through the shell; returns its exit status and what it printed.
 int Trackwell(const std::string& args, std::string* out = nullptr) {
-  const std::string cmd = std::string(TRACKWELL_PATH) + " " + args + " 2>/dev/null";
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return -1;
-  std::string text;
-  char buf[4096];
-  std::size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
-  const int rc = pclose(p);
-  if (out) *out = text;
-  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+  return qltest::RunCapture(std::string(TRACKWELL_PATH) + " " + args + " 2>/dev/null", out);
 }
 
 std::string Audio(const std::string& path) {

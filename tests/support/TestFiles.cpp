@@ -1,8 +1,10 @@
 #include "TestFiles.h"
 
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -85,6 +87,18 @@ bool WriteToneMp3(const std::string& path, double seconds) {
 int Run(const std::string& command) {
   int rc = std::system(command.c_str());
   return WEXITSTATUS(rc);
+}
+
+int RunCapture(const std::string& command, std::string* output) {
+  FILE* p = popen(command.c_str(), "r");
+  if (!p) return -1;
+  std::string text;
+  char buf[4096];
+  std::size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) text.append(buf, n);
+  const int rc = pclose(p);
+  if (output) *output = text;
+  return WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
 }
 
 }  // namespace qltest

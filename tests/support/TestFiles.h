@@ -26,5 +26,8 @@ void WriteToneWav(const std::string& path, double seconds, double hz = 440.0);
 bool WriteToneMp3(const std::string& path, double seconds);
 // Runs a shell command, returns its exit status.
 int Run(const std::string& command);
+// Runs a shell command; its standard output goes to *output; returns its exit status (-1 when
+// it could not run or was killed).
+int RunCapture(const std::string& command, std::string* output);
 
 }  // namespace qltest
