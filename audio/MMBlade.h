@@ -103,7 +103,9 @@ class TMMMP3Encoder : public TMMDSPComponent {
  private:
   bool Encode(const std::uint8_t* data, std::uint32_t samples);
   bool WriteOutput(std::uint32_t bytes);
-  void ReleaseOutput();
+  // complete: the file takes its final name; otherwise it is removed.
+  void ReleaseOutput(bool complete);
+  void Fail(const std::string& reason);
 
   TMMChannelMode channelMode_ = cmStereo;
   TMMBitrates bitrate_ = br128;
@@ -111,6 +113,7 @@ class TMMMP3Encoder : public TMMDSPComponent {
   TMMFileType fileType_ = ftRAW;
 
   std::unique_ptr<TMMWave> wave_;
+  std::unique_ptr<ql::PartialFile> rawPartial_;
   int rawFile_ = -1;
   std::atomic<bool> encOpened_{false};
   std::atomic<bool> encStarted_{false};

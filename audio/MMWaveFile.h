@@ -38,6 +38,7 @@ class TMMCustomWaveFile : public TMMDSPComponent {
  private:
   void WaveChanged();
   void Record(PWaveHdr h);
+  void Fail(const std::string& reason);
   void Fire(const TNotifyEvent& e);
 
   std::unique_ptr<TMMWave> wave_;
