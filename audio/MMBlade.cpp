@@ -186,6 +186,7 @@ void TMMMP3Encoder::Opened() {
 
   // The earlier file of the name stays until the new one is complete.
   failureText_.clear();
+  discard_ = false;
   try {
     ql::ResolveOutputTarget(fileName_);
   } catch (const EInOutError& e) {
@@ -372,7 +373,7 @@ void TMMMP3Encoder::Closed() {
     } catch (...) {
       failure = std::current_exception();
     }
-    ReleaseOutput(!failure && failureText_.empty());
+    ReleaseOutput(!failure && failureText_.empty() && !discard_);
   }
   TMMDSPComponent::Closed();
   if (failure) std::rethrow_exception(failure);

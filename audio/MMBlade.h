@@ -93,6 +93,10 @@ class TMMMP3Encoder : public TMMDSPComponent {
   // (a full disk, an I/O error), a message naming the file and the reason; the unfinished file
   // is then removed and an earlier file of the name is left as it was. Cleared by the next open.
   const std::string& FailureText() const { return failureText_; }
+  // The next close removes the file instead of finishing it (the chain failed elsewhere, or
+  // the caller drops the take); an earlier file of the name stays. FailureText() stays empty.
+  // Cleared by the next open. Any thread.
+  void DiscardOnClose() { discard_ = true; }
 
   void Opened() override;
   void Started() override;
@@ -126,4 +130,5 @@ class TMMMP3Encoder : public TMMDSPComponent {
   std::uint32_t stream_ = 0;
   bool haveStream_ = false;
   std::string failureText_;
+  std::atomic<bool> discard_{false};
 };

@@ -46,6 +46,7 @@ void TMMCustomWaveFile::Opened() {
   TMMDSPComponent::Opened();
   if (fileOpened_) return;
   failureText_.clear();
+  discard_ = false;
   const std::string& name = wave_->GetFileName();
   if (input_) {
     const TWaveFormatEx* in = input_->GetWaveFormat();
@@ -87,7 +88,7 @@ void TMMCustomWaveFile::Repositioned() {
 void TMMCustomWaveFile::Closed() {
   if (fileOpened_) {
     Stopped();
-    if (!failureText_.empty()) {
+    if (!failureText_.empty() || discard_) {
       // Writing failed: the unfinished file goes, an earlier one of the name stays.
       wave_->AbandonWave();
     } else {
