@@ -2,9 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <strings.h>
 #include <cerrno>
 #include <cstdlib>
-#include <strings.h>
 
 #include "Exception.h"
 #include "TextFile.h"
@@ -87,7 +87,8 @@ void ForEachKey(const std::string& text, const std::string& section, F&& f) {
 void EnsureDirectory(const std::string& dir) {
   if (dir.empty()) return;
   size_t pos = 0;
-  while ((pos = dir.find('/', pos + 1)) != std::string::npos) mkdir(dir.substr(0, pos).c_str(), 0777);
+  while ((pos = dir.find('/', pos + 1)) != std::string::npos)
+    mkdir(dir.substr(0, pos).c_str(), 0777);
   mkdir(dir.c_str(), 0777);
 }
 
@@ -156,15 +157,36 @@ void Store(const std::string& path, const std::vector<std::string>& lines, std::
   WriteFileAtomic(path, bytes);
 }
 
-void Modify(const std::string& file, const std::string& section, const std::string* key,
+bool Modify(const std::string& file, const std::string& section, const std::string* key,
             const std::optional<std::string>& value, bool erase_section) {
+  if (!ValidSection(section) || (key && !ValidKey(*key)) || (value && !ValidValue(*value)))
+    return false;
   std::string path = ResolvePath(file);
   std::string text = LoadForWrite(path);
   std::vector<std::string> lines = SplitLines(text);
   if (ApplyEdit(lines, section, key, value, erase_section)) Store(path, lines, text.size());
+  return true;
+}
+
+bool HasLineBreak(const std::string& s) {
+  return s.find_first_of("\r\n") != std::string::npos;
 }
 
 }  // namespace
+
+bool ValidSection(const std::string& section) {
+  return !HasLineBreak(section) && section.find(']') == std::string::npos;
+}
+
+bool ValidKey(const std::string& key) {
+  if (HasLineBreak(key) || key.find('=') != std::string::npos) return false;
+  std::string_view k = Trim(key);
+  return k.empty() || (k[0] != '[' && k[0] != ';');
+}
+
+bool ValidValue(const std::string& value) {
+  return !HasLineBreak(value);
+}
 
 std::string WindowsDirectory() {
   if (const char* d = std::getenv("QL_WINDOWS_DIR"); d && *d) return d;
@@ -254,23 +276,27 @@ int ParseInt(const std::string& text, int def) {
   return static_cast<int>(negative ? -v : v);
 }
 
-void WriteString(const std::string& file, const std::string& section, const std::string& key,
+bool WriteString(const std::string& file, const std::string& section, const std::string& key,
                  const std::optional<std::string>& value) {
-  Modify(file, section, &key, value, false);
+  return Modify(file, section, &key, value, false);
 }
 
-void EraseSection(const std::string& file, const std::string& section) {
-  Modify(file, section, nullptr, std::nullopt, true);
+bool EraseSection(const std::string& file, const std::string& section) {
+  return Modify(file, section, nullptr, std::nullopt, true);
 }
 
-void WriteStrings(const std::string& file, const std::vector<Write>& writes) {
-  if (writes.empty()) return;
+bool WriteStrings(const std::string& file, const std::vector<Write>& writes) {
+  for (const Write& w : writes)
+    if (!ValidSection(w.section) || !ValidKey(w.key) || (w.value && !ValidValue(*w.value)))
+      return false;
+  if (writes.empty()) return true;
   std::string path = ResolvePath(file);
   std::string text = LoadForWrite(path);
   std::vector<std::string> lines = SplitLines(text);
   bool changed = false;
   for (const Write& w : writes) changed |= ApplyEdit(lines, w.section, &w.key, w.value, false);
   if (changed) Store(path, lines, text.size());
+  return true;
 }
 
 }  // namespace ql::profile
@@ -291,17 +317,17 @@ bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool
   return ReadInteger(section, key, def ? 1 : 0) != 0;
 }
 
-void TIniFile::WriteString(const std::string& section, const std::string& key,
+bool TIniFile::WriteString(const std::string& section, const std::string& key,
                            const std::string& value) {
-  pf::WriteString(FileName, section, key, value);
+  return pf::WriteString(FileName, section, key, value);
 }
 
-void TIniFile::WriteInteger(const std::string& section, const std::string& key, int value) {
-  WriteString(section, key, std::to_string(value));
+bool TIniFile::WriteInteger(const std::string& section, const std::string& key, int value) {
+  return WriteString(section, key, std::to_string(value));
 }
 
-void TIniFile::WriteBool(const std::string& section, const std::string& key, bool value) {
-  WriteString(section, key, value ? "1" : "0");
+bool TIniFile::WriteBool(const std::string& section, const std::string& key, bool value) {
+  return WriteString(section, key, value ? "1" : "0");
 }
 
 bool TIniFile::SectionExists(const std::string& section) const {
@@ -318,30 +344,36 @@ std::vector<std::string> TIniFile::ReadSection(const std::string& section) const
   return pf::KeyNames(FileName, section);
 }
 
-std::vector<std::string> TIniFile::ReadSections() const { return pf::SectionNames(FileName); }
+std::vector<std::string> TIniFile::ReadSections() const {
+  return pf::SectionNames(FileName);
+}
 
 std::vector<std::pair<std::string, std::string>> TIniFile::ReadSectionValues(
     const std::string& section) const {
   return pf::SectionValues(FileName, section);
 }
 
-void TIniFile::EraseSection(const std::string& section) { pf::EraseSection(FileName, section); }
-
-void TIniFile::DeleteKey(const std::string& section, const std::string& key) {
-  pf::WriteString(FileName, section, key, std::nullopt);
+bool TIniFile::EraseSection(const std::string& section) {
+  return pf::EraseSection(FileName, section);
 }
 
-void TIniBatch::WriteString(const std::string& section, const std::string& key,
+bool TIniFile::DeleteKey(const std::string& section, const std::string& key) {
+  return pf::WriteString(FileName, section, key, std::nullopt);
+}
+
+bool TIniBatch::WriteString(const std::string& section, const std::string& key,
                             const std::string& value) {
+  if (!pf::ValidSection(section) || !pf::ValidKey(key) || !pf::ValidValue(value)) return false;
   writes_.push_back({section, key, value});
+  return true;
 }
 
-void TIniBatch::WriteInteger(const std::string& section, const std::string& key, int value) {
-  WriteString(section, key, std::to_string(value));
+bool TIniBatch::WriteInteger(const std::string& section, const std::string& key, int value) {
+  return WriteString(section, key, std::to_string(value));
 }
 
-void TIniBatch::WriteBool(const std::string& section, const std::string& key, bool value) {
-  WriteString(section, key, value ? "1" : "0");
+bool TIniBatch::WriteBool(const std::string& section, const std::string& key, bool value) {
+  return WriteString(section, key, value ? "1" : "0");
 }
 
 void TIniBatch::Commit() {
