@@ -292,19 +292,40 @@ bool EditText(std::string& text, const std::vector<Write>& writes, size_t i, siz
   return changed;
 }
 
-void Modify(const std::string& file, const std::string& section, const std::string* key,
+bool Modify(const std::string& file, const std::string& section, const std::string* key,
             const std::optional<std::string>& value, bool erase_section) {
+  if (!ValidSection(section) || (key && !ValidKey(*key)) || (value && !ValidValue(*value)))
+    return false;
   std::string path = ResolvePath(file);
   std::string text = LoadForWrite(path);
   if (!erase_section) {
     if (EditText(text, {Write{section, *key, value}}, 0, 1)) StoreText(path, text);
-    return;
+    return true;
   }
   std::vector<std::string> lines = SplitLines(text);
   if (ApplyEdit(lines, section, key, value, true)) StoreText(path, JoinLines(lines));
+  return true;
+}
+
+bool HasLineBreak(const std::string& s) {
+  return s.find_first_of("\r\n") != std::string::npos;
 }
 
 }  // namespace
+
+bool ValidSection(const std::string& section) {
+  return !HasLineBreak(section) && section.find(']') == std::string::npos;
+}
+
+bool ValidKey(const std::string& key) {
+  if (HasLineBreak(key) || key.find('=') != std::string::npos) return false;
+  std::string_view k = Trim(key);
+  return k.empty() || (k[0] != '[' && k[0] != ';');
+}
+
+bool ValidValue(const std::string& value) {
+  return !HasLineBreak(value);
+}
 
 std::string WindowsDirectory() {
   if (const char* d = std::getenv("QL_WINDOWS_DIR"); d && *d) return d;
@@ -395,17 +416,20 @@ int ParseInt(const std::string& text, int def) {
   return static_cast<int>(negative ? -v : v);
 }
 
-void WriteString(const std::string& file, const std::string& section, const std::string& key,
+bool WriteString(const std::string& file, const std::string& section, const std::string& key,
                  const std::optional<std::string>& value) {
-  Modify(file, section, &key, value, false);
+  return Modify(file, section, &key, value, false);
 }
 
-void EraseSection(const std::string& file, const std::string& section) {
-  Modify(file, section, nullptr, std::nullopt, true);
+bool EraseSection(const std::string& file, const std::string& section) {
+  return Modify(file, section, nullptr, std::nullopt, true);
 }
 
-void WriteStrings(const std::string& file, const std::vector<Write>& writes) {
-  if (writes.empty()) return;
+bool WriteStrings(const std::string& file, const std::vector<Write>& writes) {
+  for (const Write& w : writes)
+    if (!ValidSection(w.section) || !ValidKey(w.key) || (w.value && !ValidValue(*w.value)))
+      return false;
+  if (writes.empty()) return true;
   std::string path = ResolvePath(file);
   std::string text = LoadForWrite(path);
   bool changed = false;
@@ -416,6 +440,7 @@ void WriteStrings(const std::string& file, const std::vector<Write>& writes) {
     i = j;
   }
   if (changed) StoreText(path, text);
+  return true;
 }
 
 }  // namespace ql::profile
@@ -436,17 +461,17 @@ bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool
   return ReadInteger(section, key, def ? 1 : 0) != 0;
 }
 
-void TIniFile::WriteString(const std::string& section, const std::string& key,
+bool TIniFile::WriteString(const std::string& section, const std::string& key,
                            const std::string& value) {
-  pf::WriteString(FileName, section, key, value);
+  return pf::WriteString(FileName, section, key, value);
 }
 
-void TIniFile::WriteInteger(const std::string& section, const std::string& key, int value) {
-  WriteString(section, key, std::to_string(value));
+bool TIniFile::WriteInteger(const std::string& section, const std::string& key, int value) {
+  return WriteString(section, key, std::to_string(value));
 }
 
-void TIniFile::WriteBool(const std::string& section, const std::string& key, bool value) {
-  WriteString(section, key, value ? "1" : "0");
+bool TIniFile::WriteBool(const std::string& section, const std::string& key, bool value) {
+  return WriteString(section, key, value ? "1" : "0");
 }
 
 bool TIniFile::SectionExists(const std::string& section) const {
@@ -472,25 +497,27 @@ std::vector<std::pair<std::string, std::string>> TIniFile::ReadSectionValues(
   return pf::SectionValues(FileName, section);
 }
 
-void TIniFile::EraseSection(const std::string& section) {
-  pf::EraseSection(FileName, section);
+bool TIniFile::EraseSection(const std::string& section) {
+  return pf::EraseSection(FileName, section);
 }
 
-void TIniFile::DeleteKey(const std::string& section, const std::string& key) {
-  pf::WriteString(FileName, section, key, std::nullopt);
+bool TIniFile::DeleteKey(const std::string& section, const std::string& key) {
+  return pf::WriteString(FileName, section, key, std::nullopt);
 }
 
-void TIniBatch::WriteString(const std::string& section, const std::string& key,
+bool TIniBatch::WriteString(const std::string& section, const std::string& key,
                             const std::string& value) {
+  if (!pf::ValidSection(section) || !pf::ValidKey(key) || !pf::ValidValue(value)) return false;
   writes_.push_back({section, key, value});
+  return true;
 }
 
-void TIniBatch::WriteInteger(const std::string& section, const std::string& key, int value) {
-  WriteString(section, key, std::to_string(value));
+bool TIniBatch::WriteInteger(const std::string& section, const std::string& key, int value) {
+  return WriteString(section, key, std::to_string(value));
 }
 
-void TIniBatch::WriteBool(const std::string& section, const std::string& key, bool value) {
-  WriteString(section, key, value ? "1" : "0");
+bool TIniBatch::WriteBool(const std::string& section, const std::string& key, bool value) {
+  return WriteString(section, key, value ? "1" : "0");
 }
 
 void TIniBatch::Commit() {
