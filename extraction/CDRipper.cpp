@@ -2,6 +2,7 @@
 #include "CDRipper.h"
 #include "CDRipperUtil.h"
 #include "Chains.h"
+#include "PartialFile.h"
 
 #include <QAction>
 #include <QApplication>
@@ -79,6 +80,8 @@ static void InitExtractionResources() {
 
 TFormCDRipper::TFormCDRipper(QWidget* parent) : QMainWindow(parent) {
   InitExtractionResources();
+  // A recording cut off by SIGINT or SIGTERM leaves no temporary file behind.
+  ql::InstallSignalCleanup();
   setObjectName("FormCDRipper");
   setWindowTitle("Quillon Trackwell Release 1.09");
   int device = ChooseWaveOutDevice();

@@ -3,6 +3,7 @@
 #include "CDRipper.h"
 #include "CDRipperUtil.h"
 #include "Chains.h"
+#include "PartialFile.h"
 
 #include <QAction>
 #include <QApplication>
@@ -163,6 +164,8 @@ void TFormCDRipper::sbRecordClick() {
   if (row < 1 || row >= Grid->RowCount() || Grid->ColCount() < kColumns) return;
   std::string dir = FormSettings->OutputDirectory();
   std::string ext = Mp3Output ? "mp3" : "wav";
+  // Temporaries of recordings that were cut off (the program killed) go first.
+  ql::RemoveLeftovers(dir);
   SaveDialog.InitialDir = dir;
   SaveDialog.DefaultExt = "*." + ext;
   if (!BatchMode) runRows_.clear();  // a single track is a run of its own
@@ -292,9 +295,8 @@ void TFormCDRipper::TriggerStop() {
 }
 
 std::string TFormCDRipper::RecordingFailure() const {
-  // The components do not report a failed write yet: every recording counts as complete.
-  (void)recordedMp3_;
-  return {};
+  // The sink closed itself on a write error or a full disk and removed its unfinished file.
+  return recordedMp3_ ? MP3Encoder.FailureText() : WaveFile.FailureText();
 }
 
 bool TFormCDRipper::FinishTrackFile() {
