@@ -239,6 +239,14 @@ uint32_t Drive::ReadTOC(CDDA_TOC* toc) {
   int32_t leadout = LeadOut();
   if (first == CDIO_INVALID_TRACK || count == 0 || count > CDDA_MAX_TRACKS || leadout < 0)
     return CDDA_E_NOTREADY;
+  // An enhanced disc (a real drive's multi-session disc) holds its audio in the first session
+  // and data in a later one: the last audio track ends with its session, 11400 sectors (lead-out
+  // 6750, lead-in 4500, pregap 150) before the first track of the last session. Those sectors
+  // cannot be read as audio, so they are no part of the track.
+  constexpr lsn_t kSessionGap = 11400;
+  lsn_t lastSession = 0;
+  if (Selected()->image || cdio_get_last_session(cdio_, &lastSession) != DRIVER_OP_SUCCESS)
+    lastSession = 0;
   std::memset(toc, 0, sizeof(*toc));
   toc->dwNumTracks = count;
   for (track_t i = 0; i < count; ++i) {
@@ -246,11 +254,14 @@ uint32_t Drive::ReadTOC(CDDA_TOC* toc) {
     lsn_t start = cdio_get_track_lsn(cdio_, t);
     lsn_t next = i + 1 < count ? cdio_get_track_lsn(cdio_, static_cast<track_t>(t + 1)) : leadout;
     if (start == CDIO_INVALID_LSN || next == CDIO_INVALID_LSN || next < start) return CDDA_E_READ;
+    bool audio = cdio_get_track_format(cdio_, t) == TRACK_FORMAT_AUDIO;
+    if (audio && lastSession > kSessionGap && next == lastSession &&
+        start < lastSession - kSessionGap)
+      next = lastSession - kSessionGap;
     CDDA_TRACK& e = toc->Tracks[i];
     e.dwTrack = t;
     e.dwStartMSF = PackMSF(static_cast<uint32_t>(start) + kLeadIn);
     e.dwLengthMSF = PackMSF(static_cast<uint32_t>(next - start));
-    bool audio = cdio_get_track_format(cdio_, t) == TRACK_FORMAT_AUDIO;
     bool copy = cdio_get_track_copy_permit(cdio_, t) == CDIO_TRACK_FLAG_TRUE;
     bool pre = cdio_get_track_preemphasis(cdio_, t) == CDIO_TRACK_FLAG_TRUE;
     e.bAttrib =
