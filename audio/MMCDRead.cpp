@@ -11,9 +11,9 @@
 namespace {
 
 const std::string kChangeWhileOpen = "Change to property while device was open";
+const std::string kInvalidDeviceID = "Invalid DeviceID";
 // A block read that failed is read again sector by sector, each sector tried this often.
 constexpr int kSectorTries = 3;
-const std::string kInvalidDeviceID = "Invalid DeviceID";
 
 // The library's entry points, bound once per process by the first reader and unloaded at exit.
 struct CddaApi {

@@ -451,7 +451,7 @@ TEST_P(ReaderFailures, DataTracksAreRefusedWhenTheChainOpens) {
     auto r = On(*img);
     r->SetCopyMode(GetParam());
     ASSERT_EQ(r->GetTrackCount(), 3);
-    EXPECT_EQ(r->TrackList().Tracks[data].fAudio, 0u);
+    EXPECT_EQ(std::uint32_t{r->TrackList().Tracks[data].fAudio}, 0u);
     EXPECT_TRUE(r->TrackList().Tracks[data].bAttrib & CDDA_ATTR_DATA);
     const std::string refusal =
         "Track " + std::to_string(data + 1) + " is a data track: it holds no audio";

@@ -226,7 +226,7 @@ TEST_F(Cdda, DataTracksAreNeverReadAsAudio) {
     ASSERT_EQ(toc.dwNumTracks, 4u);
     for (int i = 0; i < 4; ++i) {
       const bool data = i == 0 || i == 3;
-      EXPECT_EQ(toc.Tracks[i].fAudio, data ? 0u : 1u) << i;
+      EXPECT_EQ(uint32_t{toc.Tracks[i].fAudio}, data ? 0u : 1u) << i;
       EXPECT_EQ((toc.Tracks[i].bAttrib & CDDA_ATTR_DATA) != 0, data) << i;
     }
     std::vector<char> buf(20 * kSector);
