@@ -670,8 +670,10 @@ int TMMCDReader::ReadData(void* buffer, int bytes) {
 
 void TMMCDReader::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
   if (enabled_) {
-    lpWaveHdr->dwBytesRecorded = static_cast<std::uint32_t>(
-        ReadData(lpWaveHdr->lpData, static_cast<int>(lpWaveHdr->dwBufferLength)));
+    const int got = ReadData(lpWaveHdr->lpData, static_cast<int>(lpWaveHdr->dwBufferLength));
+    // Not one sector of the range could be read: the chain cannot start, and says why.
+    if (got == 0 && failed_ && curSector_ == firstSector_) throw EMMCDDAError(FailureText());
+    lpWaveHdr->dwBytesRecorded = static_cast<std::uint32_t>(got);
     MoreBuffers = cachePos_ < cacheFilled_ || (!failed_ && curSector_ < endSector_);
   } else {
     std::memset(lpWaveHdr->lpData, 0, lpWaveHdr->dwBufferLength);

@@ -175,9 +175,9 @@ class TMMCDReader : public TMMDSPComponent {
   // and burst mode read a failed block again sector by sector (three tries each) to find the
   // sector; sync mode fails a sector that jitter correction gave up on after its 20 tries.
   // The driver looks at FailureText() when the chain stops (the trigger's OnStop fires before
-  // the chain closes) and treats a non-empty text as a failed recording or playback. When the
-  // very first sector fails the trigger's Start fails ("Unable to start device") and
-  // FailureText() holds the reason.
+  // the chain closes) and treats a non-empty text as a failed recording or playback. When not
+  // one sector of the range could be read, BufferLoad throws EMMCDDAError with that text
+  // instead (a chain that gets nothing cannot start: the trigger's Start fails with it).
   //
   // Data tracks: a range that touches a track the table of contents flags as data is refused
   // when the chain opens: Opened() (so the trigger's Open or Start) throws EMMCDDAError
