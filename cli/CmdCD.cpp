@@ -250,6 +250,8 @@ int RunRip(const std::vector<std::string>& args) {
   trigger.OnStop = [&](TMMDSPComponent*) {
     // The encoder closes itself when the disk is full or a write fails.
     if (encoder && !encoder->FileOpened()) closedEarly = true;
+    // A sector the reader could not read ends its range early: the track failed.
+    if (s.failure.empty()) s.failure = reader.FailureText();
     s.loop.Quit();
   };
   trigger.Start();
