@@ -1,0 +1,132 @@
+#include "RipOutput.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+#include "Exception.h"
+
+namespace trackwell {
+
+namespace {
+
+constexpr const char* kSuffix = ".qlpart";
+constexpr int kSlots = 64;
+
+// The live temporaries, for the signal handler (no allocation there).
+struct Slot {
+  std::atomic<bool> used{false};
+  char path[PATH_MAX];
+};
+Slot g_slots[kSlots];
+std::atomic<unsigned> g_counter{0};
+
+void OnSignal(int sig) {
+  for (auto& s : g_slots)
+    if (s.used.load()) unlink(s.path);
+  signal(sig, SIG_DFL);
+  raise(sig);
+}
+
+std::string DirOf(const std::string& path) {
+  auto slash = path.rfind('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+}  // namespace
+
+void OutputFile::Create(const std::string& finalPath) {
+  Abandon();
+  const auto slash = finalPath.rfind('/');
+  const std::string dir = slash == std::string::npos ? "" : finalPath.substr(0, slash + 1);
+  const std::string name = slash == std::string::npos ? finalPath : finalPath.substr(slash + 1);
+  // The name is only reserved: the component that writes the file creates it (a wave file
+  // refuses to record over an existing file that holds no wave).
+  for (;;) {
+    std::string temp = dir + "." + name + "." + std::to_string(getpid()) + "-" +
+                       std::to_string(++g_counter) + kSuffix;
+    if (access(temp.c_str(), F_OK) == 0) continue;
+    final_ = finalPath;
+    temp_ = temp;
+    break;
+  }
+  for (int i = 0; i < kSlots; ++i) {
+    bool expected = false;
+    if (temp_.size() < PATH_MAX && !g_slots[i].used.load()) {
+      std::memcpy(g_slots[i].path, temp_.c_str(), temp_.size() + 1);
+      if (g_slots[i].used.compare_exchange_strong(expected, true)) {
+        slot_ = i;
+        break;
+      }
+    }
+  }
+}
+
+void OutputFile::Commit() {
+  if (temp_.empty()) throw EInOutError(0, final_ + ": nothing written");
+  int fd = open(temp_.c_str(), O_RDONLY | O_CLOEXEC);
+  bool ok = fd >= 0 && fsync(fd) == 0;
+  int err = errno;
+  if (fd >= 0) close(fd);
+  if (ok && rename(temp_.c_str(), final_.c_str()) != 0) ok = false, err = errno;
+  if (!ok) {
+    Abandon();
+    throw EInOutError(err, final_ + ": " + ql::InOutError(err).what());
+  }
+  int dfd = open(DirOf(final_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    fsync(dfd);
+    close(dfd);
+  }
+  if (slot_ >= 0) g_slots[slot_].used = false;
+  slot_ = -1;
+  temp_.clear();
+}
+
+void OutputFile::Abandon() noexcept {
+  if (!temp_.empty()) unlink(temp_.c_str());
+  if (slot_ >= 0) g_slots[slot_].used = false;
+  slot_ = -1;
+  temp_.clear();
+}
+
+void InstallOutputCleanup() {
+  struct sigaction sa {};
+  sa.sa_handler = OnSignal;
+  sigemptyset(&sa.sa_mask);
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGHUP, &sa, nullptr);
+}
+
+int RemoveOutputLeftovers(const std::string& dir) {
+  DIR* d = opendir(dir.c_str());
+  if (!d) return 0;
+  int removed = 0;
+  const std::size_t sl = std::strlen(kSuffix);
+  while (dirent* e = readdir(d)) {
+    std::string n = e->d_name;
+    if (n.size() <= sl + 1 || n[0] != '.' || n.compare(n.size() - sl, sl, kSuffix) != 0) continue;
+    // ".<name>.<pid>-<n>.qlpart": the run that wrote it is gone when no process has that id.
+    std::string core = n.substr(0, n.size() - sl);
+    auto dot = core.rfind('.'), dash = core.rfind('-');
+    if (dot == std::string::npos || dash == std::string::npos || dash < dot) continue;
+    std::string pid = core.substr(dot + 1, dash - dot - 1);
+    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    const long p = std::strtol(pid.c_str(), nullptr, 10);
+    if (p == getpid() || (kill(static_cast<pid_t>(p), 0) == 0 || errno != ESRCH)) continue;
+    if (unlink((dir + "/" + n).c_str()) == 0) ++removed;
+  }
+  closedir(d);
+  return removed;
+}
+
+}  // namespace trackwell
