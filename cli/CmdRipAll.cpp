@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -183,7 +184,6 @@ int Parse(const std::vector<std::string>& args, Options& o) {
     return UsageError(cmd, "--jobs needs --mp3 or --encoder");
   // External encoders run beside the reading, one at a time unless --jobs says otherwise.
   if (!o.rip.encoder.empty() && !o.jobsGiven) o.rip.jobs = 1;
-  o.rip.dir = o.dir;
   o.rip.format = o.format.get();
   o.rip.progress = !o.quiet;
   return 0;
@@ -249,8 +249,15 @@ int RunRipAll(const std::vector<std::string>& args) {
     std::fprintf(stderr, "trackwell rip: %s: no such folder\n", o.dir.c_str());
     return 1;
   }
+  // Encoders get full paths, as in the window.
+  char real[PATH_MAX];
+  if (!realpath(o.dir.c_str(), real)) {
+    std::fprintf(stderr, "trackwell rip: %s: no such folder\n", o.dir.c_str());
+    return 1;
+  }
+  o.rip.dir = real;
   // What an interrupted run left behind goes first; a signal now removes this run's own.
-  RemoveOutputLeftovers(o.dir);
+  RemoveOutputLeftovers(o.rip.dir);
   InstallOutputCleanup();
 
   Session s;

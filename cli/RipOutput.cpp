@@ -47,7 +47,14 @@ void OutputFile::Create(const std::string& finalPath) {
   Abandon();
   const auto slash = finalPath.rfind('/');
   const std::string dir = slash == std::string::npos ? "" : finalPath.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? finalPath : finalPath.substr(slash + 1);
+  std::string name = slash == std::string::npos ? finalPath : finalPath.substr(slash + 1);
+  // The temporary's name must fit in 255 bytes too: a long final name is cut (on a character
+  // boundary) in it.
+  if (name.size() > 200) {
+    std::size_t cut = 200;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xc0) == 0x80) --cut;
+    name.resize(cut);
+  }
   // The name is only reserved: the component that writes the file creates it (a wave file
   // refuses to record over an existing file that holds no wave).
   for (;;) {
