@@ -84,6 +84,7 @@ class Runner {
     ql::Dispatch().Post(alive_, [this] { StartNextRead(); });
     loop_.Run();
     if (timer) ql::Dispatch().KillTimer(timer);
+    for (auto& t : committers_) t.join();
     trigger_.SetOutput(nullptr);
   }
 
@@ -229,17 +230,38 @@ class Runner {
       job->wave = std::move(readOut_);
       queue_.push_back(std::move(job));
     } else {
-      try {
-        readOut_->Commit();
-        r.status = "ok";
-        r.file = Mp3InChain() ? Plan(k).outName : Plan(k).waveName;
-        r.bytes = FileSize(Path(r.file));
-      } catch (const std::exception& e) {
-        Fail(r, e.what());
-      }
+      CommitInBackground(k, std::move(readOut_));
     }
     StartJobs();
     StartNextRead();
+  }
+
+  // The file goes to the disk (fsync) and under its name while the next track is read: the
+  // reading waits for neither.
+  void CommitInBackground(std::size_t k, std::unique_ptr<OutputFile> file) {
+    ++committing_;
+    OutputFile* f = file.release();
+    committers_.emplace_back([this, k, f] {
+      std::string error;
+      try {
+        f->Commit();
+      } catch (const std::exception& e) {
+        error = e.what();
+      }
+      ql::Dispatch().Post(alive_, [this, k, f, error] {
+        delete f;
+        TrackResult& r = results_[k];
+        if (error.empty()) {
+          r.status = "ok";
+          r.file = Mp3InChain() ? Plan(k).outName : Plan(k).waveName;
+          r.bytes = FileSize(Path(r.file));
+        } else {
+          Fail(r, error);
+        }
+        --committing_;
+        MaybeQuit();
+      });
+    });
   }
 
   void StartJobs() {
@@ -355,7 +377,7 @@ class Runner {
   }
 
   void MaybeQuit() {
-    if (readingDone_ && running_ == 0 && queue_.empty()) loop_.Quit();
+    if (readingDone_ && running_ == 0 && queue_.empty() && committing_ == 0) loop_.Quit();
   }
 
   ql::PollDispatcher& loop_;
@@ -382,6 +404,8 @@ class Runner {
   std::deque<std::unique_ptr<EncodeJob>> queue_;
   std::list<std::unique_ptr<EncodeJob>> jobs_;
   int running_ = 0;
+  int committing_ = 0;
+  std::list<std::thread> committers_;
   ql::Alive alive_;
 };
 
