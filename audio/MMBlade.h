@@ -89,6 +89,10 @@ class TMMMP3Encoder : public TMMDSPComponent {
 
   // Whether the output file is open (false again after a full disk or a failed write).
   bool FileOpened() const { return encOpened_; }
+  // Empty while and after a good encoding. Once writing failed and the encoder closed itself
+  // (a full disk, an I/O error), a message naming the file and the reason; the unfinished file
+  // is then removed and an earlier file of the name is left as it was. Cleared by the next open.
+  const std::string& FailureText() const { return failureText_; }
 
   void Opened() override;
   void Started() override;
@@ -118,4 +122,5 @@ class TMMMP3Encoder : public TMMDSPComponent {
   std::vector<std::uint8_t> output_;
   std::uint32_t stream_ = 0;
   bool haveStream_ = false;
+  std::string failureText_;
 };

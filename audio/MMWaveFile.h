@@ -29,6 +29,11 @@ class TMMCustomWaveFile : public TMMDSPComponent {
   void BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) override;
 
   bool FileOpened() const { return fileOpened_; }
+  // Empty while and after a good recording. Once writing failed and the component closed
+  // itself (a full disk, an I/O error, a file that would pass 4 GiB), a message naming the
+  // file and the reason; the unfinished file is then removed and an earlier file of the name
+  // is left as it was. Cleared by the next open. Read it after OnClose.
+  const std::string& FailureText() const { return failureText_; }
 
  private:
   void WaveChanged();
@@ -40,6 +45,7 @@ class TMMCustomWaveFile : public TMMDSPComponent {
   std::atomic<bool> fileStarted_{false};
   std::int64_t startPos_ = 0;
   std::uint8_t silence_ = 0;
+  std::string failureText_;
 };
 
 class TMMWaveFile : public TMMCustomWaveFile {};

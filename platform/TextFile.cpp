@@ -6,9 +6,9 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <random>
 
 #include "Exception.h"
+#include "PartialFile.h"
 
 namespace ql {
 
@@ -56,38 +56,9 @@ std::vector<std::string> SplitLines(std::string_view text) {
 }
 
 void WriteFileAtomic(const std::string& path, std::string_view bytes) {
-  std::random_device rd;
-  std::string tmp = path + ".tmp" + std::to_string(getpid()) + "-" + std::to_string(rd() % 100000);
-  int fd = open(tmp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd < 0) ThrowInOutError(errno);
-  auto fail = [&](int err) {
-    close(fd);
-    unlink(tmp.c_str());
-    ThrowInOutError(err);
-  };
-  // Keep the permissions of the file being replaced.
-  struct stat st;
-  if (stat(path.c_str(), &st) == 0) fchmod(fd, st.st_mode & 07777);
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      fail(errno);
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (fsync(fd) != 0 && errno != EINVAL) fail(errno);
-  if (close(fd) != 0) {
-    int err = errno;
-    unlink(tmp.c_str());
-    ThrowInOutError(err);
-  }
-  if (rename(tmp.c_str(), path.c_str()) != 0) {
-    int err = errno;
-    unlink(tmp.c_str());
-    ThrowInOutError(err);
-  }
+  PartialFile file(path);
+  file.Write(bytes.data(), bytes.size());
+  file.Commit();
 }
 
 }  // namespace ql

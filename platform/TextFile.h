@@ -13,7 +13,8 @@ std::string ReadFileBytes(const std::string& path);
 // empty text has no lines.
 std::vector<std::string> SplitLines(std::string_view text);
 // Writes bytes to a temporary file beside path, flushes it to the disk and renames it over
-// path. On failure the old file is untouched and EInOutError is thrown.
+// path (a PartialFile: a symbolic link is written through, a device or FIFO refused). On
+// failure the old file is untouched and EInOutError is thrown.
 void WriteFileAtomic(const std::string& path, std::string_view bytes);
 
 }  // namespace ql
