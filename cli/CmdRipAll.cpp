@@ -13,6 +13,7 @@
 #include "MMACMCvt.h"
 #include "MMCDDB.h"
 #include "MMCDRead.h"
+#include "PartialFile.h"
 #include "PollDispatcher.h"
 #include "ReaderTrackTable.h"
 #include "RipNames.h"
@@ -257,7 +258,7 @@ int RunRipAll(const std::vector<std::string>& args) {
   }
   o.rip.dir = real;
   // What an interrupted run left behind goes first; a signal now removes this run's own.
-  RemoveOutputLeftovers(o.rip.dir);
+  ql::RemoveLeftovers(o.rip.dir);
   InstallOutputCleanup();
 
   Session s;

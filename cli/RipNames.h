@@ -16,9 +16,9 @@ struct DiscNames {
   std::vector<std::string> tracks;  // by position in the table of contents
 };
 
-// The names the extraction window shows for the disc: "artist", "title" and the track names
-// "0" ... of the disc's section in "cdplayer.ini"; a track without a stored name is called by
-// its number, "%.2d", as in the window's grid.
+// The names the extraction window shows for the disc, from the disc store it uses: "artist",
+// "title" and the track names "0" ... of the disc's section in "cdplayer.ini"; a track without
+// a stored name is called by its number, "%.2d", as in the window's grid.
 DiscNames StoredDiscNames(const std::string& section, const std::vector<int>& trackNumbers);
 
 struct NamingOptions {
@@ -27,7 +27,7 @@ struct NamingOptions {
 };
 
 // The file names (no folder) of the given tracks, in order: the window's naming rules on names
-// made safe, and tracks that would share a name told apart by "-2", "-3", ... before the
+// made safe, and tracks that would share a name told apart by " (2)", " (3)", ... before the
 // extension.
 std::vector<std::string> TrackFileNames(const DiscNames& names, const std::vector<int>& positions,
                                         const std::vector<int>& numbers, const std::string& ext,

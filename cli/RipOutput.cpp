@@ -1,6 +1,5 @@
 #include "RipOutput.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -112,28 +111,6 @@ void InstallOutputCleanup() {
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
   sigaction(SIGHUP, &sa, nullptr);
-}
-
-int RemoveOutputLeftovers(const std::string& dir) {
-  DIR* d = opendir(dir.c_str());
-  if (!d) return 0;
-  int removed = 0;
-  const std::size_t sl = std::strlen(kSuffix);
-  while (dirent* e = readdir(d)) {
-    std::string n = e->d_name;
-    if (n.size() <= sl + 1 || n[0] != '.' || n.compare(n.size() - sl, sl, kSuffix) != 0) continue;
-    // ".<name>.<pid>-<n>.qlpart": the run that wrote it is gone when no process has that id.
-    std::string core = n.substr(0, n.size() - sl);
-    auto dot = core.rfind('.'), dash = core.rfind('-');
-    if (dot == std::string::npos || dash == std::string::npos || dash < dot) continue;
-    std::string pid = core.substr(dot + 1, dash - dot - 1);
-    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
-    const long p = std::strtol(pid.c_str(), nullptr, 10);
-    if (p == getpid() || (kill(static_cast<pid_t>(p), 0) == 0 || errno != ESRCH)) continue;
-    if (unlink((dir + "/" + n).c_str()) == 0) ++removed;
-  }
-  closedir(d);
-  return removed;
 }
 
 }  // namespace trackwell

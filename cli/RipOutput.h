@@ -1,6 +1,8 @@
 #pragma once
 // Files that `trackwell rip` writes appear under their final names only when complete: each is
-// written under a temporary name beside its target and renamed over it at the end.
+// written under a temporary name beside its target and renamed over it at the end. Unlike
+// ql::PartialFile only the name is reserved, as the chain's file components create their
+// files themselves (a wave file refuses to record over an existing file that is no wave).
 #include <string>
 
 namespace trackwell {
@@ -27,9 +29,9 @@ class OutputFile {
   int slot_ = -1;
 };
 
-// SIGINT and SIGTERM remove every live temporary, then end the process as the signal does.
+// SIGINT, SIGTERM and SIGHUP remove every live temporary, then end the process as the signal
+// does. The temporaries are named as ql::PartialFile names its own, so ql::RemoveLeftovers
+// removes those of a run that is gone.
 void InstallOutputCleanup();
-// Removes the temporaries in dir left by runs that are gone; returns how many.
-int RemoveOutputLeftovers(const std::string& dir);
 
 }  // namespace trackwell

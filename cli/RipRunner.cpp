@@ -172,6 +172,8 @@ class Runner {
 
   // Why the track just read is not complete, or empty.
   std::string CheckRead(const TrackResult& r) {
+    const std::string& sinkFailure = mp3Sink_ ? mp3Sink_->FailureText() : waveSink_.FailureText();
+    if (!sinkFailure.empty()) return sinkFailure;
     if (!error_.empty()) return error_;
     if (closedEarly_) return "not enough disk space, the file ends early";
     if (r.audioBytes != expected_)
@@ -203,12 +205,12 @@ class Runner {
       if (error_.empty()) error_ = e.what();
     }
     trigger_.SetOutput(nullptr);
-    mp3Sink_.reset();
     const std::size_t k = current_;
     TrackResult& r = results_[k];
     r.audioBytes = tap_.Bytes();
     r.crc = tap_.Crc();
     std::string why = CheckRead(r);
+    mp3Sink_.reset();
     if (!why.empty()) {
       readOut_->Abandon();
       r.file.clear();
@@ -337,6 +339,7 @@ class Runner {
       }
       job->trigger->SetOutput(nullptr);
       job->trigger->SetInput(nullptr);
+      if (why.empty() && !job->encoder->FailureText().empty()) why = job->encoder->FailureText();
       if (why.empty() && job->closedEarly) why = "not enough disk space, the file ends early";
     }
     if (job->thread.joinable()) job->thread.join();
