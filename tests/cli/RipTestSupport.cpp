@@ -19,11 +19,12 @@ std::string Quote(const std::string& s) {
 }
 }  // namespace
 
-Result Trackwell(const std::string& cwd, const std::string& windows, const std::string& args) {
+Result Trackwell(const std::string& cwd, const std::string& windows, const std::string& args,
+                 const std::string& env) {
   Result r;
   const std::string errFile = cwd + "/.stderr.txt";
-  r.status = qltest::RunCapture("cd " + Quote(cwd) + " && QL_WINDOWS_DIR=" + Quote(windows) +
-                                    " " TRACKWELL_PATH " " + args + " 2>" + Quote(errFile),
+  r.status = qltest::RunCapture("cd " + Quote(cwd) + " && QL_WINDOWS_DIR=" + Quote(windows) + " " +
+                                    env + " " TRACKWELL_PATH " " + args + " 2>" + Quote(errFile),
                                 &r.out);
   r.err = qltest::ReadFile(errFile);
   unlink(errFile.c_str());
