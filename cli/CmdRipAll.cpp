@@ -20,6 +20,7 @@
 #include "RipOutput.h"
 #include "RipRunner.h"
 #include "RipperText.h"
+#include "SafeName.h"
 #include "ScriptedUi.h"
 
 namespace trackwell {
@@ -206,12 +207,13 @@ DiscNames CddbNames(TMMCDReader& reader, const Options& o, const std::vector<int
   if (cddb.TrackTitles().empty() && cddb.GetDiscTitle().empty())
     throw ql::EMMCDDBError("CDDB: " + (result.empty() ? std::string("No entry found")
                                                       : result.substr(0, result.find("\r\n"))));
+  // Whatever the server sent: no control characters, no broken UTF-8.
   DiscNames n;
-  n.artist = cddb.GetArtist();
-  n.title = cddb.GetTitle();
+  n.artist = ripper::SafeValue(cddb.GetArtist());
+  n.title = ripper::SafeValue(cddb.GetTitle());
   for (std::size_t i = 0; i < numbers.size(); ++i) {
     std::string t = i < cddb.TrackTitles().size() ? cddb.TrackTitles()[i] : std::string();
-    n.tracks.push_back(t);
+    n.tracks.push_back(ripper::SafeValue(t));
   }
   cddb.SetCDReader(nullptr);
   return n;

@@ -168,6 +168,7 @@ TEST_F(RipAll, HostileCddbNamesStayInTheFolderAndApart) {
     EXPECT_EQ(t.file.find('/'), std::string::npos);
     EXPECT_NE(t.file[0], '.');
     for (unsigned char c : t.file) EXPECT_GE(c, 0x20) << t.file;
+    for (unsigned char c : t.name) EXPECT_GE(c, 0x20) << t.name;
   }
   EXPECT_NE(s.tracks[0].file, s.tracks[2].file);
   EXPECT_TRUE(WaveAudio(out + "/" + s.tracks[2].file) == Track(3));
@@ -308,7 +309,8 @@ TEST_F(RipAll, AWriteErrorFailsTheTrackAndLeavesNoPartialFile) {
 
 TEST_F(RipAll, AnInterruptedRunLeavesNothingHalfWrittenAndItsLeftoversGoNextTime) {
   TempDir big;
-  auto disc = qltest::WriteCdImage(big.path(), "big", {4500, 4500, 4500, 4500, 4500, 4500});
+  auto disc =
+      qltest::WriteCdImage(big.path(), "big", {9000, 9000, 9000, 9000, 9000, 9000, 9000, 9000});
   qltest::WriteFile(out + "/03.wav", "earlier");
   // A leftover of a run that died without cleaning up (no process has that id).
   qltest::WriteFile(out + "/.04.wav.999999999-1.qlpart", "junk");
