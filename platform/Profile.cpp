@@ -72,15 +72,69 @@ std::string LoadForWrite(const std::string& path) {
   }
 }
 
+// The line of text that starts at pos (CR LF or LF ends, as SplitLines splits), and where the
+// next one starts.
+std::string_view LineAt(std::string_view text, size_t pos, size_t& next) {
+  size_t end = text.find('\n', pos);
+  if (end == std::string_view::npos) {
+    next = text.size();
+    return text.substr(pos);
+  }
+  next = end + 1;
+  size_t stop = end;
+  if (stop > pos && text[stop - 1] == '\r') --stop;
+  return text.substr(pos, stop - pos);
+}
+
+// Calls f with every line of text, without copying.
 template <typename F>
-void ForEachKey(const std::string& text, const std::string& section, F&& f) {
-  bool in = false;
-  for (const std::string& raw : SplitLines(text)) {
-    Line line = Classify(raw);
-    if (line.kind == Line::kSection)
-      in = SameText(line.name, section);
-    else if (in && line.kind == Line::kKey)
-      f(line);
+void ForEachLine(std::string_view text, F&& f) {
+  size_t pos = 0;
+  while (pos < text.size()) f(LineAt(text, pos, pos));
+}
+
+// Calls f with the offset and the text of every line.
+template <typename F>
+void ForEachLineStart(std::string_view text, F&& f) {
+  size_t pos = 0;
+  while (pos < text.size()) {
+    const size_t start = pos;
+    f(start, LineAt(text, start, pos));
+  }
+}
+
+// Whether a line can be a section header (its first non-blank character is '[').
+bool MaybeSection(std::string_view raw) {
+  size_t i = 0;
+  while (i < raw.size() && (raw[i] == ' ' || raw[i] == '\t')) ++i;
+  return i < raw.size() && raw[i] == '[';
+}
+
+// Calls f with every key line of the section (of each place it occurs, in file order). Section
+// headers are found by looking for '[' only, so a read of a large disc store touches most of
+// the file once, at memory speed, instead of splitting it into lines.
+template <typename F>
+void ForEachKey(std::string_view text, const std::string& section, F&& f) {
+  size_t pos = 0;
+  while (pos < text.size()) {
+    const size_t bracket = text.find('[', pos);
+    if (bracket == std::string_view::npos) return;
+    size_t start = text.rfind('\n', bracket);
+    start = start == std::string_view::npos ? 0 : start + 1;
+    if (start < pos || !Trim(text.substr(start, bracket - start)).empty()) {
+      pos = bracket + 1;  // a '[' inside a line, or on a line already looked at
+      continue;
+    }
+    Line header = Classify(LineAt(text, start, pos));
+    if (header.kind != Line::kSection || !SameText(header.name, section)) continue;
+    while (pos < text.size()) {
+      size_t next;
+      std::string_view raw = LineAt(text, pos, next);
+      Line line = Classify(raw);
+      if (line.kind == Line::kSection) break;  // looked at again by the outer loop
+      if (line.kind == Line::kKey) f(line);
+      pos = next;
+    }
   }
 }
 
@@ -141,13 +195,30 @@ bool ApplyEdit(std::vector<std::string>& lines, const std::string& section, cons
   return changed;
 }
 
-void Store(const std::string& path, const std::vector<std::string>& lines, std::size_t hint) {
-  std::string bytes;
-  bytes.reserve(hint + 64);
-  for (const std::string& l : lines) {
-    bytes += l;
-    bytes += "\r\n";
+// Every line ended by CR LF, as the system writes its text files (a file read with LF ends is
+// written back with CR LF, all of it).
+std::string NormalizeLineEnds(std::string text) {
+  bool bare = false;
+  for (size_t p = text.find('\n'); p != std::string::npos; p = text.find('\n', p + 1))
+    if (p == 0 || text[p - 1] != '\r') {
+      bare = true;
+      break;
+    }
+  if (bare) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    for (size_t k = 0; k < text.size(); ++k) {
+      if (text[k] == '\n' && (k == 0 || text[k - 1] != '\r')) out += '\r';
+      out += text[k];
+    }
+    text = std::move(out);
   }
+  if (!text.empty() && text.back() != '\n') text += "\r\n";
+  return text;
+}
+
+void StoreText(const std::string& path, const std::string& text) {
+  const std::string bytes = NormalizeLineEnds(text);
   if (path.find('/') != std::string::npos) {
     struct stat st;
     std::string dir = path.substr(0, path.rfind('/'));
@@ -157,14 +228,82 @@ void Store(const std::string& path, const std::vector<std::string>& lines, std::
   WriteFileAtomic(path, bytes);
 }
 
+std::string JoinLines(const std::vector<std::string>& lines) {
+  std::string bytes;
+  for (const std::string& l : lines) {
+    bytes += l;
+    bytes += "\r\n";
+  }
+  return bytes;
+}
+
+// Applies writes[i, j), all to one section, to the file's text as ApplyEdit would one after
+// the other. When the section occurs once, only its own lines are split, edited and joined
+// again (the rest of the file is kept byte for byte), so a save into a large disc store costs
+// a copy of the file, not a walk over every line of it for every key.
+bool EditText(std::string& text, const std::vector<Write>& writes, size_t i, size_t j) {
+  const std::string& section = writes[i].section;
+  size_t count = 0, begin = 0, end = text.size();
+  bool inside = false;
+  ForEachLineStart(text, [&](size_t start, std::string_view raw) {
+    if (!MaybeSection(raw)) return;
+    Line line = Classify(raw);
+    if (line.kind != Line::kSection) return;
+    if (inside) {
+      end = start;
+      inside = false;
+    }
+    if (SameText(line.name, section)) {
+      ++count;
+      begin = start;
+      end = text.size();
+      inside = true;
+    }
+  });
+  bool changed = false;
+  if (count == 1) {
+    std::vector<std::string> part = SplitLines(std::string_view(text).substr(begin, end - begin));
+    for (size_t k = i; k < j; ++k)
+      changed |= ApplyEdit(part, writes[k].section, &writes[k].key, writes[k].value, false);
+    if (changed) text.replace(begin, end - begin, JoinLines(part));
+    return changed;
+  }
+  if (count == 0 && writes[i].value) {
+    // The first write appends the section at the end; the others then edit only its lines.
+    std::vector<std::string> tail;
+    if (!text.empty()) {
+      size_t last = text.size();
+      if (text.back() == '\n') --last;
+      size_t start = text.rfind('\n', last == 0 ? 0 : last - 1);
+      start = (start == std::string::npos || last == 0) ? 0 : start + 1;
+      std::string_view last_line = std::string_view(text).substr(start, last - start);
+      if (!last_line.empty() && last_line.back() == '\r') last_line.remove_suffix(1);
+      if (text.back() != '\n') text += "\r\n";
+      if (!Trim(last_line).empty()) text += "\r\n";
+    }
+    text += "[" + section + "]\r\n" + writes[i].key + "=" + *writes[i].value + "\r\n";
+    if (i + 1 < j) EditText(text, writes, i + 1, j);
+    return true;
+  }
+  std::vector<std::string> lines = SplitLines(text);
+  for (size_t k = i; k < j; ++k)
+    changed |= ApplyEdit(lines, writes[k].section, &writes[k].key, writes[k].value, false);
+  if (changed) text = JoinLines(lines);
+  return changed;
+}
+
 bool Modify(const std::string& file, const std::string& section, const std::string* key,
             const std::optional<std::string>& value, bool erase_section) {
   if (!ValidSection(section) || (key && !ValidKey(*key)) || (value && !ValidValue(*value)))
     return false;
   std::string path = ResolvePath(file);
   std::string text = LoadForWrite(path);
+  if (!erase_section) {
+    if (EditText(text, {Write{section, *key, value}}, 0, 1)) StoreText(path, text);
+    return true;
+  }
   std::vector<std::string> lines = SplitLines(text);
-  if (ApplyEdit(lines, section, key, value, erase_section)) Store(path, lines, text.size());
+  if (ApplyEdit(lines, section, key, value, true)) StoreText(path, JoinLines(lines));
   return true;
 }
 
@@ -219,10 +358,11 @@ bool HasKey(const std::string& file, const std::string& section, const std::stri
 
 std::vector<std::string> SectionNames(const std::string& file) {
   std::vector<std::string> names;
-  for (const std::string& raw : SplitLines(Load(ResolvePath(file)))) {
+  ForEachLine(Load(ResolvePath(file)), [&](std::string_view raw) {
+    if (!MaybeSection(raw)) return;
     Line line = Classify(raw);
     if (line.kind == Line::kSection) names.emplace_back(line.name);
-  }
+  });
   return names;
 }
 
@@ -292,10 +432,14 @@ bool WriteStrings(const std::string& file, const std::vector<Write>& writes) {
   if (writes.empty()) return true;
   std::string path = ResolvePath(file);
   std::string text = LoadForWrite(path);
-  std::vector<std::string> lines = SplitLines(text);
   bool changed = false;
-  for (const Write& w : writes) changed |= ApplyEdit(lines, w.section, &w.key, w.value, false);
-  if (changed) Store(path, lines, text.size());
+  for (size_t i = 0; i < writes.size();) {
+    size_t j = i + 1;
+    while (j < writes.size() && SameText(writes[j].section, writes[i].section)) ++j;
+    changed |= EditText(text, writes, i, j);
+    i = j;
+  }
+  if (changed) StoreText(path, text);
   return true;
 }
 

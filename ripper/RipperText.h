@@ -22,7 +22,8 @@ struct TNamingOptions {
   bool external = false;  // external encoder output: spaces become "_"
 };
 
-// The file name of a track: [artist-][title-][NN-]name.ext, with ! / < > ? [ \ ] | made "-".
+// The file name of a track: [artist-][title-][NN-]name.ext, with ! / < > ? [ \ ] | made "-",
+// made safe by SafeFileName (an empty name is the track's number; at most 255 bytes).
 // With addNumber the Track cell must be an integer, else EConvertError-like Exception
 // "'<text>' is not a valid integer value".
 std::string MakeTrackFileName(const std::string& artist, const std::string& title,

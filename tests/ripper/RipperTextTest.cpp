@@ -14,9 +14,10 @@ TEST(RipperText, TrackFileNamesFollowTheNamingOptions) {
   EXPECT_EQ(MakeTrackFileName("Band", "Live", "3", "My Song", "wav", none), "My Song.wav");
   TNamingOptions external{false, false, false, true};
   EXPECT_EQ(MakeTrackFileName("", "", "1", "My Song", "wav", external), "My_Song.wav");
-  // Every one of ! / < > ? [ \ ] | becomes "-"; other characters stay.
-  EXPECT_EQ(MakeTrackFileName("", "", "1", "a!b/c<d>e?f[g\\h]i|j:k*\x01\xe9", "wav", none),
-            "a-b-c-d-e-f-g-h-i-j:k*\x01\xe9.wav");
+  // Every one of ! / < > ? [ \ ] | becomes "-"; control characters go and broken UTF-8 is
+  // repaired; other characters stay.
+  EXPECT_EQ(MakeTrackFileName("", "", "1", "a!b/c<d>e?f[g\\h]i|j:k*\x01\xe9\xc3\xa9", "wav", none),
+            "a-b-c-d-e-f-g-h-i-j:k*\xef\xbf\xbd\xc3\xa9.wav");
   // Artist and title only, and a three-digit number.
   TNamingOptions artistOnly{true, false, false, false};
   EXPECT_EQ(MakeTrackFileName("Band", "Live", "3", "Intro", "wav", artistOnly), "Band-Intro.wav");
@@ -51,8 +52,12 @@ TEST(RipperText, CellsSectionNamesAndTheCddbTitle) {
   EXPECT_EQ(ripper::TitleAfterSlash("Ends/"), "");
   EXPECT_EQ(ripper::TitleAfterSlash("a/b/c"), "/c");
   auto page = ripper::HintsPage({{"sbPlay", "Play."}, {"sbStop", ""}, {"Grid", "Tracks."}});
-  std::vector<std::string> want = {"<html>", "<title>Quillon Trackwell: Functions</title>",
-                                   "<body>", "<B>sbPlay</B><br>Play.<br><br>",
-                                   "<B>Grid</B><br>Tracks.<br><br>", "</body>", "</html>"};
+  std::vector<std::string> want = {"<html>",
+                                   "<title>Quillon Trackwell: Functions</title>",
+                                   "<body>",
+                                   "<B>sbPlay</B><br>Play.<br><br>",
+                                   "<B>Grid</B><br>Tracks.<br><br>",
+                                   "</body>",
+                                   "</html>"};
   EXPECT_EQ(page, want);
 }

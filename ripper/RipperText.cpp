@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "Exception.h"
+#include "SafeName.h"
 
 namespace ripper {
 
@@ -61,29 +62,43 @@ bool ParseTrackNumber(const std::string& text, int& value) {
 std::string MakeTrackFileName(const std::string& artist, const std::string& title,
                               const std::string& track_cell, const std::string& name_cell,
                               const std::string& ext, const TNamingOptions& options) {
+  int number = 0;
+  bool numbered = ParseTrackNumber(track_cell, number);
   std::string name;
-  if (options.addArtist) name = artist + "-";
-  if (options.addTitle) name += title + "-";
+  if (options.addArtist) name = SafeValue(artist) + "-";
+  if (options.addTitle) name += SafeValue(title) + "-";
   if (options.addNumber) {
-    int number = 0;
-    if (!ParseTrackNumber(track_cell, number))
-      throw Exception("'" + track_cell + "' is not a valid integer value");
+    if (!numbered) throw Exception("'" + track_cell + "' is not a valid integer value");
     char buf[16];
     std::snprintf(buf, sizeof buf, "%.2d", number);
     name += std::string(buf) + "-";
   }
-  name += name_cell + "." + ext;
+  // A track without a name is named by its number.
+  std::string track_name = SafeName(name_cell, numbered ? number : 0);
+  name += track_name;
   for (char& c : name) {
     if (options.external && c == ' ') c = '_';
     switch (c) {
-      case '!': case '/': case '<': case '>': case '?': case '[': case '\\': case ']': case '|':
+      case '!':
+      case '/':
+      case '<':
+      case '>':
+      case '?':
+      case '[':
+      case '\\':
+      case ']':
+      case '|':
         c = '-';
         break;
       default:
         break;
     }
   }
-  return name;
+  std::string extension = ext;
+  if (options.external)
+    for (char& c : extension)
+      if (c == ' ') c = '_';
+  return SafeFileName(name, extension, numbered ? number : 0);
 }
 
 std::vector<std::string> HintsPage(const std::vector<std::pair<std::string, std::string>>& hints) {
