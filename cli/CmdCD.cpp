@@ -253,14 +253,18 @@ int RunRip(const std::vector<std::string>& args) {
   };
   trigger.Start();
   s.loop.Run();
+  // A failure anywhere in the chain: the output is not kept (an earlier file stays).
+  if (!s.failure.empty()) encoder ? encoder->DiscardOnClose() : sink.DiscardOnClose();
   trigger.Close();
   if (!s.failure.empty()) {
     std::fprintf(stderr, "trackwell rip: %s\n", s.failure.c_str());
     return 1;
   }
-  if (closedEarly) {
-    std::fprintf(stderr, "trackwell rip: %s: not enough disk space, the file ends early\n",
-                 out.c_str());
+  // The file components' own failure (a write, the final flush or rename): the file is gone.
+  const std::string& why = encoder ? encoder->FailureText() : sink.FailureText();
+  if (!why.empty() || closedEarly) {
+    std::fprintf(stderr, "trackwell rip: %s\n",
+                 why.empty() ? (out + ": the file ends early").c_str() : why.c_str());
     return 1;
   }
   return 0;
