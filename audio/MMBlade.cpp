@@ -190,7 +190,7 @@ void TMMMP3Encoder::Opened() {
   try {
     ql::ResolveOutputTarget(fileName_);
   } catch (const EInOutError& e) {
-    throw Exception(e.what());
+    throw Exception(std::string("Unable to create file") + kMMLineBreak + e.what());
   }
   if (fileType_ == ftRAW) {
     rawPartial_ = std::make_unique<ql::PartialFile>();

@@ -236,7 +236,7 @@ void TMMWave::CreateWave(const std::string& name, const TWaveFormatEx* format) {
     ql::ResolveOutputTarget(name);
   } catch (const EInOutError& e) {
     failure_ = e.what();
-    throw EMMWaveError(e.what());
+    throw EMMWaveError(std::string("Unable to create wave file") + kMMLineBreak + e.what());
   }
   partial_ = std::make_unique<ql::PartialFile>();
   try {
