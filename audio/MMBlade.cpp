@@ -190,9 +190,15 @@ void TMMMP3Encoder::Opened() {
   try {
     ql::ResolveOutputTarget(fileName_);
   } catch (const EInOutError& e) {
-    throw Exception(std::string("Unable to create file\n") + e.what());
+    throw Exception(std::string("Unable to create file") + kMMLineBreak + e.what());
   }
   if (fileType_ == ftRAW) {
+    // Leftovers of a recording that was killed go before a new one starts (TMMWave does the
+    // same for the wave container).
+    const std::string target = ql::ResolveOutputTarget(fileName_);
+    ql::RemoveLeftovers(target.find('/') == std::string::npos
+                            ? std::string()
+                            : target.substr(0, target.rfind('/') + 1));
     rawPartial_ = std::make_unique<ql::PartialFile>();
     try {
       rawPartial_->Create(fileName_);

@@ -236,8 +236,13 @@ void TMMWave::CreateWave(const std::string& name, const TWaveFormatEx* format) {
     ql::ResolveOutputTarget(name);
   } catch (const EInOutError& e) {
     failure_ = e.what();
-    throw EMMWaveError(e.what());
+    throw EMMWaveError(std::string("Unable to create wave file") + kMMLineBreak + e.what());
   }
+  // Leftovers of a recording that was killed go before a new one starts.
+  const std::string target = ql::ResolveOutputTarget(name);
+  ql::RemoveLeftovers(target.find('/') == std::string::npos
+                          ? std::string()
+                          : target.substr(0, target.rfind('/') + 1));
   partial_ = std::make_unique<ql::PartialFile>();
   try {
     partial_->Create(name);

@@ -239,27 +239,22 @@ int RunRip(const std::vector<std::string>& args) {
     if (encoder && !encoder->FileOpened()) closedEarly = true;
     // A sector the reader could not read ends its range early: the track failed.
     if (s.failure.empty()) s.failure = reader.FailureText();
-    // A failed track never takes the output's name: the unfinished file is removed.
-    if (!s.failure.empty()) {
-      if (encoder) encoder->DiscardOnClose();
-      sink.DiscardOnClose();
-    }
     s.loop.Quit();
   };
   trigger.Start();
   s.loop.Run();
-  if (!s.failure.empty()) {
-    if (encoder) encoder->DiscardOnClose();
-    sink.DiscardOnClose();
-  }
+  // A failure anywhere in the chain: the output is not kept (an earlier file stays).
+  if (!s.failure.empty()) encoder ? encoder->DiscardOnClose() : sink.DiscardOnClose();
   trigger.Close();
   if (!s.failure.empty()) {
     std::fprintf(stderr, "trackwell rip: %s\n", s.failure.c_str());
     return 1;
   }
-  if (closedEarly) {
-    std::fprintf(stderr, "trackwell rip: %s: not enough disk space, the file ends early\n",
-                 out.c_str());
+  // The file components' own failure (a write, the final flush or rename): the file is gone.
+  const std::string& why = encoder ? encoder->FailureText() : sink.FailureText();
+  if (!why.empty() || closedEarly) {
+    std::fprintf(stderr, "trackwell rip: %s\n",
+                 why.empty() ? (out + ": the file ends early").c_str() : why.c_str());
     return 1;
   }
   return 0;

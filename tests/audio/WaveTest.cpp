@@ -250,6 +250,12 @@ TEST(WaveFile, AnEarlierFileIsReplacedOnlyAtTheClose) {
   w.SetFileName(dir / "take.wav");
   EXPECT_EQ(w.DataSize(), 4000);
   EXPECT_EQ(Listing(dir.path()), "take.wav\n");
+
+  // The leftover of a killed recording (its process is gone) is removed when the next starts.
+  WriteFile(dir / ".take.wav.999999999-3.qlpart", "killed half way");
+  Recorder next(dir / "other.wav");
+  EXPECT_EQ(Listing(dir.path()).find("999999999"), std::string::npos);
+  next.wf.Closed();
 }
 
 // A write that fails mid-recording (the file-size limit: EFBIG, as ENOSPC would) closes the
