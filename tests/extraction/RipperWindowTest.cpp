@@ -10,12 +10,12 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QTimer>
-#include <QDir>
 #include <cstring>
 #include <functional>
 #include <memory>
@@ -27,6 +27,7 @@
 #include "MMControls.h"
 #include "NetTestSupport.h"
 #include "Profile.h"
+#include "RipperWindowFixture.h"
 #include "Settings.h"
 #include "StringGrid.h"
 #include "TestFiles.h"
@@ -34,84 +35,6 @@
 using namespace std::chrono_literals;
 
 namespace {
-
-// The audio bytes of a RIFF WAVE file's data chunk (empty when there is none).
-std::string WaveData(const std::string& path) {
-  std::string f = qltest::ReadFile(path);
-  std::size_t pos = 12;
-  while (pos + 8 <= f.size()) {
-    std::uint32_t size;
-    std::memcpy(&size, f.data() + pos + 4, 4);
-    if (f.compare(pos, 4, "data") == 0) return f.substr(pos + 8, size);
-    pos += 8 + size + (size & 1);
-  }
-  return {};
-}
-
-// Clicks the button named `button` of the next modal dialog that opens, after `before` has
-// done what the user does in it.
-void AnswerNextModal(const char* button, std::function<void(QWidget*)> before = {}) {
-  auto* timer = new QTimer;
-  timer->setInterval(10);
-  QObject::connect(timer, &QTimer::timeout, [timer, button, before] {
-    QWidget* modal = QApplication::activeModalWidget();
-    if (!modal) return;
-    if (auto* b = modal->findChild<QAbstractButton*>(button)) {
-      timer->stop();
-      timer->deleteLater();
-      if (before) before(modal);
-      b->click();
-    }
-  });
-  timer->start();
-}
-
-class RipperWindow : public ::testing::Test {
- protected:
-  qltest::TempDir dir;
-  qltest::CdImage img;
-  std::string work, out, win, oldCwd;
-
-  void SetUp() override {
-    work = dir / "work";
-    out = dir / "out";
-    win = dir / "win";
-    for (const auto& d : {work, out, win}) mkdir(d.c_str(), 0755);
-    char buf[4096];
-    oldCwd = getcwd(buf, sizeof buf) ? buf : "/";
-    ASSERT_EQ(chdir(work.c_str()), 0);
-    setenv("QL_WINDOWS_DIR", win.c_str(), 1);
-    setenv("QL_WAVEOUT", "memory-fast", 1);
-    // Tracks of 300, 37 and 75 sectors: the CDDB disc ID is 0e000403 for 300/37/1 only, so the
-    // lookup test writes its own image.
-    img = qltest::WriteCdImage(dir.path(), "disc", {{300}, {37}, {75}});
-    setenv("QL_CD_IMAGES", img.cue.c_str(), 1);
-    g_ui->Clear();
-  }
-  void TearDown() override {
-    unsetenv("QL_CD_IMAGES");
-    unsetenv("QL_WAVEOUT");
-    ASSERT_EQ(chdir(oldCwd.c_str()), 0);
-  }
-
-  std::unique_ptr<TFormCDRipper> Make() {
-    auto w = std::make_unique<TFormCDRipper>();
-    w->show();
-    QApplication::processEvents();
-    return w;
-  }
-
-  std::string Track(int index) const {
-    std::string bin = qltest::ReadFile(img.bin);
-    return bin.substr(std::size_t(img.starts[index]) * 2352, std::size_t(img.lengths[index]) * 2352);
-  }
-
-  // The output directory of the general options (without showing the dialog).
-  void SetOutput(TFormCDRipper& w) {
-    w.FormSettings->SetOutputDirectory(out);
-    ASSERT_EQ(w.FormSettings->OutputDirectory(), out);
-  }
-};
 
 TEST_F(RipperWindow, ListsTheTracksOfTheDiscAndKeepsTheHeaderOutOfSelections) {
   auto w = Make();
@@ -250,8 +173,10 @@ TEST_F(RipperWindow, OutputKindsRebindRecordAndTheLabel) {
   EXPECT_FALSE(w->spinPitch->toolTip().isEmpty());
   w->miHintsOn->trigger();
   EXPECT_FALSE(w->miHintsOn->isChecked());
-  for (QWidget* c : w->findChildren<QWidget*>()) EXPECT_TRUE(c->toolTip().isEmpty()) << c->objectName().toStdString();
-  for (QWidget* c : w->FormCDDBSettings->findChildren<QWidget*>()) EXPECT_TRUE(c->toolTip().isEmpty());
+  for (QWidget* c : w->findChildren<QWidget*>())
+    EXPECT_TRUE(c->toolTip().isEmpty()) << c->objectName().toStdString();
+  for (QWidget* c : w->FormCDDBSettings->findChildren<QWidget*>())
+    EXPECT_TRUE(c->toolTip().isEmpty());
   w->miHintsOn->trigger();
   EXPECT_EQ(w->spinPitch->toolTip(),
             "The pich value, changes the frequenzy. 0 = original pitch, -50 = half pitch, 50 = "
@@ -576,7 +501,8 @@ TEST_F(RipperWindow, RecordsInTheStoredWaveFormatThroughTheConverter) {
   const std::string file = out + "/01.wav";
   std::string probe = dir / "probe.txt";
   ASSERT_EQ(qltest::Run("ffprobe -v error -show_entries stream=sample_rate,channels,codec_name "
-                        "-of default=nw=1 '" + file + "' > '" + probe + "'"),
+                        "-of default=nw=1 '" +
+                        file + "' > '" + probe + "'"),
             0);
   std::string p = qltest::ReadFile(probe);
   EXPECT_NE(p.find("codec_name=pcm_u8"), std::string::npos) << p;
@@ -603,10 +529,13 @@ TEST_F(RipperWindow, HandsTheRecordedWaveToTheExternalEncoder) {
   AnswerNextModal("pbOK");
   w->sbRecord->click();
   ASSERT_TRUE(w->Recording);
-  ASSERT_TRUE(SpinUntil([&] { return !w->Recording && w->EncodersRunning == 0 &&
-                                     qltest::Run("test -e '" + out + "/My_Song.mp3'") == 0 &&
-                                     qltest::Run("test -e '" + out + "/My_Song.wav'") != 0; },
-                        20s));
+  ASSERT_TRUE(SpinUntil(
+      [&] {
+        return !w->Recording && w->EncodersRunning == 0 &&
+               qltest::Run("test -e '" + out + "/My_Song.mp3'") == 0 &&
+               qltest::Run("test -e '" + out + "/My_Song.wav'") != 0;
+      },
+      20s));
   EXPECT_TRUE(WaveData(out + "/My_Song.mp3") == Track(2));
   EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colSavedAs, 3), "My_Song.mp3");
   EXPECT_EQ(settings.ReadString(w->DiscSection, "f2", ""), "My_Song.mp3");
@@ -633,7 +562,9 @@ TEST_F(RipperWindow, GeneralOptionsChangeThePanelsOnlyWhenSaved) {
   w->miDSPSettings->trigger();
   EXPECT_TRUE(w->PanelEqualizer->isHidden());
   EXPECT_NE(w->FWaveOut->GetInput(), &w->Equalizer);
-  EXPECT_EQ(TIniFile(work + "/QuillonTrackwell.ini").ReadString("OPTIONS: SETTINGS", "Equalizer", ""), "0");
+  EXPECT_EQ(
+      TIniFile(work + "/QuillonTrackwell.ini").ReadString("OPTIONS: SETTINGS", "Equalizer", ""),
+      "0");
 }
 
 TEST_F(RipperWindow, ClosingSavesTheDiscWhenTheOptionsSayAlways) {

@@ -1,0 +1,190 @@
+// The CD-extraction window where it used to lose or forge data: hostile names, failing
+// encoders, Stop with Repeat on, cancelled dialogs, unsaved grid edits, the help pages and the
+// first tick of the drive watch.
+#include <QAction>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+
+#include "ExtMP3Encoder.h"
+#include "MMControls.h"
+#include "MP3Settings.h"
+#include "Profile.h"
+#include "RipperWindowFixture.h"
+#include "StringGrid.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// The window fixture under a suite name of its own (the fixture class is per file).
+class RipperFaults : public RipperWindow {};
+
+bool Exists(const std::string& path) {
+  return access(path.c_str(), F_OK) == 0;
+}
+
+void NoNamingOptions(TFormCDRipper& w) {
+  w.FormSettings->SetAddArtist(false);
+  w.FormSettings->SetAddTitle(false);
+  w.FormSettings->SetAddNumber(false);
+}
+
+TEST_F(RipperFaults, HostileNamesPlantNoKeyLeaveNoFolderAndNeverShareAFile) {
+  auto w = Make();
+  SetOutput(*w);
+  NoNamingOptions(*w);
+  // As a CDDB server may send them: a bare LF with a key behind it, CR LF with a section,
+  // a TAB with quotes, "..", and two tracks named alike.
+  w->dfsArtist->setText("Band\r\n[evil]");
+  w->dfsTitle->setText("T");
+  w->Grid->SetCell(TFormCDRipper::colName, 1, "Intro\nf2=victim.txt");
+  w->Grid->SetCell(TFormCDRipper::colName, 2, "..");
+  w->Grid->SetCell(TFormCDRipper::colName, 3, "Intro\nf2=victim.txt");
+  w->SaveCD1Click();
+  const std::string discs = win + "/cdplayer.ini", settings = work + "/QuillonTrackwell.ini";
+  EXPECT_EQ(ql::profile::SectionNames(discs), std::vector<std::string>{w->DiscSection});
+  EXPECT_EQ(ql::profile::GetString(discs, w->DiscSection, "0", ""), "Introf2=victim.txt");
+  EXPECT_EQ(ql::profile::GetString(discs, w->DiscSection, "artist", ""), "Band[evil]");
+  EXPECT_FALSE(ql::profile::HasKey(discs, w->DiscSection, "f2"));
+
+  // Record all three: three files in the output folder, none hidden, none shared.
+  for (int r = 1; r <= 3; ++r) w->Grid->SetCell(TFormCDRipper::colSelect, r, "Yes");
+  AnswerNextModal("btnOK");
+  AnswerNextModal("pbOK");
+  w->MenuItemRecordall->trigger();
+  ASSERT_TRUE(SpinUntil([&] { return !w->Recording && !w->BatchMode; }, 30s));
+  EXPECT_TRUE(WaveData(out + "/Introf2=victim.txt.wav") == Track(0));
+  EXPECT_TRUE(WaveData(out + "/02.wav") == Track(1));
+  EXPECT_TRUE(WaveData(out + "/Introf2=victim.txt (2).wav") == Track(2));
+  EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colSavedAs, 3), "Introf2=victim.txt (2).wav");
+  EXPECT_EQ(ql::profile::GetString(settings, w->DiscSection, "f2", ""),
+            "Introf2=victim.txt (2).wav");
+  std::string listing;
+  qltest::RunCapture("ls -A '" + out + "' | sort | tr '\\n' '|'", &listing);
+  EXPECT_EQ(listing, "02.wav|Introf2=victim.txt (2).wav|Introf2=victim.txt.wav|");
+
+  // A saved-as value planted in the store outside the output folder is never deleted.
+  qltest::WriteFile(dir / "victim.txt", "precious");
+  ql::profile::WriteString(settings, w->DiscSection, "f0", "../victim.txt");
+  w->MenuItemLoadClick();
+  EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colSavedAs, 1), "");
+  w->Grid->SetCell(TFormCDRipper::colSavedAs, 1, "../victim.txt");
+  w->Grid->SetRow(1);
+  w->miDeleteSavedTrackClick();
+  EXPECT_EQ(qltest::ReadFile(dir / "victim.txt"), "precious");
+  EXPECT_EQ(ql::profile::GetString(settings, w->DiscSection, "f0", "x"), "");
+}
+
+TEST_F(RipperFaults, AFailingEncoderKeepsTheWaveWhichSavedAsThenNames) {
+  TIniFile settings(work + "/QuillonTrackwell.ini");
+  settings.WriteString("Externa MP3 Encoder", "Name", "broken");
+  settings.WriteString("Externa MP3 Encoder broken", "Program", "/bin/false");
+  settings.WriteString("Externa MP3 Encoder broken", "Arguments", "$1 $2");
+  auto w = Make();
+  SetOutput(*w);
+  NoNamingOptions(*w);
+  w->Grid->SetRow(2);
+  w->miOutputExternal->trigger();
+  AnswerNextModal("pbOK");
+  w->sbRecord->click();
+  ASSERT_TRUE(w->Recording);
+  ASSERT_TRUE(SpinUntil([&] { return !w->Recording && !g_ui->Texts().empty(); }, 20s));
+  ASSERT_TRUE(SpinUntil([&] { return w->lblEncodersRunning->text() == "0"; }, 5s));
+  EXPECT_TRUE(WaveData(out + "/02.wav") == Track(1));
+  EXPECT_FALSE(Exists(out + "/02.mp3"));
+  EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colSavedAs, 2), "02.wav");
+  EXPECT_EQ(settings.ReadString(w->DiscSection, "f1", ""), "02.wav");
+  ASSERT_EQ(g_ui->Texts().size(), 1u);
+  EXPECT_EQ(g_ui->Texts()[0],
+            "External MP3 encoder failed! \"/bin/false\" exited with code 1; "
+            "the wave file \"" +
+                out + "/02.wav\" was kept.");
+}
+
+TEST_F(RipperFaults, StopEndsARecordingAlsoWhileRepeatIsOn) {
+  // One long track, so Stop comes long before its end.
+  img = qltest::WriteCdImage(dir.path(), "long", {{9000}});
+  setenv("QL_CD_IMAGES", img.cue.c_str(), 1);
+  auto w = Make();
+  SetOutput(*w);
+  NoNamingOptions(*w);
+  w->sbRepeatClick();
+  ASSERT_TRUE(w->RepeatOn());
+  w->Grid->SetRow(1);
+  w->sbRecordOneClick();
+  ASSERT_TRUE(w->Recording);
+  // Some buffers in (a second or so of audio), then Stop.
+  ASSERT_TRUE(SpinUntil([&] { return w->FramesRead >= 5 || !w->Recording; }, 20s));
+  ASSERT_TRUE(w->Recording);
+  w->sbStopClick();
+  ASSERT_TRUE(SpinUntil([&] { return !w->Recording; }, 20s));
+  EXPECT_FALSE(w->RepeatOn());
+  // A valid, shorter file, named by Saved As.
+  std::string data = WaveData(out + "/01.wav");
+  EXPECT_LT(data.size(), Track(0).size());
+  EXPECT_GE(data.size(), 2u * 35280);
+  EXPECT_TRUE(data == Track(0).substr(0, data.size()))
+      << data.size() << " at " << Track(0).find(data.substr(0, 4096)) << " of " << Track(0).size();
+  EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colSavedAs, 1), "01.wav");
+}
+
+TEST_F(RipperFaults, CancelledDialogsEndTheirCommandsAndBatchesUseTheStoredMp3Options) {
+  auto w = Make();
+  SetOutput(*w);
+  NoNamingOptions(*w);
+  w->Grid->SetRow(1);
+  // The encoder dialog was saved once; Cancel now still ends the command.
+  w->FormExtMP3Encoder->dfsProgram->setCurrentText("/bin/cp");
+  w->FormExtMP3Encoder->pbSaveClick();
+  AnswerNextModal("pbCancel");
+  w->miExtMP3EncoderClick();
+  EXPECT_FALSE(w->Recording);
+  EXPECT_FALSE(w->ExternalOutput);
+  EXPECT_FALSE(Exists(out + "/01.wav"));
+  // "Record selected" with the encoder library takes the MP3 options as a single Encode does.
+  w->FormMP3Settings->SetBitRateIndex(2);  // 48 kbit/s
+  w->Grid->SetCell(TFormCDRipper::colSelect, 3, "Yes");
+  AnswerNextModal("pbOK");
+  AnswerNextModal("btnOK");
+  w->miEncodeAllClick();
+  EXPECT_EQ(w->MP3Encoder.GetBitrate(), TMMBitrates(2));
+  ASSERT_TRUE(SpinUntil([&] { return !w->Recording && !w->BatchMode; }, 30s));
+  EXPECT_TRUE(Exists(out + "/03.mp3"));
+}
+
+TEST_F(RipperFaults, ANameBeingEditedIsSavedAndRecordedAndHelpIsThere) {
+  auto w = Make();
+  SetOutput(*w);
+  NoNamingOptions(*w);
+  w->Grid->SetRow(2);
+  w->Grid->SetEditableColumn(TFormCDRipper::colName);
+  w->Grid->SetEditing(true);
+  w->Grid->setCurrentCell(2, TFormCDRipper::colName);
+  w->Grid->editItem(w->Grid->item(2, TFormCDRipper::colName));
+  QApplication::processEvents();
+  auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+  ASSERT_NE(editor, nullptr);
+  editor->setText("Typed");
+  w->dfsArtist->setText("A");
+  w->dfsTitle->setText("T");
+  w->miSaveCD->trigger();
+  EXPECT_EQ(ql::profile::GetString(win + "/cdplayer.ini", w->DiscSection, "1", ""), "Typed");
+  EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colName, 2), "Typed");
+  // The help pages are a resource of the program.
+  EXPECT_TRUE(QFile(":/help/qlcdext.html").exists());
+}
+
+TEST_F(RipperFaults, TheFirstDriveWatchTickKeepsNamesMadeAfterOpening) {
+  auto w = Make();
+  // A lookup right after opening named the disc.
+  w->dfsArtist->setText("Looked Up");
+  w->Grid->SetCell(TFormCDRipper::colName, 1, "Found");
+  w->LongTimerTimer();
+  w->LongTimerTimer();
+  EXPECT_EQ(w->dfsArtist->text(), "Looked Up");
+  EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colName, 1), "Found");
+}
+
+}  // namespace
