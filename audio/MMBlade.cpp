@@ -190,7 +190,7 @@ void TMMMP3Encoder::Opened() {
   try {
     ql::ResolveOutputTarget(fileName_);
   } catch (const EInOutError& e) {
-    throw Exception(std::string("Unable to create file") + kMMLineBreak + e.what());
+    throw Exception(std::string("Unable to create file\n") + e.what());
   }
   if (fileType_ == ftRAW) {
     // Leftovers of a recording that was killed go before a new one starts (TMMWave does the

@@ -10,6 +10,8 @@
 #include <sstream>
 
 #include "CDImages.h"
+#include "Chains.h"
+#include "CmdRipAll.h"
 #include "Commands.h"
 #include "MMACMBind.h"
 #include "MMACMCvt.h"
@@ -178,22 +180,8 @@ void PrepareTrack(TMMCDReader& reader, const TrackOptions& o) {
 
 // ---- rip ----
 
-// "--format TAG,RATE,BITS,CHANNELS": the wave format a track is recorded in, complete with a
-// codec's extra bytes. BITS 0 takes the codec's own (GSM samples have none).
-WfxPtr ParseWaveFormat(const std::string& s) {
-  int v[4];
-  std::stringstream list(s);
-  std::string item;
-  int n = 0;
-  while (std::getline(list, item, ',')) {
-    if (n == 4 || !ParseInt(item, 0, 1000000, v[n])) return nullptr;
-    ++n;
-  }
-  if (n != 4) return nullptr;
-  return ACMBuildFormat(v[0], v[1], v[2], v[3]);
-}
-
 int RunRip(const std::vector<std::string>& args) {
+  if (IsRipAll(args)) return RunRipAll(args);
   const TCommand& cmd = *FindCommand("rip");
   TrackOptions o;
   Mp3Options mp3;
@@ -249,12 +237,21 @@ int RunRip(const std::vector<std::string>& args) {
   trigger.OnStop = [&](TMMDSPComponent*) {
     // The encoder closes itself when the disk is full or a write fails.
     if (encoder && !encoder->FileOpened()) closedEarly = true;
+    // A sector the reader could not read ends its range early: the track failed.
+    if (s.failure.empty()) s.failure = reader.FailureText();
+    // A failed track never takes the output's name: the unfinished file is removed.
+    if (!s.failure.empty()) {
+      if (encoder) encoder->DiscardOnClose();
+      sink.DiscardOnClose();
+    }
     s.loop.Quit();
   };
   trigger.Start();
   s.loop.Run();
-  // A failure anywhere in the chain: the output is not kept (an earlier file stays).
-  if (!s.failure.empty()) encoder ? encoder->DiscardOnClose() : sink.DiscardOnClose();
+  if (!s.failure.empty()) {
+    if (encoder) encoder->DiscardOnClose();
+    sink.DiscardOnClose();
+  }
   trigger.Close();
   if (!s.failure.empty()) {
     std::fprintf(stderr, "trackwell rip: %s\n", s.failure.c_str());
@@ -338,39 +335,22 @@ int RunPlay(const std::vector<std::string>& args) {
   auto waveOutPtr = std::make_unique<TMMWaveOut>();
   TMMWaveOut& waveOut = *waveOutPtr;
   if (alsaId != -3) waveOut.SetDeviceID(alsaId);
-  ring.SetNumBuffers(50);
-  ring.SetBufferSize(32768);
-  ring.SetQueueMode(qmRead);
-  ring.SetInput(&reader);
-  TMMDSPComponent* last = &ring;
-  auto append = [&](TMMDSPComponent& stage) {
-    stage.SetInput(last);
-    last = &stage;
-  };
-  if (pitchOn) {
-    pitch.SetPitch(pitchValue);
-    append(pitch);
-  }
-  if (volumeOn) {
-    volume.SetVolume(volumeValue);
-    append(volume);
-  }
+  // The window's playback chain with its settings.
+  ripper::InitPlayback(ring, waveOut, connector);
+  ripper::TStages stages;
+  if (pitchOn) stages.pitch = &pitch;
+  if (volumeOn) stages.volume = &volume;
   if (halfSpeed) {
-    metronome.SetStretch(2);
-    slowDown.SetPitch(-50);
-    append(metronome);
-    append(slowDown);
+    stages.metronome = &metronome;
+    stages.slowDown = &slowDown;
   }
-  if (eq) {
-    SetupTwelveBands(equalizer);
+  if (eq) stages.equalizer = &equalizer;
+  ripper::InitStages(stages);
+  pitch.SetPitch(pitchValue);
+  volume.SetVolume(volumeValue);
+  if (eq)
     for (int i = 0; i < 12; ++i) equalizer.Filters()->Items(i)->SetGain(gains[i]);
-    append(equalizer);
-  }
-  waveOut.SetNumBuffers(20);
-  waveOut.SetBufferSize(8192);
-  waveOut.TimeFormat = tfMillisecond;
-  append(waveOut);
-  waveOut.SetOutput(&connector);
+  ripper::LinkPlayback(reader, ring, stages, waveOut);
   waveOut.OnStop = [&](TMMDSPComponent*) { s.loop.Quit(); };
   waveOut.Start();
   s.loop.Run();
@@ -392,10 +372,14 @@ const TCommandRegistration regRip(
     {"rip",
      "--track N -o OUT.wav [--device N] [--mode normal|burst|sync] [--trim-first] [--trim-last] "
      "[--format TAG,RATE,BITS,CHANNELS [--hq]] " +
-         std::string(kMp3Usage),
+         std::string(kMp3Usage) + "\n       trackwell rip " + kRipAllUsage,
      "extract a track to a wave file (--format: in that wave format, e.g. 1,22050,8,1 or "
      "17,22050,4,1; BITS 0 for the codec's own; --hq: the best conversion, whatever it costs), "
-     "or to an MP3 file with --mp3",
+     "or to an MP3 file with --mp3; or extract several tracks (--all, or --tracks like 1,3-5) "
+     "into DIR, named as the extraction window names them, from its disc store or a CDDB "
+     "server (--cddb); --encoder runs an external encoder on each wave ($1 the wave, $2 the "
+     "output), --jobs N encodes on N workers while reading goes on; progress on stderr, "
+     "--json prints a summary of every track on stdout",
      RunRip});
 const TCommandRegistration regPlay(
     {"play",

@@ -9,6 +9,7 @@
 #include <memory>
 #include <sstream>
 
+#include "Chains.h"
 #include "Commands.h"
 #include "MMEqualiz.h"
 #include "MMMetronome.h"
@@ -169,38 +170,26 @@ int Run(const std::vector<std::string>& args) {
   sink.Wave()->FileMustExist = false;
   sink.Wave()->SetFileName(o.out);
 
-  // The stages in the playback chain's order.
-  TMMDSPComponent* last = &source;
-  auto append = [&](TMMDSPComponent& stage) {
-    stage.SetInput(last);
-    last = &stage;
-  };
-  if (o.pitch) {
-    pitch.SetPitch(o.pitchValue);
-    append(pitch);
-  }
-  if (o.volume) {
-    volume.SetVolume(o.volumeValue);
-    volume.SetPanning(o.panning);
-    append(volume);
-  }
+  // The stages in the playback chain's order, with the ripper's settings.
+  ripper::TStages stages;
+  if (o.pitch) stages.pitch = &pitch;
+  if (o.volume) stages.volume = &volume;
   if (o.halfSpeed) {
-    metronome.SetStretch(2);
-    if (o.overlap >= 0) metronome.SetDivSize(o.overlap);
-    if (o.seam >= 0) metronome.SetOverlapType(static_cast<TMMOverlapType>(o.seam));
-    slowDown.SetPitch(-50);
-    append(metronome);
-    append(slowDown);
+    stages.metronome = &metronome;
+    stages.slowDown = &slowDown;
   }
-  if (o.eq) {
-    SetupTwelveBands(equalizer);
+  if (o.eq) stages.equalizer = &equalizer;
+  ripper::InitStages(stages);
+  pitch.SetPitch(o.pitchValue);
+  volume.SetVolume(o.volumeValue);
+  volume.SetPanning(o.panning);
+  if (o.overlap >= 0) metronome.SetDivSize(o.overlap);
+  if (o.seam >= 0) metronome.SetOverlapType(static_cast<TMMOverlapType>(o.seam));
+  if (o.eq)
     for (int i = 0; i < 12; ++i) equalizer.Filters()->Items(i)->SetGain(o.gains[i]);
-    append(equalizer);
-  }
-  append(trigger);
+  trigger.SetInput(ripper::LinkStages(&source, stages));
   trigger.SetOutput(&sink);
-  // Whole blocks of the equalizer's transform in every buffer.
-  trigger.SetBufferSize(32768);
+  ripper::InitTrigger(trigger);
 
   bool closedEarly = false;
   sink.OnClose = [&](TMMDSPComponent*) {
