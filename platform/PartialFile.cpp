@@ -294,8 +294,11 @@ void InstallSignalCleanup() {
   // Either signal arriving during the cleanup waits for it.
   sigaddset(&sa.sa_mask, SIGINT);
   sigaddset(&sa.sa_mask, SIGTERM);
+  sigaddset(&sa.sa_mask, SIGHUP);
   sigaction(SIGINT, &sa, nullptr);
   sigaction(SIGTERM, &sa, nullptr);
+  // A closed terminal ends the program as Ctrl-C does.
+  sigaction(SIGHUP, &sa, nullptr);
 }
 
 int RemoveLeftovers(const std::string& dir) {

@@ -85,8 +85,8 @@ class PartialFileStream : public std::ostream {
   std::unique_ptr<Buf> buf_;
 };
 
-// Installs handlers for SIGINT and SIGTERM that remove every live temporary, then let the
-// process die of the signal (its exit status says so). Idempotent.
+// Installs handlers for SIGINT, SIGTERM and SIGHUP that remove every live temporary, then let
+// the process die of the signal (its exit status says so). Idempotent.
 void InstallSignalCleanup();
 // Removes every live temporary of this process. Async-signal-safe.
 void RemoveLiveTemporaries() noexcept;

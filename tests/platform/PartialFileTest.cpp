@@ -108,7 +108,7 @@ TEST(PartialFile, ALongNameShortensTheTemporaryNotTheTarget) {
 TEST(PartialFile, ASignalRemovesLiveTemporariesAndTheProcessDiesOfIt) {
   TempDir dir;
   WriteFile(dir / "keep.wav", "earlier");
-  for (int sig : {SIGINT, SIGTERM}) {
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
     int ready[2];
     ASSERT_EQ(pipe(ready), 0);
     pid_t child = fork();
