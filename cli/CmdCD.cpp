@@ -234,10 +234,20 @@ int RunRip(const std::vector<std::string>& args) {
   sink.OnClose = [&](TMMDSPComponent*) {
     if (trigger.State() & TMMTrigger::stPlaying) closedEarly = true;
   };
+  // A sector the reader could not read ends its range early (or fails the start): the track
+  // failed, and nothing of it takes the output's name.
+  auto discardUnread = [&] {
+    if (reader.FailureText().empty()) return;
+    if (encoder)
+      encoder->DiscardOnClose();
+    else
+      sink.DiscardOnClose();
+  };
+  trigger.OnError = [&](TMMDSPComponent*) { discardUnread(); };
   trigger.OnStop = [&](TMMDSPComponent*) {
     // The encoder closes itself when the disk is full or a write fails.
     if (encoder && !encoder->FileOpened()) closedEarly = true;
-    // A sector the reader could not read ends its range early: the track failed.
+    discardUnread();
     if (s.failure.empty()) s.failure = reader.FailureText();
     s.loop.Quit();
   };

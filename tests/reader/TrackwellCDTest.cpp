@@ -147,6 +147,8 @@ TEST_F(TrackwellCD, AnUnreadableSectorOrADataTrackFailsTheRip) {
       " QL_FAULT_DIR='" + dir.path() + "' QL_FAULT_READ_AT=" + std::to_string(250 * 2352 + 5) + " ";
   for (const char* mode : {"normal", "burst", "sync"}) {
     SCOPED_TRACE(mode);
+    qltest::WriteToneWav(dir / "t1.wav", 0.1);
+    const std::string earlier = qltest::ReadFile(dir / "t1.wav");
     std::string err;
     const int rc = qltest::RunCapture(fault + TRACKWELL_PATH + image + "rip --track 1 --mode " +
                                           mode + " -o '" + (dir / "t1.wav") + "' 2>&1 >/dev/null",
@@ -157,7 +159,20 @@ TEST_F(TrackwellCD, AnUnreadableSectorOrADataTrackFailsTheRip) {
     if (std::string(mode) != "sync") {
       EXPECT_NE(err.find("Sector 250 (track 1, 00:03:25)"), std::string::npos) << err;
     }
+    // The shorter take never replaces the earlier file.
+    EXPECT_TRUE(qltest::ReadFile(dir / "t1.wav") == earlier);
   }
+  // Not one sector readable: the start fails, and no file is made either.
+  std::string err;
+  const std::string bad0 =
+      "env ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=" + std::string(QL_FAULTINJECT_PATH) +
+      " QL_FAULT_DIR='" + dir.path() + "' QL_FAULT_READ_AT=" + std::to_string(300 * 2352 + 5) + " ";
+  EXPECT_NE(qltest::RunCapture(bad0 + TRACKWELL_PATH + image + "rip --track 2 -o '" +
+                                   (dir / "t2.wav") + "' 2>&1 >/dev/null",
+                               &err),
+            0);
+  EXPECT_NE(err.find("Sector 300 (track 2, 00:00:00) could not be read"), std::string::npos) << err;
+  EXPECT_FALSE(access((dir / "t2.wav").c_str(), F_OK) == 0);
 
   TempDir other;
   auto mixed = qltest::WriteCdImage(other.path(), "mixed", {qltest::DataTrack(40), 30});
