@@ -1,7 +1,7 @@
 // The CD-extraction window on a 99-track disc image: creation with the disc load, Save CD
-// (both ini files, every track), Load CD, and a grid refill. Offscreen; prints milliseconds.
-// With DISCS, the disc store first holds that many other discs of 15 tracks each (both ini
-// files), as a store that has seen years of use.
+// (both ini files, every track), Load CD, and a grid refill. With DISCS, the disc store
+// (cdplayer.ini and QuillonTrackwell.ini) holds that many other discs of 12 tracks first.
+// Offscreen; prints milliseconds.
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QApplication>
@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,23 @@ double Ms(std::chrono::steady_clock::time_point since) {
   return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - since)
       .count();
 }
+// Writes `discs` disc sections of 12 named tracks into both store files, as the window
+// writes them (CR LF lines).
+void FillStore(const std::string& disc_file, const std::string& settings_file, int discs) {
+  std::ofstream d(disc_file, std::ios::binary), t(settings_file, std::ios::binary);
+  for (int i = 0; i < discs; ++i) {
+    char section[16];
+    std::snprintf(section, sizeof section, "%x", 0x10000000 + i * 7919);
+    d << "[" << section << "]\r\nartist=Artist " << i << "\r\ntitle=Title " << i
+      << "\r\nnumtracks=12\r\nnumplay=12\r\nEntryType=1\r\n";
+    t << "[" << section << "]\r\n";
+    for (int k = 0; k < 12; ++k) {
+      d << k << "=Track " << k << " of disc " << i << "\r\n";
+      t << "f" << k << "=Artist " << i << "-Title " << i << "-Track " << k << ".wav\r\n";
+    }
+    d << "order=0 1 2 3 4 5 6 7 8 9 10 11\r\n";
+  }
+}
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -31,7 +49,6 @@ int main(int argc, char** argv) {
     return 2;
   }
   std::string work = argv[1];
-  int discs = argc > 2 ? std::atoi(argv[2]) : 0;
   mkdir(work.c_str(), 0755);
   std::string win = work + "/win", cwd = work + "/cwd";
   mkdir(win.c_str(), 0755);
@@ -42,29 +59,9 @@ int main(int argc, char** argv) {
   setenv("QL_WINDOWS_DIR", win.c_str(), 1);
   setenv("QL_WAVEOUT", "memory-fast", 1);
   setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  const int discs = argc > 2 ? std::atoi(argv[2]) : 0;
+  FillStore(win + "/cdplayer.ini", cwd + "/QuillonTrackwell.ini", discs);
   if (chdir(cwd.c_str()) != 0) return 1;
-  if (discs > 0) {
-    std::string players, settings = "[OPTIONS: SETTINGS]\r\nLeft=10\r\nTop=10\r\n";
-    for (int d = 0; d < discs; ++d) {
-      char section[32];
-      std::snprintf(section, sizeof section, "[%x]\r\n", 0x100000 + d);
-      players += section;
-      players += "artist=Artist " + std::to_string(d) + "\r\ntitle=Title\r\nnumtracks=15\r\n";
-      settings += section;
-      for (int t = 0; t < 15; ++t) {
-        players += std::to_string(t) + "=Track name " + std::to_string(t) + "\r\n";
-        settings += "f" + std::to_string(t) + "=Artist-Title-" + std::to_string(t) + ".wav\r\n";
-      }
-    }
-    FILE* f = std::fopen((win + "/cdplayer.ini").c_str(), "wb");
-    if (!f) return 1;
-    std::fwrite(players.data(), 1, players.size(), f);
-    std::fclose(f);
-    f = std::fopen((cwd + "/QuillonTrackwell.ini").c_str(), "wb");
-    if (!f) return 1;
-    std::fwrite(settings.data(), 1, settings.size(), f);
-    std::fclose(f);
-  }
   QApplication app(argc, argv);
   ql::QtDispatcher dispatcher;
   ql::SetDispatcher(&dispatcher);
@@ -90,7 +87,8 @@ int main(int argc, char** argv) {
     w.FillTrackGrid();
     double fill = Ms(t0);
     std::printf(
-        "%d discs stored; 99-track disc: window created and disc loaded %.1f ms, Save CD %.1f ms, "
+        "99-track disc, %d other discs in the store: window created and disc loaded %.1f ms, Save "
+        "CD %.1f ms, "
         "Load CD %.1f ms, grid refill %.1f ms (%d rows, %zu messages)\n",
         discs, create, save, load, fill, w.Grid->RowCount(), ui.shown.size());
   }

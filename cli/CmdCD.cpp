@@ -11,6 +11,7 @@
 
 #include "CDImages.h"
 #include "Chains.h"
+#include "CmdRipAll.h"
 #include "Commands.h"
 #include "MMACMBind.h"
 #include "MMACMCvt.h"
@@ -179,22 +180,8 @@ void PrepareTrack(TMMCDReader& reader, const TrackOptions& o) {
 
 // ---- rip ----
 
-// "--format TAG,RATE,BITS,CHANNELS": the wave format a track is recorded in, complete with a
-// codec's extra bytes. BITS 0 takes the codec's own (GSM samples have none).
-WfxPtr ParseWaveFormat(const std::string& s) {
-  int v[4];
-  std::stringstream list(s);
-  std::string item;
-  int n = 0;
-  while (std::getline(list, item, ',')) {
-    if (n == 4 || !ParseInt(item, 0, 1000000, v[n])) return nullptr;
-    ++n;
-  }
-  if (n != 4) return nullptr;
-  return ACMBuildFormat(v[0], v[1], v[2], v[3]);
-}
-
 int RunRip(const std::vector<std::string>& args) {
+  if (IsRipAll(args)) return RunRipAll(args);
   const TCommand& cmd = *FindCommand("rip");
   TrackOptions o;
   Mp3Options mp3;
@@ -250,18 +237,24 @@ int RunRip(const std::vector<std::string>& args) {
   trigger.OnStop = [&](TMMDSPComponent*) {
     // The encoder closes itself when the disk is full or a write fails.
     if (encoder && !encoder->FileOpened()) closedEarly = true;
+    // A sector the reader could not read ends its range early: the track failed.
+    if (s.failure.empty()) s.failure = reader.FailureText();
     s.loop.Quit();
   };
   trigger.Start();
   s.loop.Run();
+  // A failure anywhere in the chain: the output is not kept (an earlier file stays).
+  if (!s.failure.empty()) encoder ? encoder->DiscardOnClose() : sink.DiscardOnClose();
   trigger.Close();
   if (!s.failure.empty()) {
     std::fprintf(stderr, "trackwell rip: %s\n", s.failure.c_str());
     return 1;
   }
-  if (closedEarly) {
-    std::fprintf(stderr, "trackwell rip: %s: not enough disk space, the file ends early\n",
-                 out.c_str());
+  // The file components' own failure (a write, the final flush or rename): the file is gone.
+  const std::string& why = encoder ? encoder->FailureText() : sink.FailureText();
+  if (!why.empty() || closedEarly) {
+    std::fprintf(stderr, "trackwell rip: %s\n",
+                 why.empty() ? (out + ": the file ends early").c_str() : why.c_str());
     return 1;
   }
   return 0;
@@ -372,10 +365,14 @@ const TCommandRegistration regRip(
     {"rip",
      "--track N -o OUT.wav [--device N] [--mode normal|burst|sync] [--trim-first] [--trim-last] "
      "[--format TAG,RATE,BITS,CHANNELS [--hq]] " +
-         std::string(kMp3Usage),
+         std::string(kMp3Usage) + "\n       trackwell rip " + kRipAllUsage,
      "extract a track to a wave file (--format: in that wave format, e.g. 1,22050,8,1 or "
      "17,22050,4,1; BITS 0 for the codec's own; --hq: the best conversion, whatever it costs), "
-     "or to an MP3 file with --mp3",
+     "or to an MP3 file with --mp3; or extract several tracks (--all, or --tracks like 1,3-5) "
+     "into DIR, named as the extraction window names them, from its disc store or a CDDB "
+     "server (--cddb); --encoder runs an external encoder on each wave ($1 the wave, $2 the "
+     "output), --jobs N encodes on N workers while reading goes on; progress on stderr, "
+     "--json prints a summary of every track on stdout",
      RunRip});
 const TCommandRegistration regPlay(
     {"play",

@@ -1,0 +1,43 @@
+#pragma once
+// The run of `trackwell rip --all | --tracks`: one recording chain reads the tracks one after
+// the other (CD reader -> tap -> format converter -> trigger -> wave file or MP3 encoder);
+// with --jobs the encoding of finished tracks (the MP3 encoder on a chain of its own, or an
+// external program) runs on up to N workers while the next tracks are read. Everything is
+// driven from the main loop; the chains run on their triggers' threads.
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "MMCDRead.h"
+#include "MMUtils.h"
+#include "PollDispatcher.h"
+#include "RipMp3.h"
+#include "RipReport.h"
+
+namespace trackwell {
+
+struct RipTrackPlan {
+  int tocIndex = 0;      // index in the table of contents
+  std::string waveName;  // file name of the wave (wave output, or input of an encoder)
+  std::string outName;   // file name of the final output (== waveName for wave output)
+  bool data = false;     // a data track
+  bool named = false;    // asked for by number (--tracks): a data track fails
+};
+
+struct RipSettings {
+  std::string dir;
+  TMMCDCopyMode mode = cmNormal;
+  bool trimFirst = false, trimLast = false;
+  Mp3Options mp3;
+  const TWaveFormatEx* format = nullptr;  // --format, else the disc's own
+  bool highQuality = false;
+  std::string encoder, encoderArgs;  // an external encoder
+  int jobs = 0;                      // 0: MP3 encoded in the recording chain
+  bool progress = true;
+};
+
+// Rips the planned tracks; results[i] belongs to plan[i] (number and name already set).
+void RunRip(ql::PollDispatcher& loop, TMMCDReader& reader, const RipSettings& settings,
+            const std::vector<RipTrackPlan>& plan, std::vector<TrackResult>& results);
+
+}  // namespace trackwell

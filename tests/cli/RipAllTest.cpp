@@ -1,0 +1,352 @@
+// trackwell rip --all / --tracks as a whole process, over generated CD images.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <climits>
+#include <cstdlib>
+
+#include "RipTestSupport.h"
+
+using qltest::TempDir;
+using namespace riptest;
+
+namespace {
+
+bool Exists(const std::string& p) {
+  return access(p.c_str(), F_OK) == 0;
+}
+
+struct RipAll : ::testing::Test {
+  TempDir dir;
+  qltest::CdImage img = qltest::WriteCdImage(dir.path(), "disc", {300, 37, 150});
+  std::string out = dir / "out", win = dir / "win";
+  std::string image = "--image " + img.cue + " ";
+
+  void SetUp() override {
+    ASSERT_EQ(mkdir(out.c_str(), 0755), 0);
+    ASSERT_EQ(mkdir(win.c_str(), 0755), 0);
+  }
+  Result Rip(const std::string& args) { return Trackwell(dir.path(), win, image + "rip " + args); }
+  std::string Track(int n) const { return ImageAudio(img, img.starts[n - 1], img.lengths[n - 1]); }
+  std::string DiscKey() {
+    Result r = Trackwell(dir.path(), win, image + "toc");
+    auto p = r.out.find("DiscKey\t");
+    return p == std::string::npos ? "" : r.out.substr(p + 8, r.out.find('\n', p) - p - 8);
+  }
+};
+
+TEST_F(RipAll, EveryTrackByteForByteWithItsChecksumAndSize) {
+  Result r = Rip("--all --dir out --json");
+  ASSERT_EQ(r.status, 0) << r.err;
+  Summary s = ParseSummary(r.out);
+  ASSERT_TRUE(s.parsed) << r.out;
+  EXPECT_TRUE(s.ok);
+  ASSERT_EQ(s.tracks.size(), 3u);
+  for (int n = 1; n <= 3; ++n) {
+    const JsonTrack& t = s.tracks[n - 1];
+    const std::string file = out + "/0" + std::to_string(n) + ".wav";
+    EXPECT_EQ(t.number, n);
+    EXPECT_EQ(t.status, "ok");
+    EXPECT_EQ(t.name, "0" + std::to_string(n));
+    EXPECT_EQ(t.file, "0" + std::to_string(n) + ".wav");
+    EXPECT_TRUE(WaveAudio(file) == Track(n)) << "track " << n;
+    EXPECT_EQ(t.bytes, static_cast<long long>(qltest::ReadFile(file).size()));
+    EXPECT_EQ(t.audioBytes, static_cast<long long>(Track(n).size()));
+    EXPECT_EQ(t.crc32, PythonCrc32(img.bin, img.starts[n - 1] * 2352LL, Track(n).size()));
+    EXPECT_EQ(t.skipped, 0);
+  }
+  // Nothing else in the folder: no temporaries left.
+  EXPECT_EQ(ListDir(out), (std::vector<std::string>{"01.wav", "02.wav", "03.wav"}));
+  // One progress line at least per track, the last one at 100 %.
+  for (int n = 1; n <= 3; ++n)
+    EXPECT_NE(r.err.find("track " + std::to_string(n) + ": 100% "), std::string::npos) << r.err;
+}
+
+TEST_F(RipAll, TheSameAudioAsCdParanoia) {
+  if (system("command -v cd-paranoia >/dev/null") != 0) GTEST_SKIP() << "no cd-paranoia";
+  std::string ref = dir / "ref";
+  ASSERT_EQ(mkdir(ref.c_str(), 0755), 0);
+  ASSERT_EQ(
+      qltest::Run("cd '" + ref + "' && cd-paranoia -q -d '" + img.cue + "' -B >/dev/null 2>&1"), 0);
+  for (const char* mode : {"burst", "sync"}) {
+    Result r = Rip(std::string("--all --dir out --quiet --mode ") + mode);
+    ASSERT_EQ(r.status, 0) << r.err;
+    for (int n = 1; n <= 3; ++n)
+      EXPECT_TRUE(WaveAudio(out + "/0" + std::to_string(n) + ".wav") ==
+                  WaveAudio(ref + "/track0" + std::to_string(n) + ".cdda.wav"))
+          << mode << " track " << n;
+  }
+}
+
+TEST_F(RipAll, TrackListsAndTheirErrors) {
+  Result r = Rip("--tracks 3,1 --dir out --json --mode sync");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ListDir(out), (std::vector<std::string>{"01.wav", "03.wav"}));
+  EXPECT_TRUE(WaveAudio(out + "/03.wav") == Track(3));
+
+  // A track the disc lacks fails alone; the others are written.
+  r = Rip("--tracks 2-3,7 --dir out --json");
+  EXPECT_EQ(r.status, 1);
+  Summary s = ParseSummary(r.out);
+  ASSERT_EQ(s.tracks.size(), 3u) << r.out;
+  EXPECT_FALSE(s.ok);
+  EXPECT_EQ(s.tracks[0].status, "ok");
+  EXPECT_EQ(s.tracks[2].number, 7);
+  EXPECT_EQ(s.tracks[2].status, "failed");
+  EXPECT_NE(s.tracks[2].reason.find("no track 7"), std::string::npos);
+  EXPECT_NE(r.err.find("track 7 failed"), std::string::npos) << r.err;
+
+  for (const char* bad :
+       {"--tracks 3-1 --dir out", "--tracks 1,,2 --dir out", "--tracks 0 --dir out",
+        "--tracks 100 --dir out", "--all", "--all --tracks 1 --dir out", "--all --dir out --cddb",
+        "--all --dir out --email a@b", "--all --dir out --jobs 2",
+        "--all --dir out --mp3 --encoder lame", "--all --dir out --bitrate 128"})
+    EXPECT_EQ(Rip(bad).status, 2) << bad;
+  EXPECT_EQ(Rip("--all --dir nowhere").status, 1);
+}
+
+TEST_F(RipAll, NamesFromTheDiscStoreWithTheWindowsNamingRules) {
+  const std::string key = DiscKey();
+  ASSERT_FALSE(key.empty());
+  qltest::WriteFile(win + "/cdplayer.ini", "[" + key +
+                                               "]\r\nartist=Band\r\ntitle=Live\r\n0=Intro\r\n"
+                                               "1=A/B?\r\n2=\r\n");
+  Result r = Rip("--all --dir out --add-artist --add-title --add-number --quiet");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ListDir(out),
+            (std::vector<std::string>{"Band-Live-01-Intro.wav", "Band-Live-02-A-B-.wav",
+                                      "Band-Live-03-03.wav"}));
+  EXPECT_TRUE(WaveAudio(out + "/Band-Live-02-A-B-.wav") == Track(2));
+  // Without the options only the name; the store is read, never written.
+  const std::string before = qltest::ReadFile(win + "/cdplayer.ini");
+  r = Rip("--tracks 1 --dir out --quiet");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(Exists(out + "/Intro.wav"));
+  EXPECT_EQ(qltest::ReadFile(win + "/cdplayer.ini"), before);
+  EXPECT_FALSE(Exists(dir / "QuillonTrackwell.ini"));
+}
+
+TEST_F(RipAll, HostileCddbNamesStayInTheFolderAndApart) {
+  std::string id = Trackwell(dir.path(), win, image + "discid").out;
+  ASSERT_EQ(id.rfind("DiscID\t", 0), 0u) << id;
+  id = id.substr(7, 8);
+  std::transform(id.begin(), id.end(), id.begin(), [](unsigned char c) { return std::tolower(c); });
+  const std::string db = dir / "db";
+  ASSERT_EQ(qltest::Run("mkdir -p '" + db + "/rock'"), 0);
+  const std::string longName(300, 'x');
+  // A quote and a TAB, a step out of the folder, control and non-UTF-8 bytes, a name too long
+  // for a file, and two tracks of one name.
+  qltest::WriteFile(db + "/rock/" + id,
+                    "# xmcd\r\n#\r\n# Track frame offsets:\r\n#\t150\r\n#\t450\r\n#\t487\r\n#\r\n"
+                    "# Disc length: 10 seconds\r\n#\r\nDISCID=" +
+                        id +
+                        "\r\nDTITLE=Some \"One\"\t / ../..\r\n"
+                        "TTITLE0=../../../escaped\x01\r\n"
+                        "TTITLE1=" +
+                        longName + "\xff\xfe\r\nTTITLE2=../../../escaped\x01\r\n");
+  const std::string port = StartCddbServer(db, dir / "port");
+  ASSERT_FALSE(port.empty());
+  Result r =
+      Rip("--all --dir out --add-artist --add-title --cddb --email me@example.org "
+          "--server 127.0.0.1:" +
+          port + " --json --quiet");
+  ASSERT_EQ(r.status, 0) << r.err;
+  Summary s = ParseSummary(r.out);
+  ASSERT_TRUE(s.parsed) << r.out;
+  ASSERT_EQ(s.tracks.size(), 3u);
+  std::vector<std::string> files = ListDir(out);
+  ASSERT_EQ(files.size(), 3u);
+  for (const auto& t : s.tracks) {
+    EXPECT_TRUE(std::find(files.begin(), files.end(), t.file) != files.end()) << t.file;
+    EXPECT_LE(t.file.size(), 255u);
+    EXPECT_EQ(t.file.find('/'), std::string::npos);
+    EXPECT_NE(t.file[0], '.');
+    for (unsigned char c : t.file) EXPECT_GE(c, 0x20) << t.file;
+    for (unsigned char c : t.name) EXPECT_GE(c, 0x20) << t.name;
+  }
+  EXPECT_NE(s.tracks[0].file, s.tracks[2].file);
+  EXPECT_TRUE(WaveAudio(out + "/" + s.tracks[2].file) == Track(3));
+  EXPECT_EQ(s.tracks[1].file.substr(s.tracks[1].file.size() - 4), ".wav");
+  // Nothing outside the output folder.
+  EXPECT_FALSE(Exists(dir / "escaped.wav"));
+  std::vector<std::string> top = ListDir(dir.path());
+  EXPECT_EQ(top, (std::vector<std::string>{"db", "disc.bin", "disc.cue", "out", "port", "win"}));
+  // No --server port, no server: the lookup fails and nothing is written.
+  r = Rip("--all --dir out --cddb --email me@example.org --server 127.0.0.1:1 --quiet");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(ListDir(out).size(), 3u);
+}
+
+TEST_F(RipAll, ExternalEncoderLameThenTheWaveGoes) {
+  if (system("command -v lame >/dev/null && command -v mpg123 >/dev/null") != 0)
+    GTEST_SKIP() << "no lame or mpg123";
+  qltest::WriteFile(win + "/cdplayer.ini", "[" + DiscKey() + "]\r\n0=My Song\r\n");
+  Result r =
+      Rip("--all --dir out --encoder lame --encoder-args '--silent -b 128 $1 $2' --jobs 2 "
+          "--json");
+  ASSERT_EQ(r.status, 0) << r.err;
+  // Spaces become "_" for an external encoder, as in the window.
+  EXPECT_EQ(ListDir(out), (std::vector<std::string>{"02.mp3", "03.mp3", "My_Song.mp3"}));
+  ASSERT_EQ(qltest::Run("mpg123 -q -w '" + dir / "dec.wav" + "' '" + out + "/My_Song.mp3'"), 0);
+  EXPECT_GT(BestSnr(Track(1), WaveAudio(dir / "dec.wav")), 10.0);
+}
+
+TEST_F(RipAll, AFailingEncoderKeepsTheWaveAndAnEarlierFile) {
+  // An earlier good file of the output's name stays as it was.
+  qltest::WriteFile(out + "/01.mp3", "earlier");
+  const std::string script = dir / "enc.sh";
+  // Writes half an output, then fails; the arguments it got are kept.
+  qltest::WriteFile(script, "#!/bin/sh\nprintf '%s\\n' \"$@\" > \"" + dir / "args.txt" +
+                                "\"\nhead -c 1000 \"$1\" > \"$2\"\nexit 3\n");
+  chmod(script.c_str(), 0755);
+  Result r = Rip("--tracks 1 --dir out --encoder " + script +
+                 " --encoder-args '-x \"$2\" -y $1' --json --quiet");
+  EXPECT_EQ(r.status, 1);
+  Summary s = ParseSummary(r.out);
+  ASSERT_EQ(s.tracks.size(), 1u) << r.out;
+  EXPECT_EQ(s.tracks[0].status, "failed");
+  EXPECT_EQ(s.tracks[0].file, "01.wav");
+  EXPECT_NE(s.tracks[0].reason.find("status 3"), std::string::npos) << s.tracks[0].reason;
+  EXPECT_EQ(qltest::ReadFile(out + "/01.mp3"), "earlier");
+  EXPECT_TRUE(WaveAudio(out + "/01.wav") == Track(1));
+  EXPECT_EQ(ListDir(out), (std::vector<std::string>{"01.mp3", "01.wav"}));
+  // The template's words, then the paths as single arguments.
+  std::string args = qltest::ReadFile(dir / "args.txt");
+  char real[PATH_MAX];
+  ASSERT_TRUE(realpath(out.c_str(), real));
+  const std::string abs = real;
+  EXPECT_EQ(args.rfind("-x\n" + abs + "/.01.mp3.", 0), 0u) << args;
+  EXPECT_NE(args.find("\n-y\n" + abs + "/01.wav\n"), std::string::npos) << args;
+
+  // A program that is not there; one that exits 0 without output.
+  r = Rip("--tracks 2 --dir out --encoder ./no-such-encoder --json --quiet");
+  EXPECT_EQ(r.status, 1);
+  s = ParseSummary(r.out);
+  ASSERT_EQ(s.tracks.size(), 1u);
+  EXPECT_NE(s.tracks[0].reason.find("could not be started"), std::string::npos);
+  EXPECT_TRUE(WaveAudio(out + "/02.wav") == Track(2));
+  r = Rip("--tracks 3 --dir out --encoder true --json --quiet");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(Exists(out + "/03.wav"));
+  EXPECT_FALSE(Exists(out + "/03.mp3"));
+  EXPECT_EQ(ListDir(out), (std::vector<std::string>{"01.mp3", "01.wav", "02.wav", "03.wav"}));
+}
+
+TEST_F(RipAll, Mp3OnWorkersEqualsMp3InTheChainAndDecodesToTheTrack) {
+  if (system("command -v mpg123 >/dev/null") != 0) GTEST_SKIP() << "no mpg123";
+  std::string inChain = dir / "chain";
+  ASSERT_EQ(mkdir(inChain.c_str(), 0755), 0);
+  Result r = Rip("--all --dir chain --mp3 --bitrate 128 --quiet");
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = Rip("--all --dir out --mp3 --bitrate 128 --jobs 2 --json --quiet");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ListDir(out), (std::vector<std::string>{"01.mp3", "02.mp3", "03.mp3"}));
+  Summary s = ParseSummary(r.out);
+  ASSERT_EQ(s.tracks.size(), 3u);
+  for (int n = 1; n <= 3; ++n) {
+    const std::string name = "0" + std::to_string(n) + ".mp3";
+    EXPECT_TRUE(qltest::ReadFile(out + "/" + name) == qltest::ReadFile(inChain + "/" + name));
+    EXPECT_EQ(s.tracks[n - 1].crc32,
+              PythonCrc32(img.bin, img.starts[n - 1] * 2352LL, Track(n).size()));
+  }
+  ASSERT_EQ(qltest::Run("mpg123 -q -w '" + dir / "dec.wav" + "' '" + out + "/01.mp3'"), 0);
+  EXPECT_GT(BestSnr(Track(1), WaveAudio(dir / "dec.wav")), 10.0);
+}
+
+TEST_F(RipAll, DataTracksSkippedInAllFailedWhenNamed) {
+  // Track 2 is a data track.
+  qltest::WriteFile(dir / "mixed.cue",
+                    "FILE \"disc.bin\" BINARY\r\n  TRACK 01 AUDIO\r\n    INDEX 01 00:00:00\r\n"
+                    "  TRACK 02 MODE1/2352\r\n    INDEX 01 00:04:00\r\n"
+                    "  TRACK 03 AUDIO\r\n    INDEX 01 00:04:37\r\n");
+  image = "--image " + dir / "mixed.cue" + " ";
+  if (Trackwell(dir.path(), win, image + "toc").status != 0)
+    GTEST_SKIP() << "the CD library offers no image with a data track";
+  Result r = Rip("--all --dir out --json --quiet");
+  ASSERT_EQ(r.status, 0) << r.err;
+  Summary s = ParseSummary(r.out);
+  ASSERT_EQ(s.tracks.size(), 3u) << r.out;
+  EXPECT_EQ(s.tracks[1].status, "skipped");
+  EXPECT_NE(s.tracks[1].reason.find("data track"), std::string::npos);
+  EXPECT_EQ(ListDir(out), (std::vector<std::string>{"01.wav", "03.wav"}));
+  r = Rip("--tracks 2 --dir out --json --quiet");
+  EXPECT_EQ(r.status, 1);
+  s = ParseSummary(r.out);
+  ASSERT_EQ(s.tracks.size(), 1u);
+  EXPECT_EQ(s.tracks[0].status, "failed");
+  EXPECT_EQ(ListDir(out).size(), 2u);
+}
+
+TEST_F(RipAll, AWriteErrorFailsTheTrackAndLeavesNoPartialFile) {
+  // Files may not grow past 2 MB: the write fails with EFBIG (the signal ignored), as an I/O
+  // error would.
+  TempDir big;
+  auto disc = qltest::WriteCdImage(big.path(), "big", {300, 1500, 300});
+  qltest::WriteFile(out + "/02.wav", "earlier");
+  std::string text;
+  const int rc = qltest::RunCapture("cd '" + dir.path() +
+                                        "' && trap '' XFSZ && ulimit -f 2048 && "
+                                        "QL_WINDOWS_DIR='" +
+                                        win + "' " TRACKWELL_PATH " --image " + disc.cue +
+                                        " rip --all --dir out --json --quiet 2>/dev/null",
+                                    &text);
+  EXPECT_EQ(rc, 1);
+  Summary s = ParseSummary(text);
+  ASSERT_EQ(s.tracks.size(), 3u) << text;
+  EXPECT_EQ(s.tracks[0].status, "ok");
+  EXPECT_EQ(s.tracks[1].status, "failed");
+  EXPECT_FALSE(s.tracks[1].reason.empty());
+  EXPECT_EQ(s.tracks[2].status, "ok");
+  EXPECT_EQ(qltest::ReadFile(out + "/02.wav"), "earlier");
+  EXPECT_EQ(ListDir(out), (std::vector<std::string>{"01.wav", "02.wav", "03.wav"}));
+}
+
+TEST_F(RipAll, AnInterruptedRunLeavesNothingHalfWrittenAndItsLeftoversGoNextTime) {
+  TempDir big;
+  auto disc =
+      qltest::WriteCdImage(big.path(), "big", {9000, 9000, 9000, 9000, 9000, 9000, 9000, 9000});
+  qltest::WriteFile(out + "/03.wav", "earlier");
+  // A leftover of a run that died without cleaning up (no process has that id).
+  qltest::WriteFile(out + "/.04.wav.999999999-1.qlpart", "junk");
+  for (int signal : {SIGINT, SIGTERM}) {
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      if (chdir(dir.path().c_str()) != 0) _exit(127);
+      setenv("QL_WINDOWS_DIR", win.c_str(), 1);
+      execl(TRACKWELL_PATH, "trackwell", "--image", disc.cue.c_str(), "rip", "--all", "--dir",
+            "out", "--quiet", "--mode", "sync", static_cast<char*>(nullptr));
+      _exit(127);
+    }
+    usleep(150000);
+    kill(pid, signal);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before the signal";
+    EXPECT_EQ(WTERMSIG(status), signal);
+    // Every file under a final name is complete; the earlier one is untouched or complete.
+    for (const auto& f : ListDir(out)) {
+      if (f[0] == '.') {
+        EXPECT_EQ(f, ".04.wav.999999999-1.qlpart");
+        continue;
+      }
+      const int n = f[1] - '0';
+      if (f == "03.wav" && qltest::ReadFile(out + "/" + f) == "earlier") continue;
+      EXPECT_TRUE(WaveAudio(out + "/" + f) ==
+                  ImageAudio(disc, disc.starts[n - 1], disc.lengths[n - 1]))
+          << f;
+    }
+  }
+  Result r =
+      Trackwell(dir.path(), win, "--image " + disc.cue + " rip --tracks 1 --dir out --quiet");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_FALSE(Exists(out + "/.04.wav.999999999-1.qlpart"));
+}
+
+}  // namespace
