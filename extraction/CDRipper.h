@@ -27,6 +27,7 @@
 #include "MMVolume.h"
 #include "MMWavOut.h"
 #include "MMWaveFile.h"
+#include "ProfileSection.h"
 #include "ReaderTrackTable.h"
 #include "RipperState.h"
 #include "Ui.h"
@@ -323,6 +324,8 @@ class TFormCDRipper : public QMainWindow, public ripper::TRipperFlags {
   int recordedRow_ = 0;
   std::string recordedName_, recordedSection_;
   bool recordedMp3_ = false;
+  // While Save CD runs: the one batch of the settings file that the disc and DSP saves join.
+  ql::profile::TIniWriteBatch* settingsBatch_ = nullptr;
   // The rows of the batch being recorded (or last recorded): their file names are distinct.
   std::vector<int> runRows_;
   unsigned playRun_ = 0;

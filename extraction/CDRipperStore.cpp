@@ -25,8 +25,17 @@ QString Q(const std::string& s) {
 void TFormCDRipper::SaveCD1Click() {
   // A name still being edited in the grid is saved with the others.
   Grid->CommitEdit();
+  // The disc's and the DSP's keys of the settings file go in one replace of the file.
+  ql::profile::TIniWriteBatch settings(SettingsFile());
+  settingsBatch_ = &settings;
   SaveDisc();
   SaveDSPTOFile(kSettingsName);
+  settingsBatch_ = nullptr;
+  try {
+    settings.Commit();
+  } catch (...) {
+    ql::UI().ErrorBox("Can not save ini.");
+  }
 }
 
 void TFormCDRipper::MenuItemLoadClick() {
@@ -51,8 +60,8 @@ void TFormCDRipper::WriteDiscValue(const std::string& file_name, const std::stri
 void TFormCDRipper::SaveDisc() {
   // Both files are written whole at the end (one atomic replace each): a disc of 99 tracks is
   // two file writes, not two hundred.
-  TIniBatch settings(SettingsFile());
-  TIniBatch discs(kDiscFile);
+  ql::profile::TIniWriteBatch settings(SettingsFile());
+  ql::profile::TIniWriteBatch discs(kDiscFile);
   DiscLoaded = false;
   try {
     if (dfsArtist->text().isEmpty() || dfsTitle->text().isEmpty())
@@ -87,7 +96,10 @@ void TFormCDRipper::SaveDisc() {
     settings.WriteBool(kOptions, "miOutputExternal", miOutputExternal->isChecked());
     settings.WriteBool(kOptions, "miOutputWave", miOutputWave->isChecked());
     discs.Commit();
-    settings.Commit();
+    if (settingsBatch_)
+      settingsBatch_->Append(settings);
+    else
+      settings.Commit();
   } catch (const EFormRipperError&) {
     ql::UI().ErrorBox(
         "Can not save ini files. A CD can not have the fields Artist and Title empty.");
@@ -99,8 +111,15 @@ void TFormCDRipper::SaveDisc() {
 void TFormCDRipper::SaveDSPTOFile(const std::string& file_name) {
   try {
     std::string path = WorkFile(file_name);
-    if (FormSettings) FormSettings->SaveSettings(path);
-    TIniBatch ini(path);
+    ql::profile::TIniWriteBatch ini(path);
+    // Within Save CD the writes join the settings file's one replace.
+    bool joined = settingsBatch_ && settingsBatch_->FileName == path;
+    if (FormSettings) {
+      if (joined)
+        FormSettings->AddSettingsWrites(ini);
+      else
+        FormSettings->SaveSettings(path);
+    }
     ini.WriteInteger(kOptions, "VolumeValue", SliderVolume->value());
     ini.WriteBool(kOptions, "rbHalfSpeed", cbHalfSpeedOn->isChecked());
     ini.WriteInteger(kOptions, "PitchValue", spinPitch->Value());
@@ -111,7 +130,10 @@ void TFormCDRipper::SaveDSPTOFile(const std::string& file_name) {
     ini.WriteBool(kOptions, "rbSOLA", rbSOLA->isChecked());
     ini.WriteBool(kOptions, "rbLINE", rbLine->isChecked());
     ini.WriteInteger(kOptions, "DivSize", SliderOverlap->value());
-    ini.Commit();
+    if (joined)
+      settingsBatch_->Append(ini);
+    else
+      ini.Commit();
   } catch (const std::exception& e) {
     ql::UI().ShowMessage(e.what());
   }

@@ -14,6 +14,7 @@
 #include "Exception.h"
 #include "Fs.h"
 #include "Profile.h"
+#include "ProfileSection.h"
 #include "TextFile.h"
 #include "Ui.h"
 
@@ -179,13 +180,13 @@ ripper::TEncodeResult TFormExtMP3Encoder::RunEncoder(const std::shared_ptr<ql::A
 void TFormExtMP3Encoder::LoadEncoder(const std::string& path) {
   path_ = path;
   try {
-    TIniFile ini(path);
-    dfsName->setCurrentText(QString::fromStdString(
-        ini.ReadString(kSection, "Name", dfsName->currentText().toStdString())));
+    ql::profile::TIniSection ini(path, kSection);
+    dfsName->setCurrentText(
+        QString::fromStdString(ini.ReadString("Name", dfsName->currentText().toStdString())));
     dfsNameExit();
     for (auto [key, b] : {std::pair{"rbBackground", rbBackground},
                           std::pair{"rbMinimized", rbMinimized}, std::pair{"rbNormal", rbNormal}}) {
-      bool on = ini.ReadBool(kSection, key, b->isChecked());
+      bool on = ini.ReadBool(key, b->isChecked());
       if (on) b->setChecked(true);
     }
     SetItems(dfsProgram, ReadList(WorkDirectory + "/extenc.ini"));
@@ -198,12 +199,12 @@ void TFormExtMP3Encoder::LoadEncoder(const std::string& path) {
 
 void TFormExtMP3Encoder::dfsNameExit() {
   try {
-    TIniFile ini(path_);
     std::string section = std::string(kSection) + " " + dfsName->currentText().toStdString();
-    dfsProgram->setCurrentText(QString::fromStdString(
-        ini.ReadString(section, "Program", dfsProgram->currentText().toStdString())));
+    ql::profile::TIniSection ini(path_, section);
+    dfsProgram->setCurrentText(
+        QString::fromStdString(ini.ReadString("Program", dfsProgram->currentText().toStdString())));
     dfsArguments->setCurrentText(QString::fromStdString(
-        ini.ReadString(section, "Arguments", dfsArguments->currentText().toStdString())));
+        ini.ReadString("Arguments", dfsArguments->currentText().toStdString())));
   } catch (const EInOutError& e) {
     ql::UI().ShowMessage(e.what());
   }

@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "Profile.h"
+#include "ProfileSection.h"
 #include "Ui.h"
 
 namespace {
@@ -130,15 +131,15 @@ void TFormMP3Settings::SaveMp3Settings(const std::string& path) {
 
 void TFormMP3Settings::LoadMp3Settings(const std::string& path) {
   try {
-    TIniFile ini(path);
+    ql::profile::TIniSection ini(path, kSection);
     for (auto [key, box] : {std::pair{"Copyright", cbCopyright}, std::pair{"CRC", cbCRC},
                             std::pair{"Original", cbOriginal}, std::pair{"Privat", cbPrivat}})
-      box->setChecked(ini.ReadBool(kSection, key, box->isChecked()));
-    int rate = ini.ReadInteger(kSection, "BitRate", 9);
+      box->setChecked(ini.ReadBool(key, box->isChecked()));
+    int rate = ini.ReadInteger("BitRate", 9);
     SetBitRateIndex(rate >= 0 && rate < 14 ? rate : 8);
-    int mode = ini.ReadInteger(kSection, "ChannelMode", 0);
+    int mode = ini.ReadInteger("ChannelMode", 0);
     SetChannelModeIndex(mode >= 0 && mode <= 2 ? mode : 0);
-    SetFileTypeIndex(ini.ReadInteger(kSection, "FileType", 1) == 0 ? 0 : 1);
+    SetFileTypeIndex(ini.ReadInteger("FileType", 1) == 0 ? 0 : 1);
   } catch (...) {
     ql::UI().ShowMessage("Unable to load MP3 settings.");
   }

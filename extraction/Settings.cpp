@@ -13,6 +13,7 @@
 
 #include "DirectoryList.h"
 #include "Profile.h"
+#include "ProfileSection.h"
 #include "Ui.h"
 
 namespace {
@@ -34,9 +35,9 @@ QRadioButton* Radio(const char* name, const char* caption, QWidget* parent) {
 
 const std::vector<std::string>& CDDeviceTypeNames() {
   static const std::vector<std::string> names = {
-      "AutoDetect", "ATAPI",   "CYBER",   "DEC",     "GRUNDIG", "HITACHI", "HP",      "IBM",
-      "IMS",        "KODAK",   "MATSHITA", "MITSUMI", "MP",     "MS",      "NEC",     "PHILIPS",
-      "PIONEER",    "PLASMON", "PLEXTOR", "RICOH",   "SONY",    "TOSHIBA", "TEAC",    "YAMAHA"};
+      "AutoDetect", "ATAPI",   "CYBER",    "DEC",     "GRUNDIG", "HITACHI", "HP",   "IBM",
+      "IMS",        "KODAK",   "MATSHITA", "MITSUMI", "MP",      "MS",      "NEC",  "PHILIPS",
+      "PIONEER",    "PLASMON", "PLEXTOR",  "RICOH",   "SONY",    "TOSHIBA", "TEAC", "YAMAHA"};
   return names;
 }
 
@@ -166,35 +167,49 @@ void TFormSettings::cbPitchClick() {
   if (cbPitch->isChecked()) cbHalfSpeed->setChecked(false);
 }
 
-void TFormSettings::cbDriveChange() { lbDirectory->SetDirectory(cbDrive->currentText().toStdString()); }
+void TFormSettings::cbDriveChange() {
+  lbDirectory->SetDirectory(cbDrive->currentText().toStdString());
+}
 
 void TFormSettings::SaveSettings(const std::string& path) {
   try {
-    TIniBatch ini(path);
-    const std::pair<const char*, bool> flags[] = {
-        {"AutoSave", rbAutoSave->isChecked()},      {"QuestionSave", rbQuestionSave->isChecked()},
-        {"Equalizer", cbEqualizer->isChecked()},    {"Pitch", cbPitch->isChecked()},
-        {"Volume", cbVolume->isChecked()},          {"CCDDAPlay", cbCCDDAPlay->isChecked()},
-        {"AddArtist", cbAddArtist->isChecked()},    {"AddTitle", cbAddTitle->isChecked()},
-        {"AddNumber", cbAddNumber->isChecked()},    {"HalfSpeed", cbHalfSpeed->isChecked()},
-        {"NormalCopy", rbNormalCopy->isChecked()},  {"BurstCopy", rbBurstCopy->isChecked()},
-        {"JitterCorrection", rbJitterCorrection->isChecked()},
-        {"RemoveFirstSec", cbRemoveFirstSec->isChecked()},
-        {"RemoveLastSec", cbRemoveLastSec->isChecked()}, {"UseCODEC", cbUseCODEC->isChecked()}};
-    for (const auto& [key, value] : flags) ini.WriteBool(kSection, key, value);
-    ini.WriteString(kSection, "DeviceType", DeviceTypeText());
-    ini.WriteString(kSection, "Directory", OutputDirectory());
-    ini.WriteString(kSection, "Drive", Drive());
+    ql::profile::TIniWriteBatch ini(path);
+    AddSettingsWrites(ini);
     ini.Commit();
   } catch (...) {
   }
 }
 
+void TFormSettings::AddSettingsWrites(ql::profile::TIniWriteBatch& ini) const {
+  const std::pair<const char*, bool> flags[] = {
+      {"AutoSave", rbAutoSave->isChecked()},
+      {"QuestionSave", rbQuestionSave->isChecked()},
+      {"Equalizer", cbEqualizer->isChecked()},
+      {"Pitch", cbPitch->isChecked()},
+      {"Volume", cbVolume->isChecked()},
+      {"CCDDAPlay", cbCCDDAPlay->isChecked()},
+      {"AddArtist", cbAddArtist->isChecked()},
+      {"AddTitle", cbAddTitle->isChecked()},
+      {"AddNumber", cbAddNumber->isChecked()},
+      {"HalfSpeed", cbHalfSpeed->isChecked()},
+      {"NormalCopy", rbNormalCopy->isChecked()},
+      {"BurstCopy", rbBurstCopy->isChecked()},
+      {"JitterCorrection", rbJitterCorrection->isChecked()},
+      {"RemoveFirstSec", cbRemoveFirstSec->isChecked()},
+      {"RemoveLastSec", cbRemoveLastSec->isChecked()},
+      {"UseCODEC", cbUseCODEC->isChecked()}};
+  for (const auto& [key, value] : flags) ini.WriteBool(kSection, key, value);
+  ini.WriteString(kSection, "DeviceType", DeviceTypeText());
+  ini.WriteString(kSection, "Directory", OutputDirectory());
+  ini.WriteString(kSection, "Drive", Drive());
+}
+
 void TFormSettings::LoadSettings(const std::string& path) {
   try {
-    TIniFile ini(path);
+    // One reading of the section for all of its keys.
+    ql::profile::TIniSection ini(path, kSection);
     auto read = [&](const char* key, QAbstractButton* b) {
-      b->setChecked(ini.ReadBool(kSection, key, b->isChecked()));
+      b->setChecked(ini.ReadBool(key, b->isChecked()));
     };
     read("AutoSave", rbAutoSave);
     read("QuestionSave", rbQuestionSave);
@@ -208,9 +223,10 @@ void TFormSettings::LoadSettings(const std::string& path) {
     read("AddNumber", cbAddNumber);
     // Stored marks may leave every copy mode off; a later mark wins over an earlier one.
     copy_group_->setExclusive(false);
-    for (auto [key, b] : {std::pair{"NormalCopy", rbNormalCopy}, std::pair{"BurstCopy", rbBurstCopy},
-                          std::pair{"JitterCorrection", rbJitterCorrection}}) {
-      bool on = ini.ReadBool(kSection, key, b->isChecked());
+    for (auto [key, b] :
+         {std::pair{"NormalCopy", rbNormalCopy}, std::pair{"BurstCopy", rbBurstCopy},
+          std::pair{"JitterCorrection", rbJitterCorrection}}) {
+      bool on = ini.ReadBool(key, b->isChecked());
       if (on)
         for (QAbstractButton* other : copy_group_->buttons()) other->setChecked(false);
       b->setChecked(on);
@@ -220,33 +236,62 @@ void TFormSettings::LoadSettings(const std::string& path) {
     read("RemoveLastSec", cbRemoveLastSec);
     read("UseCODEC", cbUseCODEC);
     cbDeviceType->setCurrentText(
-        QString::fromStdString(ini.ReadString(kSection, "DeviceType", DeviceTypeText())));
-    SetOutputDirectory(ini.ReadString(kSection, "Directory", OutputDirectory()));
-    int drive = cbDrive->findText(
-        QString::fromStdString(ini.ReadString(kSection, "Drive", Drive())));
+        QString::fromStdString(ini.ReadString("DeviceType", DeviceTypeText())));
+    SetOutputDirectory(ini.ReadString("Directory", OutputDirectory()));
+    int drive = cbDrive->findText(QString::fromStdString(ini.ReadString("Drive", Drive())));
     if (drive >= 0) cbDrive->setCurrentIndex(drive);
   } catch (...) {
   }
 }
 
-bool TFormSettings::Equalizer() const { return cbEqualizer->isChecked(); }
-void TFormSettings::SetEqualizer(bool on) { cbEqualizer->setChecked(on); }
-bool TFormSettings::Pitch() const { return cbPitch->isChecked(); }
-void TFormSettings::SetPitch(bool on) { cbPitch->setChecked(on); }
-bool TFormSettings::Volume() const { return cbVolume->isChecked(); }
-void TFormSettings::SetVolume(bool on) { cbVolume->setChecked(on); }
-bool TFormSettings::TimeStretch() const { return cbHalfSpeed->isChecked(); }
-void TFormSettings::SetTimeStretch(bool on) { cbHalfSpeed->setChecked(on); }
-bool TFormSettings::SaveOnExit() const { return rbAutoSave->isChecked(); }
+bool TFormSettings::Equalizer() const {
+  return cbEqualizer->isChecked();
+}
+void TFormSettings::SetEqualizer(bool on) {
+  cbEqualizer->setChecked(on);
+}
+bool TFormSettings::Pitch() const {
+  return cbPitch->isChecked();
+}
+void TFormSettings::SetPitch(bool on) {
+  cbPitch->setChecked(on);
+}
+bool TFormSettings::Volume() const {
+  return cbVolume->isChecked();
+}
+void TFormSettings::SetVolume(bool on) {
+  cbVolume->setChecked(on);
+}
+bool TFormSettings::TimeStretch() const {
+  return cbHalfSpeed->isChecked();
+}
+void TFormSettings::SetTimeStretch(bool on) {
+  cbHalfSpeed->setChecked(on);
+}
+bool TFormSettings::SaveOnExit() const {
+  return rbAutoSave->isChecked();
+}
 void TFormSettings::SetSaveOnExit(bool always) {
   (always ? rbAutoSave : rbQuestionSave)->setChecked(true);
 }
-bool TFormSettings::AddArtist() const { return cbAddArtist->isChecked(); }
-void TFormSettings::SetAddArtist(bool on) { cbAddArtist->setChecked(on); }
-bool TFormSettings::AddTitle() const { return cbAddTitle->isChecked(); }
-void TFormSettings::SetAddTitle(bool on) { cbAddTitle->setChecked(on); }
-bool TFormSettings::AddNumber() const { return cbAddNumber->isChecked(); }
-void TFormSettings::SetAddNumber(bool on) { cbAddNumber->setChecked(on); }
+bool TFormSettings::AddArtist() const {
+  return cbAddArtist->isChecked();
+}
+void TFormSettings::SetAddArtist(bool on) {
+  cbAddArtist->setChecked(on);
+}
+bool TFormSettings::AddTitle() const {
+  return cbAddTitle->isChecked();
+}
+void TFormSettings::SetAddTitle(bool on) {
+  cbAddTitle->setChecked(on);
+}
+bool TFormSettings::AddNumber() const {
+  return cbAddNumber->isChecked();
+}
+void TFormSettings::SetAddNumber(bool on) {
+  cbAddNumber->setChecked(on);
+}
 
 int TFormSettings::CopyMode() const {
   if (rbNormalCopy->isChecked()) return 0;
@@ -255,9 +300,15 @@ int TFormSettings::CopyMode() const {
   return 0;
 }
 
-bool TFormSettings::RemoveFirstSec() const { return cbRemoveFirstSec->isChecked(); }
-bool TFormSettings::RemoveLastSec() const { return cbRemoveLastSec->isChecked(); }
-bool TFormSettings::UseCODEC() const { return cbUseCODEC->isChecked(); }
+bool TFormSettings::RemoveFirstSec() const {
+  return cbRemoveFirstSec->isChecked();
+}
+bool TFormSettings::RemoveLastSec() const {
+  return cbRemoveLastSec->isChecked();
+}
+bool TFormSettings::UseCODEC() const {
+  return cbUseCODEC->isChecked();
+}
 
 void TFormSettings::ShowDeviceType(int index) {
   const auto& names = CDDeviceTypeNames();
@@ -269,7 +320,9 @@ std::string TFormSettings::DeviceTypeText() const {
   return cbDeviceType->currentText().toStdString();
 }
 
-std::string TFormSettings::OutputDirectory() const { return lbDirectory->Directory(); }
+std::string TFormSettings::OutputDirectory() const {
+  return lbDirectory->Directory();
+}
 
 void TFormSettings::SetOutputDirectory(const std::string& dir) {
   try {
@@ -278,4 +331,6 @@ void TFormSettings::SetOutputDirectory(const std::string& dir) {
   }
 }
 
-std::string TFormSettings::Drive() const { return cbDrive->currentText().toStdString(); }
+std::string TFormSettings::Drive() const {
+  return cbDrive->currentText().toStdString();
+}

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "ProfileSection.h"
+
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
@@ -28,6 +30,8 @@ class TFormSettings : public QDialog {
   void pbOKClick();
   void pbCancelClick();
   void SaveSettings(const std::string& path);
+  // The writes of SaveSettings added to a batch of the same file (committed by the caller).
+  void AddSettingsWrites(ql::profile::TIniWriteBatch& ini) const;
   void LoadSettings(const std::string& path);
 
   bool Equalizer() const;

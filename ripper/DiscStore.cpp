@@ -2,6 +2,7 @@
 
 #include <map>
 
+#include "ProfileSection.h"
 #include "SafeName.h"
 
 namespace ripper {
@@ -18,7 +19,7 @@ std::string Lower(std::string s) {
 std::map<std::string, std::string> ReadSection(const std::string& file,
                                                const std::string& section) {
   std::map<std::string, std::string> values;
-  for (auto& [key, value] : ql::profile::SectionValues(file, section))
+  for (auto& [key, value] : ql::profile::ReadSectionValues(file, section))
     values.emplace(Lower(key), std::move(value));
   return values;
 }
@@ -52,22 +53,23 @@ TDiscNames LoadDiscNames(const std::string& disc_file, const std::string& settin
   return d;
 }
 
-void AddDiscWrites(TIniBatch& discs, TIniBatch& settings, const std::string& section,
-                   const TDiscNames& names) {
+std::vector<TDiscWrite> DiscWrites(const TDiscNames& names) {
+  std::vector<TDiscWrite> w;
   int tracks = static_cast<int>(names.names.size());
-  discs.WriteString(section, "artist", SafeValue(names.artist));
-  discs.WriteString(section, "title", SafeValue(names.title));
-  discs.WriteInteger(section, "numtracks", tracks);
-  discs.WriteInteger(section, "numplay", tracks);
-  discs.WriteInteger(section, "EntryType", 1);
+  w.push_back({0, "artist", SafeValue(names.artist)});
+  w.push_back({0, "title", SafeValue(names.title)});
+  w.push_back({0, "numtracks", std::to_string(tracks)});
+  w.push_back({0, "numplay", std::to_string(tracks)});
+  w.push_back({0, "EntryType", "1"});
   std::string order;
   for (int i = 0; i < tracks; ++i) {
-    discs.WriteString(section, TrackNameKey(i), SafeValue(names.names[i]));
+    w.push_back({0, TrackNameKey(i), SafeValue(names.names[i])});
     std::string saved = i < static_cast<int>(names.savedAs.size()) ? names.savedAs[i] : "";
-    settings.WriteString(section, SavedAsKey(i), saved.empty() ? "" : SafeName(saved, i + 1));
+    w.push_back({1, SavedAsKey(i), saved.empty() ? "" : SafeName(saved, i + 1)});
     order += std::to_string(i) + " ";
   }
-  discs.WriteString(section, "order", order);
+  w.push_back({0, "order", order});
+  return w;
 }
 
 void StoreSavedAs(const std::string& settings_file, const std::string& section, int index,

@@ -30,11 +30,22 @@ struct TDiscNames {
 TDiscNames LoadDiscNames(const std::string& disc_file, const std::string& settings_file,
                          const std::string& section, int tracks);
 
+// The writes of a disc save in order: (0 discs / 1 settings, key, value), every value safe.
+struct TDiscWrite {
+  int file;
+  std::string key, value;
+};
+std::vector<TDiscWrite> DiscWrites(const TDiscNames& names);
+
 // Adds the writes of a disc save to the two batches (artist, title, numtracks, numplay,
 // EntryType, the track names and "order" to discs; the saved-as keys to settings). The
-// caller commits them.
-void AddDiscWrites(TIniBatch& discs, TIniBatch& settings, const std::string& section,
-                   const TDiscNames& names);
+// caller commits them. Batch is TIniBatch or ql::profile::TIniWriteBatch.
+template <typename Batch>
+void AddDiscWrites(Batch& discs, Batch& settings, const std::string& section,
+                   const TDiscNames& names) {
+  for (const auto& [file, key, value] : DiscWrites(names))
+    (file == 0 ? discs : settings).WriteString(section, key, value);
+}
 
 // Stores one track's saved-as name ("" clears it). Throws EInOutError when the file cannot
 // be written; it then stays as it was.
