@@ -12,6 +12,7 @@
 #include <mutex>
 
 #include "DynLib.h"
+#include "Exception.h"
 #include "MMWaveFile.h"
 #include "bladeenc.h"
 
@@ -76,6 +77,7 @@ bool WriteAll(int fd, const std::uint8_t* p, std::size_t n) {
   while (n > 0) {
     ssize_t w = ::write(fd, p, n);
     if (w < 0 && errno == EINTR) continue;
+    if (w == 0) errno = ENOSPC;
     if (w <= 0) return false;
     p += w;
     n -= static_cast<std::size_t>(w);
@@ -182,10 +184,23 @@ void TMMMP3Encoder::Opened() {
   config.format.mp3.bCopyright = Copyright ? -1 : 0;
   config.format.mp3.bOriginal = Original ? -1 : 0;
 
-  ::unlink(fileName_.c_str());
+  // The earlier file of the name stays until the new one is complete.
+  failureText_.clear();
+  discard_ = false;
+  try {
+    ql::ResolveOutputTarget(fileName_);
+  } catch (const EInOutError& e) {
+    throw Exception(std::string("Unable to create file\n") + e.what());
+  }
   if (fileType_ == ftRAW) {
-    rawFile_ = ::open(fileName_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (rawFile_ < 0) throw Exception("Unable to create file");
+    rawPartial_ = std::make_unique<ql::PartialFile>();
+    try {
+      rawPartial_->Create(fileName_);
+    } catch (const EInOutError&) {
+      rawPartial_.reset();
+      throw Exception("Unable to create file");
+    }
+    rawFile_ = rawPartial_->Fd();
   } else {
     const TMPEGLayer3WaveFormat f =
         Mp3WaveFormat(in.nChannels, static_cast<int>(rate), config.format.mp3.wBitrate);
@@ -208,8 +223,7 @@ void TMMMP3Encoder::Opened() {
   }
   // A chunk must hold whole sample frames, or the accumulation would split one.
   if (!ok || samples == 0 || samples % in.nChannels != 0 || bufferSize == 0) {
-    ReleaseOutput();
-    ::unlink(fileName_.c_str());
+    ReleaseOutput(false);
     throw Exception("Unable to initialize stream");
   }
 
@@ -233,16 +247,22 @@ void TMMMP3Encoder::Started() {
 bool TMMMP3Encoder::WriteOutput(std::uint32_t bytes) {
   bytes = std::min<std::uint32_t>(bytes, static_cast<std::uint32_t>(output_.size()));
   if (bytes == 0) return true;
-  bool written = HasDiskSpace(fileName_, std::int64_t(bytes) + kDiskReserve);
-  if (written) {
-    if (rawFile_ >= 0)
-      written = WriteAll(rawFile_, output_.data(), bytes);
-    else
-      written = wave_ && wave_->WriteWaveData(output_.data(), static_cast<int>(bytes)) ==
-                             static_cast<int>(bytes);
+  if (!HasDiskSpace(fileName_, std::int64_t(bytes) + kDiskReserve)) {
+    Fail(ql::InOutError(ENOSPC).what());
+  } else if (rawFile_ >= 0) {
+    if (!WriteAll(rawFile_, output_.data(), bytes))
+      Fail(ql::InOutError(errno ? errno : ENOSPC).what());
+  } else if (!wave_ || wave_->WriteWaveData(output_.data(), static_cast<int>(bytes)) !=
+                           static_cast<int>(bytes)) {
+    Fail(wave_ && !wave_->FailureText().empty() ? wave_->FailureText() : "I/O error");
   }
-  if (!written) Closed();
-  return written;
+  if (failureText_.empty()) return true;
+  Closed();
+  return false;
+}
+
+void TMMMP3Encoder::Fail(const std::string& reason) {
+  if (failureText_.empty()) failureText_ = "Cannot write " + fileName_ + ": " + reason;
 }
 
 // Encodes samples 16-bit samples at data and writes what comes out. False when the write failed
@@ -310,13 +330,25 @@ void TMMMP3Encoder::Stopped() {
   TMMDSPComponent::Stopped();
 }
 
-void TMMMP3Encoder::ReleaseOutput() {
-  if (rawFile_ >= 0) {
-    ::close(rawFile_);
-    rawFile_ = -1;
+void TMMMP3Encoder::ReleaseOutput(bool complete) {
+  rawFile_ = -1;  // the temporary's own descriptor
+  if (rawPartial_) {
+    if (complete) {
+      try {
+        rawPartial_->Commit();
+      } catch (const EInOutError& e) {
+        Fail(e.what());
+      }
+    }
+    rawPartial_.reset();  // removes what was not committed
   }
   if (wave_) {
-    wave_->CloseWave();
+    if (complete) {
+      wave_->CloseWave();
+      if (!wave_->FailureText().empty()) Fail(wave_->FailureText());
+    } else {
+      wave_->AbandonWave();
+    }
     wave_.reset();
   }
   if (haveStream_) {
@@ -335,13 +367,13 @@ void TMMMP3Encoder::Closed() {
   std::exception_ptr failure;
   if (encOpened_) {
     // The output and the stream are released even when the flush fails; the failure is
-    // reported afterwards.
+    // reported afterwards. A file without its last frames is not kept.
     try {
       Stopped();
     } catch (...) {
       failure = std::current_exception();
     }
-    ReleaseOutput();
+    ReleaseOutput(!failure && failureText_.empty() && !discard_);
   }
   TMMDSPComponent::Closed();
   if (failure) std::rethrow_exception(failure);

@@ -93,6 +93,10 @@ class TMMMP3Encoder : public TMMDSPComponent {
   // (a full disk, an I/O error), a message naming the file and the reason; the unfinished file
   // is then removed and an earlier file of the name is left as it was. Cleared by the next open.
   const std::string& FailureText() const { return failureText_; }
+  // The next close removes the file instead of finishing it (the chain failed elsewhere, or
+  // the caller drops the take); an earlier file of the name stays. FailureText() stays empty.
+  // Cleared by the next open. Any thread.
+  void DiscardOnClose() { discard_ = true; }
 
   void Opened() override;
   void Started() override;
@@ -103,7 +107,9 @@ class TMMMP3Encoder : public TMMDSPComponent {
  private:
   bool Encode(const std::uint8_t* data, std::uint32_t samples);
   bool WriteOutput(std::uint32_t bytes);
-  void ReleaseOutput();
+  // complete: the file takes its final name; otherwise it is removed.
+  void ReleaseOutput(bool complete);
+  void Fail(const std::string& reason);
 
   TMMChannelMode channelMode_ = cmStereo;
   TMMBitrates bitrate_ = br128;
@@ -111,6 +117,7 @@ class TMMMP3Encoder : public TMMDSPComponent {
   TMMFileType fileType_ = ftRAW;
 
   std::unique_ptr<TMMWave> wave_;
+  std::unique_ptr<ql::PartialFile> rawPartial_;
   int rawFile_ = -1;
   std::atomic<bool> encOpened_{false};
   std::atomic<bool> encStarted_{false};
@@ -123,4 +130,5 @@ class TMMMP3Encoder : public TMMDSPComponent {
   std::uint32_t stream_ = 0;
   bool haveStream_ = false;
   std::string failureText_;
+  std::atomic<bool> discard_{false};
 };

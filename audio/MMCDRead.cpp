@@ -1,5 +1,6 @@
 #include "MMCDRead.h"
 
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
@@ -11,6 +12,8 @@ namespace {
 
 const std::string kChangeWhileOpen = "Change to property while device was open";
 const std::string kInvalidDeviceID = "Invalid DeviceID";
+// A block read that failed is read again sector by sector, each sector tried this often.
+constexpr int kSectorTries = 3;
 
 // The library's entry points, bound once per process by the first reader and unloaded at exit.
 struct CddaApi {
@@ -43,6 +46,7 @@ struct CddaApi {
   CDDA_FN(cdda_ReadAudioSync)
   CDDA_FN(cdda_DoneSyncCopy)
   CDDA_FN(cdda_GetErrorText)
+  CDDA_FN(cdda_GetCopyState)
 #undef CDDA_FN
   std::uint32_t version = 0;
   ql::DynLib lib;
@@ -102,6 +106,7 @@ bool BindLibrary() {
   CDDA_RESOLVE(cdda_ReadAudioSync)
   CDDA_RESOLVE(cdda_DoneSyncCopy)
   CDDA_RESOLVE(cdda_GetErrorText)
+  CDDA_RESOLVE(cdda_GetCopyState)
 #undef CDDA_RESOLVE
   if (!a.cdda_Version) {
     a.lib.Free();
@@ -448,6 +453,25 @@ void TMMCDReader::Closed() {
 void TMMCDReader::OpenReading() {
   if (openRead_) return;
   CheckInit();
+  {
+    std::lock_guard lock(failMutex_);
+    failure_.clear();
+  }
+  failed_ = false;
+  retries_ = skipped_ = 0;
+  // The table the range is checked against and the messages name tracks from: the one read
+  // last, or the disc's own when none was read.
+  rangeToc_ = {};
+  if (tocValid_) {
+    rangeToc_ = toc_;
+  } else if (Call(Api().cdda_ReadTOC, handle_, &rangeToc_) != 0 ||
+             rangeToc_.dwNumTracks > CDDA_MAX_TRACKS) {
+    rangeToc_ = {};
+  }
+  if (std::string data = DataTrackText(rangeToc_, firstSector_, endSector_); !data.empty()) {
+    Fail(data);
+    throw EMMCDDAError(data);
+  }
   StopAudio();
   cache_.assign(static_cast<std::size_t>(blockCount_) * kCDCacheSectorBytes, 0);
   cacheFilled_ = cachePos_ = 0;
@@ -472,10 +496,21 @@ void TMMCDReader::StartReading() {
   CddaApi& a = Api();
   const auto blocks = static_cast<std::uint32_t>(blockCount_);
   const std::uint32_t count = endSector_ - firstSector_;
+  {
+    std::lock_guard lock(failMutex_);
+    failure_.clear();
+  }
+  failed_ = false;
+  retries_ = skipped_ = 0;
+  std::uint32_t code = 0;
   if (copyMode_ == cmBurst)
-    Check(Call(a.cdda_InitBurstCopy, handle_, blocks, firstSector_, count));
+    code = Call(a.cdda_InitBurstCopy, handle_, blocks, firstSector_, count);
   else if (copyMode_ == cmSync)
-    Check(Call(a.cdda_InitSyncCopy, handle_, blocks, firstSector_, count));
+    code = Call(a.cdda_InitSyncCopy, handle_, blocks, firstSector_, count);
+  if (code != 0) {
+    Fail(ErrorText(code));
+    Check(code);
+  }
   reading_ = true;
 }
 
@@ -504,25 +539,98 @@ void TMMCDReader::CloseReading() {
   if (openControl_) Call(a.cdda_OpenDevice, handle_, CDDA_OPEN_CONTROL);
 }
 
-bool TMMCDReader::ReadBlock(std::uint32_t sector, int n, char* dest) {
+int TMMCDReader::ReadBlock(std::uint32_t sector, int n, char* dest) {
   CddaApi& a = Api();
   std::uint32_t code;
-  if (copyMode_ == cmBurst)
-    code = Call(a.cdda_ReadAudioBurst, handle_, static_cast<void*>(dest));
-  else if (copyMode_ == cmSync)
-    code = Call(a.cdda_ReadAudioSync, handle_, static_cast<void*>(dest));
-  else
+  int good = n;
+  if (copyMode_ == cmBurst || copyMode_ == cmSync) {
+    code = copyMode_ == cmBurst ? Call(a.cdda_ReadAudioBurst, handle_, static_cast<void*>(dest))
+                                : Call(a.cdda_ReadAudioSync, handle_, static_cast<void*>(dest));
+    CDDA_COPYSTATE st{};
+    const bool known = Call(a.cdda_GetCopyState, handle_, &st) == 0;
+    if (known && copyMode_ == cmSync) retries_ = st.dwRetries;
+    if (code != 0) {
+      // The sectors before the bad one are in the buffer; a library that cannot say how many
+      // gets none delivered.
+      const std::uint32_t next = st.dwNextSector;
+      good = known && next >= sector && next - sector < static_cast<std::uint32_t>(n)
+                 ? static_cast<int>(next - sector)
+                 : 0;
+    }
+  } else {
     code = Call(a.cdda_ReadAudio, handle_, static_cast<void*>(dest), sector,
                 static_cast<std::uint32_t>(n));
+    if (code != 0 && reading_) good = ReadSingly(sector, n, dest, &code);
+  }
   if (code != 0) {
     // A stop while the read was under way makes its failure moot; the block holds nothing
     // worth delivering then.
-    if (reading_) throw EMMCDDAError(ErrorText(code));
-    return false;
+    if (!reading_) return -1;
+    ++skipped_;
+    Fail(SectorText(sector + static_cast<std::uint32_t>(good)) +
+         " could not be read: " + ErrorText(code));
   }
   const int v = copyVolume_;
-  pcmVolume(&own_, dest, n * kCDSectorBytes, v, v);
-  return true;
+  if (good > 0) pcmVolume(&own_, dest, good * kCDSectorBytes, v, v);
+  return good;
+}
+
+int TMMCDReader::ReadSingly(std::uint32_t sector, int n, char* dest, std::uint32_t* code) {
+  CddaApi& a = Api();
+  for (int i = 0; i < n; ++i) {
+    for (int attempt = 0;; ++attempt) {
+      if (attempt > 0) ++retries_;
+      *code = Call(a.cdda_ReadAudio, handle_, static_cast<void*>(dest + i * kCDSectorBytes),
+                   sector + static_cast<std::uint32_t>(i), 1u);
+      if (*code == 0) break;
+      // A data sector or one past the disc does not get better by trying again.
+      if (*code == CDDA_E_DATA || *code == CDDA_E_RANGE || attempt + 1 >= kSectorTries || !reading_)
+        return i;
+    }
+  }
+  return n;
+}
+
+void TMMCDReader::Fail(const std::string& text) {
+  std::lock_guard lock(failMutex_);
+  if (failure_.empty()) failure_ = text;  // the first reason counts
+  failed_ = true;
+}
+
+std::string TMMCDReader::FailureText() const {
+  std::lock_guard lock(failMutex_);
+  return failure_;
+}
+
+std::string TMMCDReader::SectorText(std::uint32_t sector) const {
+  std::string text = "Sector " + std::to_string(sector);
+  const std::uint32_t n = std::min<std::uint32_t>(rangeToc_.dwNumTracks, CDDA_MAX_TRACKS);
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const CDDA_TRACK& t = rangeToc_.Tracks[i];
+    const std::uint32_t start = MSFToFrames(t.dwStartMSF);
+    const std::uint32_t first = start >= 150 ? start - 150 : 0;
+    if (sector < first || sector - first >= MSFToFrames(t.dwLengthMSF)) continue;
+    const std::uint32_t at = sector - first;
+    char place[16];
+    std::snprintf(place, sizeof place, "%02u:%02u:%02u", at / 4500, (at / 75) % 60, at % 75);
+    return text + " (track " + std::to_string(t.dwTrack) + ", " + place + ")";
+  }
+  return text;
+}
+
+std::string TMMCDReader::DataTrackText(const TMMCDTrackList& toc, std::uint32_t first,
+                                       std::uint32_t end) {
+  const std::uint32_t n = std::min<std::uint32_t>(toc.dwNumTracks, CDDA_MAX_TRACKS);
+  for (std::uint32_t i = 0; i < n; ++i) {
+    const CDDA_TRACK& t = toc.Tracks[i];
+    if (t.fAudio && !(t.bAttrib & CDDA_ATTR_DATA)) continue;
+    const std::uint32_t start = MSFToFrames(t.dwStartMSF);
+    const std::uint32_t from = start >= 150 ? start - 150 : 0;
+    const std::uint32_t to = from + MSFToFrames(t.dwLengthMSF);
+    if (first < to && from < end)
+      return "Track " + std::to_string(t.dwTrack) + " is a data track: it holds no audio";
+  }
+  return {};
 }
 
 int TMMCDReader::ReadData(void* buffer, int bytes) {
@@ -536,22 +644,25 @@ int TMMCDReader::ReadData(void* buffer, int bytes) {
   } else {
     done = 0;
   }
-  while (done < bytes && reading_ && curSector_ < endSector_) {
+  while (done < bytes && reading_ && !failed_ && curSector_ < endSector_) {
     const int n = static_cast<int>(std::min<std::uint32_t>(blockCount_, endSector_ - curSector_));
     const int blockBytes = n * kCDSectorBytes;
     const int wanted = bytes - done;
+    int got;
     if (wanted < blockBytes) {
-      if (!ReadBlock(curSector_, n, cache_.data())) break;
-      cacheFilled_ = blockBytes;
-      const int take = std::min(wanted, blockBytes);
+      got = ReadBlock(curSector_, n, cache_.data());
+      if (got < 0) break;
+      cacheFilled_ = got * kCDSectorBytes;
+      const int take = std::min(wanted, cacheFilled_);
       std::memcpy(out + done, cache_.data(), static_cast<std::size_t>(take));
       cachePos_ = take;
       done += take;
     } else {
-      if (!ReadBlock(curSector_, n, out + done)) break;
-      done += blockBytes;
+      got = ReadBlock(curSector_, n, out + done);
+      if (got < 0) break;
+      done += got * kCDSectorBytes;
     }
-    curSector_ += static_cast<std::uint32_t>(n);
+    curSector_ += static_cast<std::uint32_t>(got);
   }
   if (OnDataReadEnd) OnDataReadEnd(this);
   return done;
@@ -559,9 +670,11 @@ int TMMCDReader::ReadData(void* buffer, int bytes) {
 
 void TMMCDReader::BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) {
   if (enabled_) {
-    lpWaveHdr->dwBytesRecorded = static_cast<std::uint32_t>(
-        ReadData(lpWaveHdr->lpData, static_cast<int>(lpWaveHdr->dwBufferLength)));
-    MoreBuffers = curSector_ < endSector_ || cachePos_ < cacheFilled_;
+    const int got = ReadData(lpWaveHdr->lpData, static_cast<int>(lpWaveHdr->dwBufferLength));
+    // Not one sector of the range could be read: the chain cannot start, and says why.
+    if (got == 0 && failed_ && curSector_ == firstSector_) throw EMMCDDAError(FailureText());
+    lpWaveHdr->dwBytesRecorded = static_cast<std::uint32_t>(got);
+    MoreBuffers = cachePos_ < cacheFilled_ || (!failed_ && curSector_ < endSector_);
   } else {
     std::memset(lpWaveHdr->lpData, 0, lpWaveHdr->dwBufferLength);
     lpWaveHdr->dwBytesRecorded = lpWaveHdr->dwBufferLength;

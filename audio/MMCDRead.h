@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -164,12 +165,51 @@ class TMMCDReader : public TMMDSPComponent {
   bool IsReading() const { return reading_; }
   bool IsOpenForReading() const { return openRead_; }
 
+  // ---- What went wrong with the range ----
+  // A sector that cannot be read is never delivered as silence or noise, in any copy mode. The
+  // reader ends its range at the first such sector: the sectors before it are delivered, then
+  // BufferLoad reports no more buffers, so the chain's driver stops as at the end of the range;
+  // CurrentSector() is the bad sector and FailureText() says
+  //   "Sector S (track T, MM:SS:FF) could not be read: <the library's reason>"
+  // with S counted from 0 as the library counts and MM:SS:FF the place within track T. Normal
+  // and burst mode read a failed block again sector by sector (three tries each) to find the
+  // sector; sync mode fails a sector that jitter correction gave up on after its 20 tries.
+  // The driver looks at FailureText() when the chain stops (the trigger's OnStop fires before
+  // the chain closes) and treats a non-empty text as a failed recording or playback. When not
+  // one sector of the range could be read, BufferLoad throws EMMCDDAError with that text
+  // instead (a chain that gets nothing cannot start: the trigger's Start fails with it).
+  //
+  // Data tracks: a range that touches a track the table of contents flags as data is refused
+  // when the chain opens: Opened() (so the trigger's Open or Start) throws EMMCDDAError
+  //   "Track T is a data track: it holds no audio"
+  // and FailureText() holds the same text, in every copy mode. (The library refuses such
+  // reads too.)
+  //
+  // FailureText(), Retries() and SkippedSectors() are cleared when the chain opens and at every
+  // start; they may be read from any thread (the chain's thread writes them).
+  std::string FailureText() const;
+  // Reads made again in the current range: sync mode, paranoia's repeated reads after read
+  // errors; normal and burst mode, the reader's extra tries of single sectors.
+  std::uint32_t Retries() const { return retries_; }
+  // Sectors of the current range that could not be read: 0, or 1 as the range ends there.
+  std::uint32_t SkippedSectors() const { return skipped_; }
+  // "Track T is a data track: it holds no audio" when [first, end) touches a data track of
+  // `toc`, else empty.
+  static std::string DataTrackText(const TMMCDTrackList& toc, std::uint32_t first,
+                                   std::uint32_t end);
+
  private:
   void CheckInit() const;
   void Check(std::uint32_t code) const;
   void CheckNotReading() const;
-  // False when the read failed after a stop (nothing delivered).
-  bool ReadBlock(std::uint32_t sector, int n, char* dest);
+  // The sectors of the block delivered (fewer than n after a failure, see FailureText), or -1
+  // when the read failed after a stop (nothing delivered).
+  int ReadBlock(std::uint32_t sector, int n, char* dest);
+  // After a failed normal read of a block: reads it sector by sector; returns how many were
+  // read and sets *code to the error of the one that could not be (0 when all were).
+  int ReadSingly(std::uint32_t sector, int n, char* dest, std::uint32_t* code);
+  void Fail(const std::string& text);
+  std::string SectorText(std::uint32_t sector) const;
   void OpenReading();
   void StartReading();
   void StopReading();
@@ -195,6 +235,11 @@ class TMMCDReader : public TMMDSPComponent {
   TMMDeviceId deviceId_ = -1;
   std::uint32_t firstSector_ = 0, curSector_ = 0, endSector_ = 0;
   std::vector<char> cache_;
+  TMMCDTrackList rangeToc_{};  // the table the chain was opened with, for the messages
+  mutable std::mutex failMutex_;
+  std::string failure_;
+  std::atomic<bool> failed_{false};
+  std::atomic<std::uint32_t> retries_{0}, skipped_{0};
   int cacheFilled_ = 0, cachePos_ = 0;
   TWaveFormatEx own_{};
 };

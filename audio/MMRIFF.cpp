@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 std::string FourCCText(FOURCC id) {
@@ -34,6 +35,25 @@ bool TMMIOFile::Open(const std::string& name, TMMIOMode mode) {
   pos_ = bufStart_ = 0;
   bufValid_ = 0;
   dirty_ = failed_ = false;
+  err_ = 0;
+  return true;
+}
+
+bool TMMIOFile::Attach(int fd) {
+  Close();
+  fd_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  if (fd_ < 0) return false;
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd_);
+    fd_ = -1;
+    return false;
+  }
+  size_ = st.st_size;
+  pos_ = bufStart_ = 0;
+  bufValid_ = 0;
+  dirty_ = failed_ = false;
+  err_ = 0;
   return true;
 }
 
@@ -62,8 +82,10 @@ bool TMMIOFile::Flush() {
   std::size_t done = 0;
   while (done < bufValid_) {
     ssize_t n = ::pwrite(fd_, buf_.data() + done, bufValid_ - done, bufStart_ + done);
+    if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       failed_ = true;
+      if (!err_) err_ = n < 0 ? errno : ENOSPC;
       return false;
     }
     done += static_cast<std::size_t>(n);
@@ -74,7 +96,10 @@ bool TMMIOFile::Flush() {
 
 bool TMMIOFile::Truncate(std::int64_t size) {
   if (fd_ < 0 || !Flush()) return false;
-  if (::ftruncate(fd_, size) != 0) return false;
+  if (::ftruncate(fd_, size) != 0) {
+    if (!err_) err_ = errno;
+    return false;
+  }
   size_ = size;
   if (bufStart_ + static_cast<std::int64_t>(bufValid_) > size)
     bufValid_ = size > bufStart_ ? static_cast<std::size_t>(size - bufStart_) : 0;
@@ -88,6 +113,7 @@ void TMMIOFile::Swap(TMMIOFile& o) {
   std::swap(bufValid_, o.bufValid_);
   std::swap(dirty_, o.dirty_);
   std::swap(failed_, o.failed_);
+  std::swap(err_, o.err_);
   std::swap(pos_, o.pos_);
   std::swap(size_, o.size_);
 }

@@ -31,7 +31,11 @@ class TMMIOFile {
   TMMIOFile& operator=(const TMMIOFile&) = delete;
 
   bool Open(const std::string& name, TMMIOMode mode);
+  // Reads and writes through a duplicate of fd (an open regular file), from its start.
+  bool Attach(int fd);
   bool Close();  // flushes; false when a write failed
+  // The errno of the first failed write, flush or truncation; 0 while none failed.
+  int LastError() const { return err_; }
   bool IsOpen() const { return fd_ >= 0; }
   bool SetBuffer(std::size_t size);
 
@@ -61,6 +65,7 @@ class TMMIOFile {
   std::size_t bufValid_ = 0;
   bool dirty_ = false;
   bool failed_ = false;
+  int err_ = 0;
   std::int64_t pos_ = 0;
   std::int64_t size_ = 0;  // largest known end of file
 };

@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "Exception.h"
+
 namespace {
 
 const FOURCC kWAVE = MakeFourCC("WAVE");
@@ -39,6 +41,8 @@ std::int64_t FileSizeOf(const std::string& name) {
 }
 
 }  // namespace
+
+const char* const kWaveTooLarge = "the file would exceed 4 GiB";
 
 std::string wioFormatTagName(int tag) {
   switch (tag) {
@@ -218,14 +222,30 @@ int TMMWave::SampleRate() const {
 
 void TMMWave::CreateWave(const std::string& name, const TWaveFormatEx* format) {
   Release();
+  failure_.clear();
   fileName_ = name;
   info_.fmt = WfxClone(format);
   auto fail = [&](const char* msg) {
     info_.io.Close();
     info_.open = false;
+    partial_.reset();  // removes the temporary
     throw EMMWaveError(msg);
   };
-  if (!format || !info_.io.Open(name, mmioCreate)) fail("Unable to create wave file");
+  if (!format) fail("Unable to create wave file");
+  try {
+    ql::ResolveOutputTarget(name);
+  } catch (const EInOutError& e) {
+    failure_ = e.what();
+    throw EMMWaveError(e.what());
+  }
+  partial_ = std::make_unique<ql::PartialFile>();
+  try {
+    partial_->Create(name);
+  } catch (const EInOutError& e) {
+    failure_ = e.what();
+    fail("Unable to create wave file");
+  }
+  if (!info_.io.Attach(partial_->Fd())) fail("Unable to create wave file");
   info_.riff = TMMCKInfo{};
   info_.riff.fccType = kWAVE;
   if (!info_.io.CreateChunk(info_.riff, mmioFindRiff)) fail("Unable to create wave file");
@@ -249,6 +269,7 @@ void TMMWave::CreateWave(const std::string& name, const TWaveFormatEx* format) {
 void TMMWave::AppendWave() {
   if (fileName_.empty() || !info_.fmt) throw EMMWaveError("Unable to open wave file");
   CloseWave();
+  failure_.clear();
   TMMWaveIOInfo parsed;
   if (!parsed.io.Open(fileName_, mmioReadWrite) || wioParseWave(parsed.io, parsed) != 0)
     throw EMMWaveError("Unable to open wave file");
@@ -332,18 +353,71 @@ bool TMMWave::FinishWrite() {
   ok = io.Ascend(info_.riff) && ok;
   ok = io.Truncate(io.Tell()) && ok;
   info_.fileSize = io.Tell();
+  if (info_.fileSize > MaxFileSize) {
+    // Texts added after the last audio can still push it over.
+    SetFailure(kWaveTooLarge);
+    ok = false;
+  }
   return io.Close() && ok;
+}
+
+std::int64_t TMMWave::TrailerBytes() const {
+  auto chunk = [](std::int64_t body) { return 8 + body + (body & 1); };
+  std::int64_t n = chunk(4);  // fact
+  for (const auto& d : info_.displays)
+    if (!d.data.empty()) n += chunk(4 + static_cast<std::int64_t>(d.data.size()) + (d.type == 1));
+  std::int64_t list = 0;
+  for (const auto& t : info_.infos)
+    if (!t.text.empty()) list += chunk(static_cast<std::int64_t>(t.text.size()) + 1);
+  if (list) n += 12 + list;
+  return n;
+}
+
+void TMMWave::SetFailure(const std::string& reason) {
+  if (failure_.empty()) failure_ = reason;
 }
 
 void TMMWave::CloseWave() {
   if (!info_.open) return;
   info_.open = false;
+  bool ok = true;
   if (info_.writing && info_.data.dirty)
-    FinishWrite();
+    ok = FinishWrite();
   else
-    info_.io.Close();
+    ok = info_.io.Close() || !info_.writing;
   info_.writing = false;
   info_.bytesLeft = 0;
+  if (!ok)
+    SetFailure(info_.io.LastError() ? ql::InOutError(info_.io.LastError()).what()
+                                    : std::string("I/O error"));
+  if (!partial_) return;
+  if (ok) {
+    try {
+      partial_->Commit();
+    } catch (const EInOutError& e) {
+      SetFailure(e.what());
+      ok = false;
+    }
+  }
+  partial_.reset();  // removes the temporary when it was not committed
+  if (!ok) {
+    info_.dataSize = info_.length = 0;
+    info_.fileSize = -1;
+  }
+}
+
+void TMMWave::AbandonWave() {
+  if (!info_.open) return;
+  if (!partial_) {
+    CloseWave();
+    return;
+  }
+  info_.open = info_.writing = false;
+  info_.bytesLeft = 0;
+  info_.io.Close();
+  partial_.reset();
+  info_.dataSize = info_.length = 0;
+  info_.fileSize = -1;
 }
 
 int TMMWave::ReadWaveData(void* buffer, int bytes) {
@@ -366,9 +440,19 @@ int TMMWave::ReadWaveData(void* buffer, int bytes) {
 }
 
 int TMMWave::WriteWaveData(const void* buffer, int bytes) {
-  if (!info_.open || !info_.writing) return -1;
+  if (!info_.open || !info_.writing || bytes < 0) return -1;
+  const std::int64_t data = std::max(info_.dataSize, info_.io.Tell() - info_.dataOffset + bytes);
+  if (info_.dataOffset + data + (data & 1) + TrailerBytes() > MaxFileSize) {
+    SetFailure(kWaveTooLarge);
+    return -1;
+  }
   std::int64_t n = info_.io.Write(buffer, bytes);
-  if (n <= 0) return static_cast<int>(n);
+  if (n <= 0) {
+    if (n < 0)
+      SetFailure(info_.io.LastError() ? ql::InOutError(info_.io.LastError()).what()
+                                      : std::string("I/O error"));
+    return static_cast<int>(n);
+  }
   info_.data.dirty = true;
   std::int64_t at = info_.io.Tell() - info_.dataOffset;
   info_.dataSize = std::max(info_.dataSize, at);

@@ -1,6 +1,9 @@
 #pragma once
 // TMMWave: one RIFF WAVE file. Parses an existing file, creates a new one, reads and writes its
 // audio data through the buffered file layer and completes the chunk sizes on close.
+// A new file is written under a temporary name beside the final one and takes the final name
+// only when it is closed complete: a failed write leaves an earlier file of that name as it
+// was and removes the unfinished one (FailureText() says why).
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -10,8 +13,13 @@
 #include "MMErrors.h"
 #include "MMRIFF.h"
 #include "MMUtils.h"
+#include "PartialFile.h"
 
 enum TMMMode { mMono, mStereo };
+
+// RIFF sizes are 32-bit: the RIFF chunk's size (the file's size less 8) must fit.
+constexpr std::int64_t kMaxRiffFileSize = 0xFFFFFFFFLL + 8;
+extern const char* const kWaveTooLarge;  // "the file would exceed 4 GiB"
 
 using TMMWaveProgress = std::function<void(void* Sender, int CurByte, int NumBytes, bool& Cancel)>;
 
@@ -68,11 +76,25 @@ class TMMWave {
   TMMWaveProgress OnProgress;
   std::function<void()> OnChange;  // the observer of the owning component
 
+  // The largest file written; a write that would pass it fails with kWaveTooLarge.
+  std::int64_t MaxFileSize = kMaxRiffFileSize;
+
+  // Creates name (under a temporary name until CloseWave). A name that is a device, FIFO or
+  // folder is refused with a message naming it.
   void CreateWave(const std::string& name, const TWaveFormatEx* format);
   void OpenWave();
   // Reopens the named file for writing more data after what it holds.
   void AppendWave();
+  // Completes the file and, for a new one, gives it its final name. A failure (a write, the
+  // flush, the rename) removes the new file instead and sets FailureText().
   void CloseWave();
+  // Ends writing without completing: a new file is removed and an earlier file of the name is
+  // left as it was. (Data appended to an existing file cannot be taken back: that file is
+  // completed with what it holds.)
+  void AbandonWave();
+  // Empty, or the reason the last write, close or rename failed ("Disk full", an I/O error,
+  // kWaveTooLarge). Cleared by CreateWave and AppendWave.
+  const std::string& FailureText() const { return failure_; }
   int ReadWaveData(void* buffer, int bytes);
   int WriteWaveData(const void* buffer, int bytes);
   void SetWavePosition(std::int64_t pos);
@@ -93,8 +115,12 @@ class TMMWave {
   std::int64_t FromBytes(std::int64_t bytes) const;
   void Release();
   bool FinishWrite();
+  std::int64_t TrailerBytes() const;
+  void SetFailure(const std::string& reason);
 
   std::string fileName_;
   int ioBufferSize_ = 32768;
   TMMWaveIOInfo info_;
+  std::unique_ptr<ql::PartialFile> partial_;  // the new file until it is complete
+  std::string failure_;
 };

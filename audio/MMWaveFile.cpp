@@ -1,6 +1,9 @@
 #include "MMWaveFile.h"
 
+#include <cerrno>
 #include <cstring>
+
+#include "Exception.h"
 
 #include "Fs.h"
 
@@ -42,6 +45,8 @@ void TMMCustomWaveFile::SetWaveFormat(const TWaveFormatEx* format) {
 void TMMCustomWaveFile::Opened() {
   TMMDSPComponent::Opened();
   if (fileOpened_) return;
+  failureText_.clear();
+  discard_ = false;
   const std::string& name = wave_->GetFileName();
   if (input_) {
     const TWaveFormatEx* in = input_->GetWaveFormat();
@@ -83,16 +88,27 @@ void TMMCustomWaveFile::Repositioned() {
 void TMMCustomWaveFile::Closed() {
   if (fileOpened_) {
     Stopped();
-    if (wave_->IsWriting() && wave_->GetWaveFormat() && wave_->DataSize() == 0) {
-      // The data chunk is never left empty.
-      const char zero[4] = {0, 0, 0, 0};
-      wave_->WriteWaveData(zero, 4);
+    if (!failureText_.empty() || discard_) {
+      // Writing failed: the unfinished file goes, an earlier one of the name stays.
+      wave_->AbandonWave();
+    } else {
+      if (wave_->IsWriting() && wave_->GetWaveFormat() && wave_->DataSize() == 0) {
+        // The data chunk is never left empty.
+        const char zero[4] = {0, 0, 0, 0};
+        wave_->WriteWaveData(zero, 4);
+      }
+      const bool writing = wave_->IsWriting();
+      wave_->CloseWave();
+      if (writing && !wave_->FailureText().empty()) Fail(wave_->FailureText());
     }
-    wave_->CloseWave();
     fileOpened_ = false;
     Fire(OnClose);
   }
   TMMDSPComponent::Closed();
+}
+
+void TMMCustomWaveFile::Fail(const std::string& reason) {
+  if (failureText_.empty()) failureText_ = "Cannot write " + wave_->GetFileName() + ": " + reason;
 }
 
 void TMMCustomWaveFile::Record(PWaveHdr h) {
@@ -100,9 +116,13 @@ void TMMCustomWaveFile::Record(PWaveHdr h) {
   const std::string& name = wave_->GetFileName();
   const int n = static_cast<int>(h->dwBytesRecorded);
   if (name.empty() || n == 0) return;
-  if (!HasDiskSpace(name, std::int64_t(wave_->GetIOBufferSize()) + n + 10240) ||
-      wave_->WriteWaveData(h->lpData, n) <= 0)
+  if (!HasDiskSpace(name, std::int64_t(wave_->GetIOBufferSize()) + n + 10240)) {
+    Fail(ql::InOutError(ENOSPC).what());
     Closed();
+  } else if (wave_->WriteWaveData(h->lpData, n) <= 0) {
+    Fail(wave_->FailureText().empty() ? std::string("I/O error") : wave_->FailureText());
+    Closed();
+  }
 }
 
 void TMMCustomWaveFile::BufferReady(PWaveHdr lpWaveHdr) {

@@ -34,10 +34,15 @@ class TMMCustomWaveFile : public TMMDSPComponent {
   // file and the reason; the unfinished file is then removed and an earlier file of the name
   // is left as it was. Cleared by the next open. Read it after OnClose.
   const std::string& FailureText() const { return failureText_; }
+  // The next close removes the recorded file instead of finishing it (the chain failed
+  // elsewhere, or the caller drops the take); an earlier file of the name stays. FailureText()
+  // stays empty. Cleared by the next open. Any thread.
+  void DiscardOnClose() { discard_ = true; }
 
  private:
   void WaveChanged();
   void Record(PWaveHdr h);
+  void Fail(const std::string& reason);
   void Fire(const TNotifyEvent& e);
 
   std::unique_ptr<TMMWave> wave_;
@@ -46,6 +51,7 @@ class TMMCustomWaveFile : public TMMDSPComponent {
   std::int64_t startPos_ = 0;
   std::uint8_t silence_ = 0;
   std::string failureText_;
+  std::atomic<bool> discard_{false};
 };
 
 class TMMWaveFile : public TMMCustomWaveFile {};

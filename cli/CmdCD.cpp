@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "CDImages.h"
+#include "Chains.h"
 #include "CmdRipAll.h"
 #include "Commands.h"
 #include "MMACMBind.h"
@@ -222,20 +223,34 @@ int RunRip(const std::vector<std::string>& args) {
   TMMWaveFile sink;
   sink.Wave()->FileMustExist = false;
   if (!encoder) sink.Wave()->SetFileName(out);
-  acmConverter.SetInput(&reader);
-  trigger.SetInput(&acmConverter);
+  ripper::InitTrigger(trigger);
   if (encoder)
-    trigger.SetOutput(encoder.get());
+    ripper::LinkRecording(reader, acmConverter, trigger, *encoder);
   else
-    trigger.SetOutput(&sink);
-  trigger.SetBufferSize(32768);
+    ripper::LinkRecording(reader, acmConverter, trigger, sink);
   bool closedEarly = false;
   sink.OnClose = [&](TMMDSPComponent*) {
     if (trigger.State() & TMMTrigger::stPlaying) closedEarly = true;
   };
+  // A failure on the trigger's thread closes the chain: the unfinished file goes.
+  trigger.OnError = [&](TMMDSPComponent*) {
+    if (encoder)
+      encoder->DiscardOnClose();
+    else
+      sink.DiscardOnClose();
+  };
   trigger.OnStop = [&](TMMDSPComponent*) {
     // The encoder closes itself when the disk is full or a write fails.
     if (encoder && !encoder->FileOpened()) closedEarly = true;
+    // A sector the reader could not read ends its range early: the track failed, and its
+    // file must not be finished under its name.
+    if (s.failure.empty()) s.failure = reader.FailureText();
+    if (!s.failure.empty()) {
+      if (encoder)
+        encoder->DiscardOnClose();
+      else
+        sink.DiscardOnClose();
+    }
     s.loop.Quit();
   };
   trigger.Start();
@@ -321,39 +336,22 @@ int RunPlay(const std::vector<std::string>& args) {
   auto waveOutPtr = std::make_unique<TMMWaveOut>();
   TMMWaveOut& waveOut = *waveOutPtr;
   if (alsaId != -3) waveOut.SetDeviceID(alsaId);
-  ring.SetNumBuffers(50);
-  ring.SetBufferSize(32768);
-  ring.SetQueueMode(qmRead);
-  ring.SetInput(&reader);
-  TMMDSPComponent* last = &ring;
-  auto append = [&](TMMDSPComponent& stage) {
-    stage.SetInput(last);
-    last = &stage;
-  };
-  if (pitchOn) {
-    pitch.SetPitch(pitchValue);
-    append(pitch);
-  }
-  if (volumeOn) {
-    volume.SetVolume(volumeValue);
-    append(volume);
-  }
+  // The window's playback chain with its settings.
+  ripper::InitPlayback(ring, waveOut, connector);
+  ripper::TStages stages;
+  if (pitchOn) stages.pitch = &pitch;
+  if (volumeOn) stages.volume = &volume;
   if (halfSpeed) {
-    metronome.SetStretch(2);
-    slowDown.SetPitch(-50);
-    append(metronome);
-    append(slowDown);
+    stages.metronome = &metronome;
+    stages.slowDown = &slowDown;
   }
-  if (eq) {
-    SetupTwelveBands(equalizer);
+  if (eq) stages.equalizer = &equalizer;
+  ripper::InitStages(stages);
+  pitch.SetPitch(pitchValue);
+  volume.SetVolume(volumeValue);
+  if (eq)
     for (int i = 0; i < 12; ++i) equalizer.Filters()->Items(i)->SetGain(gains[i]);
-    append(equalizer);
-  }
-  waveOut.SetNumBuffers(20);
-  waveOut.SetBufferSize(8192);
-  waveOut.TimeFormat = tfMillisecond;
-  append(waveOut);
-  waveOut.SetOutput(&connector);
+  ripper::LinkPlayback(reader, ring, stages, waveOut);
   waveOut.OnStop = [&](TMMDSPComponent*) { s.loop.Quit(); };
   waveOut.Start();
   s.loop.Run();

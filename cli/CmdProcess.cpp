@@ -1,11 +1,15 @@
 // trackwell process IN.wav OUT.wav [options]: runs a wave file through the DSP stages of the
 // playback chain, in its order: pitch, volume, time stretch + slow-down, equalizer. The chain is
 // TMMWaveFile (source) -> stages -> TMMTrigger -> TMMWaveFile (sink).
+#include <sys/stat.h>
+
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <sstream>
 
+#include "Chains.h"
 #include "Commands.h"
 #include "MMEqualiz.h"
 #include "MMMetronome.h"
@@ -13,6 +17,7 @@
 #include "MMTrigg.h"
 #include "MMVolume.h"
 #include "MMWaveFile.h"
+#include "PartialFile.h"
 #include "PollDispatcher.h"
 
 namespace trackwell {
@@ -42,6 +47,29 @@ bool ParseNumber(const std::string& s, double& v) {
 }
 
 int Run(const std::vector<std::string>& args);
+
+std::string RealPath(const std::string& path) {
+  char* r = ::realpath(path.c_str(), nullptr);
+  if (!r) return {};
+  std::string s = r;
+  std::free(r);
+  return s;
+}
+
+// Whether writing out would write over in: the same file (device and inode, so also through
+// symbolic and hard links), or, when out does not exist yet, the same resolved path.
+bool SameFile(const std::string& in, const std::string& out) {
+  struct stat a {
+  }, b{};
+  if (::stat(in.c_str(), &a) != 0) return false;
+  if (::stat(out.c_str(), &b) == 0) return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+  std::string target = ql::ResolveOutputTarget(out);
+  std::size_t slash = target.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+  std::string real = RealPath(dir);
+  return !real.empty() &&
+         real + "/" + target.substr(slash == std::string::npos ? 0 : slash + 1) == RealPath(in);
+}
 
 const TCommandRegistration reg({"process", kUsage,
                                 "run a wave file through the equalizer, pitch, volume and "
@@ -125,43 +153,43 @@ int Run(const std::vector<std::string>& args) {
   TMMEqualizer equalizer;
   TMMTrigger trigger;
 
+  // The output: never the input, never a device; written under a temporary name (leftovers of
+  // an interrupted run removed first) and renamed when complete.
+  if (SameFile(o.in, o.out)) {
+    std::fprintf(stderr, "trackwell process: %s is the input file; give another output\n",
+                 o.out.c_str());
+    return 1;
+  }
+  const std::string target = ql::ResolveOutputTarget(o.out);
+  ql::RemoveLeftovers(target.find('/') == std::string::npos
+                          ? std::string()
+                          : target.substr(0, target.rfind('/') + 1));
+
   source.Wave()->SetFileName(o.in);
   if (!source.GetWaveFormat()) throw EMMWaveError("Invalid wave file...");
   sink.Wave()->FileMustExist = false;
   sink.Wave()->SetFileName(o.out);
 
-  // The stages in the playback chain's order.
-  TMMDSPComponent* last = &source;
-  auto append = [&](TMMDSPComponent& stage) {
-    stage.SetInput(last);
-    last = &stage;
-  };
-  if (o.pitch) {
-    pitch.SetPitch(o.pitchValue);
-    append(pitch);
-  }
-  if (o.volume) {
-    volume.SetVolume(o.volumeValue);
-    volume.SetPanning(o.panning);
-    append(volume);
-  }
+  // The stages in the playback chain's order, with the ripper's settings.
+  ripper::TStages stages;
+  if (o.pitch) stages.pitch = &pitch;
+  if (o.volume) stages.volume = &volume;
   if (o.halfSpeed) {
-    metronome.SetStretch(2);
-    if (o.overlap >= 0) metronome.SetDivSize(o.overlap);
-    if (o.seam >= 0) metronome.SetOverlapType(static_cast<TMMOverlapType>(o.seam));
-    slowDown.SetPitch(-50);
-    append(metronome);
-    append(slowDown);
+    stages.metronome = &metronome;
+    stages.slowDown = &slowDown;
   }
-  if (o.eq) {
-    SetupTwelveBands(equalizer);
+  if (o.eq) stages.equalizer = &equalizer;
+  ripper::InitStages(stages);
+  pitch.SetPitch(o.pitchValue);
+  volume.SetVolume(o.volumeValue);
+  volume.SetPanning(o.panning);
+  if (o.overlap >= 0) metronome.SetDivSize(o.overlap);
+  if (o.seam >= 0) metronome.SetOverlapType(static_cast<TMMOverlapType>(o.seam));
+  if (o.eq)
     for (int i = 0; i < 12; ++i) equalizer.Filters()->Items(i)->SetGain(o.gains[i]);
-    append(equalizer);
-  }
-  append(trigger);
+  trigger.SetInput(ripper::LinkStages(&source, stages));
   trigger.SetOutput(&sink);
-  // Whole blocks of the equalizer's transform in every buffer.
-  trigger.SetBufferSize(32768);
+  ripper::InitTrigger(trigger);
 
   bool closedEarly = false;
   sink.OnClose = [&](TMMDSPComponent*) {
@@ -170,6 +198,8 @@ int Run(const std::vector<std::string>& args) {
   trigger.OnStop = [&](TMMDSPComponent*) { loop.Quit(); };
   trigger.Start();
   loop.Run();
+  // A failure anywhere in the chain: what the sink holds is not the whole output.
+  if (!failure.empty()) sink.DiscardOnClose();
   trigger.Close();
   SetApplicationExceptionHandler(nullptr);
   ql::SetDispatcher(nullptr);
@@ -177,9 +207,10 @@ int Run(const std::vector<std::string>& args) {
     std::fprintf(stderr, "trackwell process: %s\n", failure.c_str());
     return 1;
   }
-  if (closedEarly) {
-    std::fprintf(stderr, "trackwell process: %s: not enough disk space, the file ends early\n",
-                 o.out.c_str());
+  if (!sink.FailureText().empty() || closedEarly) {
+    std::fprintf(stderr, "trackwell process: %s\n",
+                 sink.FailureText().empty() ? (o.out + ": the output ended early").c_str()
+                                            : sink.FailureText().c_str());
     return 1;
   }
   return 0;

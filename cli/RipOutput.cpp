@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "Exception.h"
+#include "PartialFile.h"
 
 namespace trackwell {
 
@@ -31,6 +32,8 @@ std::atomic<unsigned> g_counter{0};
 void OnSignal(int sig) {
   for (auto& s : g_slots)
     if (s.used.load()) unlink(s.path);
+  // The file components' own temporaries too.
+  ql::RemoveLiveTemporaries();
   signal(sig, SIG_DFL);
   raise(sig);
 }

@@ -8,10 +8,14 @@
 #include "CommandLine.h"
 #include "Commands.h"
 #include "Exception.h"
+#include "PartialFile.h"
 
 int main(int argc, char** argv) {
   using namespace trackwell;
   ql::SetCommandLine(argc, argv);
+  // Ctrl-C or a kill leaves no unfinished output: live temporaries are removed, then the
+  // process ends with the signal's status.
+  ql::InstallSignalCleanup();
   // Leading "--image FILE" pairs offer disc images as drives to every command.
   std::vector<char*> rest{argv[0]};
   int i = 1;

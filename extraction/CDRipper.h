@@ -28,6 +28,7 @@
 #include "MMWavOut.h"
 #include "MMWaveFile.h"
 #include "ReaderTrackTable.h"
+#include "RipperState.h"
 #include "Ui.h"
 
 class QAction;
@@ -68,7 +69,10 @@ class EFormRipperError : public Exception {
   using Exception::Exception;
 };
 
-class TFormCDRipper : public QMainWindow {
+// The window's state flags (Playing, Recording, BatchMode, BatchIndex, CurrentTrack, Paused,
+// Mp3Output, EncodeAll, ExternalAll, ExternalOutput, WaveFormatChosen, DiscLoaded) are the
+// ripper core's TRipperFlags, with the transitions the commands make.
+class TFormCDRipper : public QMainWindow, public ripper::TRipperFlags {
  public:
   // Grid columns.
   enum { colTrack, colSelect, colName, colSavedAs, colStart, colTime, colSize, kColumns };
@@ -182,14 +186,7 @@ class TFormCDRipper : public QMainWindow {
   void GridMouseDown(QMouseEvent* event);
 
   // ---- state ----
-  bool Playing = false, Recording = false, BatchMode = false;
-  int BatchIndex = -1;
-  int CurrentTrack = 1;
-  bool Paused = false;
-  bool Mp3Output = false, EncodeAll = false, ExternalAll = false, ExternalOutput = false;
-  bool WaveFormatChosen = false;
   std::string DiscSection;
-  bool DiscLoaded = false;
   int DriveStatus = 0;
   int DeviceTypeIndex = 0;
   bool DevicesPresent = false;
@@ -235,8 +232,8 @@ class TFormCDRipper : public QMainWindow {
       *PanelPitch, *PanelHalfSpeed, *PanelRbFill, *PanelButtons;
   TMMBitmapButton *sbRecord, *sbPlay, *sbStop, *sbEject, *sbPrevious, *sbNext, *sbRepeat;
   QLabel *lblOutput, *lblBuffer, *lblRecording, *lblRepaet, *lblEncodersRunning, *Label11,
-      *lblBuffersReadValue, *lblBuffersPlayedValue, *lblBuffersRead, *lblBuffersPlayed,
-      *lblArtist, *lblTitle, *lblDevice, *lblTime;
+      *lblBuffersReadValue, *lblBuffersPlayedValue, *lblBuffersRead, *lblBuffersPlayed, *lblArtist,
+      *lblTitle, *lblDevice, *lblTime;
   TMMLEDDigit *tt2, *tt, *mm2, *mm, *ss2, *ss;
   TMMLEDColon* Colon1;
   TMMLevel *level1, *Level2;
@@ -258,10 +255,10 @@ class TFormCDRipper : public QMainWindow {
       *GetdatafromCDDB, *miInvertSelection, *miSelectTrack, *miSelectAll, *MenuItemPlay,
       *MenuItemStop, *MenuItemNextTrack, *MenuItemPrevioustrack, *MenuItemPause, *MenuItemEject,
       *MenuItemRecord, *MenuItemRecordall, *MenuItemReseteqalizer, *miOutputBladeEnc,
-      *miOutputLameEnc, *miOutputExternal, *miOutputWave, *Encode2, *EncodeAll2,
-      *miExtMP3Encoder, *miExtMP3EncoderAll, *miCDDBSettings, *miBladeOptions,
-      *miExternalEncoder, *miDSPSettings, *miWaveFormat, *N256Colours, *TrueColour, *miHintsOn,
-      *MenuItemAbout, *miCommands, *miFAQ, *miIndex;
+      *miOutputLameEnc, *miOutputExternal, *miOutputWave, *Encode2, *EncodeAll2, *miExtMP3Encoder,
+      *miExtMP3EncoderAll, *miCDDBSettings, *miBladeOptions, *miExternalEncoder, *miDSPSettings,
+      *miWaveFormat, *N256Colours, *TrueColour, *miHintsOn, *MenuItemAbout, *miCommands, *miFAQ,
+      *miIndex;
   QAction *gmiDeleteTrackName, *gmiDeleteStoredFile, *gmiRecord, *gmiPlay, *gmiInvertSelection,
       *gmiSelectTrack, *gmiSelectAll;
 
@@ -291,12 +288,18 @@ class TFormCDRipper : public QMainWindow {
   void resizeEvent(QResizeEvent* event) override;
 
  private:
+  // The end of a recorded track: Saved As (grid and store) names the file when it was written
+  // whole; a write failure is shown instead. False when the recording failed.
+  bool FinishTrackFile();
+  // Why the recording that just ended did not write its whole file; empty when it did.
+  std::string RecordingFailure() const;
+  void SetSavedAs(const std::string& section, int row, const std::string& name);
   void ApplyMp3Settings();
   void ShowMp3Settings();
   void ApplyChosenFormat();
-  void StartBatch();
+  // The start shared by the batch commands.
+  void RunBatch();
   void ShowNoDisc();
-  void EndBatch();
   void BuildControls();
   void BuildMenus();
   void BindOutput(TOutputKind kind);
@@ -316,6 +319,12 @@ class TFormCDRipper : public QMainWindow {
   ql::Alive alive_;
   std::atomic<int> pendingRead_{0}, pendingProcessed_{0};
   std::string shownSection_;  // the disc the grid was last filled for
+  // The track being recorded: its row, file name and disc.
+  int recordedRow_ = 0;
+  std::string recordedName_, recordedSection_;
+  bool recordedMp3_ = false;
+  // The rows of the batch being recorded (or last recorded): their file names are distinct.
+  std::vector<int> runRows_;
   unsigned playRun_ = 0;
   bool created_ = false;
 };

@@ -8,16 +8,23 @@
 #include <QRadioButton>
 
 #include "CDRipper.h"
+#include "DiscStore.h"
 #include "MMControls.h"
 #include "Profile.h"
+#include "ProfileSection.h"
+#include "SafeName.h"
 #include "Settings.h"
 #include "StringGrid.h"
 
 namespace {
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Q(const std::string& s) {
+  return QString::fromStdString(s);
+}
 }  // namespace
 
 void TFormCDRipper::SaveCD1Click() {
+  // A name still being edited in the grid is saved with the others.
+  Grid->CommitEdit();
   SaveDisc();
   SaveDSPTOFile(kSettingsName);
 }
@@ -31,12 +38,14 @@ void TFormCDRipper::MenuItemLoadClick() {
   SetDSPValues();
 }
 
-void TFormCDRipper::MenuItemRestoreCDClick() { LoadDisc(); }
+void TFormCDRipper::MenuItemRestoreCDClick() {
+  LoadDisc();
+}
 
 void TFormCDRipper::WriteDiscValue(const std::string& file_name, const std::string& section,
                                    const std::string& key, const std::string& value) {
   TIniFile ini(WorkFile(file_name));
-  ini.WriteString(section, key, value);
+  ini.WriteString(section, key, ripper::SafeValue(value));
 }
 
 void TFormCDRipper::SaveDisc() {
@@ -51,27 +60,23 @@ void TFormCDRipper::SaveDisc() {
           "Error: You must enter Artist and Title to be able to store information correctly in "
           "the file QuillonTrackwell.ini.");
     settings.WriteInteger(kOptions, "DeviceID", FCDReader.GetDeviceID());
-    int tracks = TrackRows();
-    discs.WriteString(DiscSection, "artist", dfsArtist->text().toStdString());
-    discs.WriteString(DiscSection, "title", dfsTitle->text().toStdString());
-    discs.WriteInteger(DiscSection, "numtracks", tracks);
-    discs.WriteInteger(DiscSection, "numplay", tracks);
-    discs.WriteInteger(DiscSection, "EntryType", 1);
-    std::string order;
+    // Names go through the core's store: every value made safe, so no name plants a key.
+    ripper::TDiscNames names;
+    names.artist = dfsArtist->text().toStdString();
+    names.title = dfsTitle->text().toStdString();
     if (Grid->ColCount() == kColumns)
       for (int r = 1; r < Grid->RowCount(); ++r) {
-        discs.WriteString(DiscSection, std::to_string(r - 1), Grid->CellText(colName, r));
-        settings.WriteString(DiscSection, "f" + std::to_string(r - 1),
-                             Grid->CellText(colSavedAs, r));
-        order += std::to_string(r - 1) + " ";
+        names.names.push_back(Grid->CellText(colName, r));
+        names.savedAs.push_back(Grid->CellText(colSavedAs, r));
       }
-    discs.WriteString(DiscSection, "order", order);
+    ripper::AddDiscWrites(discs, settings, DiscSection, names);
     QRect g = geometry();
     settings.WriteInteger(kOptions, "Left", g.left());
     settings.WriteInteger(kOptions, "Top", g.top());
     settings.WriteInteger(kOptions, "Height", g.height());
     settings.WriteInteger(kOptions, "Width", g.width());
-    for (int i = 0; i < 12; ++i) settings.WriteInteger(kOptions, "EQ" + std::to_string(i), sl[i]->value());
+    for (int i = 0; i < 12; ++i)
+      settings.WriteInteger(kOptions, "EQ" + std::to_string(i), sl[i]->value());
     settings.WriteInteger(kOptions, "SliderOverlap", SliderOverlap->value());
     settings.WriteInteger(kOptions, "spinPitch", spinPitch->Value());
     settings.WriteBool(kOptions, "rbHalfSpeed", cbHalfSpeedOn->isChecked());
@@ -84,7 +89,8 @@ void TFormCDRipper::SaveDisc() {
     discs.Commit();
     settings.Commit();
   } catch (const EFormRipperError&) {
-    ql::UI().ErrorBox("Can not save ini files. A CD can not have the fields Artist and Title empty.");
+    ql::UI().ErrorBox(
+        "Can not save ini files. A CD can not have the fields Artist and Title empty.");
   } catch (...) {
     ql::UI().ErrorBox("Can not save ini.");
   }
@@ -145,64 +151,59 @@ void TFormCDRipper::SaveEqPitchSettings() {
 
 void TFormCDRipper::LoadPlacement() {
   try {
-    TIniFile ini(SettingsFile());
-    int left = ini.ReadInteger(kOptions, "Left", 10);
-    int top = ini.ReadInteger(kOptions, "Top", 10);
-    int height = ini.ReadInteger(kOptions, "Height", 487);
-    int width = ini.ReadInteger(kOptions, "Width", 639);
+    ql::profile::TIniSection ini(SettingsFile(), kOptions);
+    int left = ini.ReadInteger("Left", 10);
+    int top = ini.ReadInteger("Top", 10);
+    int height = ini.ReadInteger("Height", 487);
+    int width = ini.ReadInteger("Width", 639);
     setGeometry(left, top, width, height);
   } catch (...) {
   }
 }
 
 void TFormCDRipper::LoadDisc() {
-  TIniFile settings(SettingsFile());
-  TIniFile discs(kDiscFile);
   try {
+    // The options are read from one reading of their section (not one file read per key).
+    ql::profile::TIniSection options(SettingsFile(), kOptions);
     // 1.
     FillTrackGrid();
-    // 2.
-    dfsArtist->setText(Q(discs.ReadString(DiscSection, "artist", "")));
-    dfsTitle->setText(Q(discs.ReadString(DiscSection, "title", "")));
+    // 2. Each of the two files is read once for the names.
+    ripper::TDiscNames names = ripper::LoadDiscNames(
+        kDiscFile, SettingsFile(), DiscSection, Grid->ColCount() == kColumns ? TrackRows() : 0);
+    dfsArtist->setText(Q(names.artist));
+    dfsTitle->setText(Q(names.title));
     // 3. A drive type stored as text (by the options dialog) reads as the default.
-    DeviceTypeIndex = settings.ReadInteger(kOptions, "DeviceType", DeviceTypeIndex);
+    DeviceTypeIndex = options.ReadInteger("DeviceType", DeviceTypeIndex);
     if (FormSettings) {
-      FormSettings->SetAddArtist(settings.ReadBool(kOptions, "AddArtist", true));
-      FormSettings->SetAddTitle(settings.ReadBool(kOptions, "AddTitle", true));
-      FormSettings->SetAddNumber(settings.ReadBool(kOptions, "AddNumber", true));
+      FormSettings->SetAddArtist(options.ReadBool("AddArtist", true));
+      FormSettings->SetAddTitle(options.ReadBool("AddTitle", true));
+      FormSettings->SetAddNumber(options.ReadBool("AddNumber", true));
     }
     // The reader's drive; the grid and the names stay those of the drive chosen in the combo
     // box, which the next reopen selects again.
-    int id = settings.ReadInteger(kOptions, "DeviceID", FCDReader.GetDeviceID());
+    int id = options.ReadInteger("DeviceID", FCDReader.GetDeviceID());
     if (id != FCDReader.GetDeviceID() && id >= 0 && id < FCDReader.NumDevices() && !Playing &&
         !Recording)
       FCDReader.SetDeviceID(id);
     // 4.
-    if (Grid->ColCount() == kColumns) {
-      int n = TrackRows();
-      for (int i = 0; i < n; ++i) {
-        std::string name = discs.ReadString(DiscSection, std::to_string(i), "");
-        if (!name.empty()) Grid->SetCell(colName, i + 1, Q(name));
-      }
-      for (int i = 0; i < n; ++i) {
-        std::string saved = settings.ReadString(DiscSection, "f" + std::to_string(i), "");
-        if (!saved.empty()) Grid->SetCell(colSavedAs, i + 1, Q(saved));
-      }
+    for (int i = 0; i < static_cast<int>(names.names.size()) && i + 1 < Grid->RowCount(); ++i) {
+      if (!names.names[i].empty()) Grid->SetCell(colName, i + 1, Q(names.names[i]));
+      if (!names.savedAs[i].empty()) Grid->SetCell(colSavedAs, i + 1, Q(names.savedAs[i]));
     }
     // 5.
     for (int i = 0; i < 12; ++i)
-      sl[i]->setValue(settings.ReadInteger(kOptions, "EQ" + std::to_string(i), EqualizerReset));
-    SliderOverlap->setValue(settings.ReadInteger(kOptions, "SliderOverlap", SliderOverlap->value()));
-    spinPitch->SetValue(settings.ReadInteger(kOptions, "spinPitch", spinPitch->Value()));
+      sl[i]->setValue(options.ReadInteger("EQ" + std::to_string(i), EqualizerReset));
+    SliderOverlap->setValue(options.ReadInteger("SliderOverlap", SliderOverlap->value()));
+    spinPitch->SetValue(options.ReadInteger("spinPitch", spinPitch->Value()));
     Pitch.SetPitch(static_cast<float>(spinPitch->Value()));
-    cbHalfSpeedOn->setChecked(settings.ReadBool(kOptions, "rbHalfSpeed", cbHalfSpeedOn->isChecked()));
-    rbSOLA->setChecked(settings.ReadBool(kOptions, "rbSOLA", rbSOLA->isChecked()));
-    rbLine->setChecked(settings.ReadBool(kOptions, "rbLine", rbLine->isChecked()));
+    cbHalfSpeedOn->setChecked(options.ReadBool("rbHalfSpeed", cbHalfSpeedOn->isChecked()));
+    rbSOLA->setChecked(options.ReadBool("rbSOLA", rbSOLA->isChecked()));
+    rbLine->setChecked(options.ReadBool("rbLine", rbLine->isChecked()));
     // 6.
-    SetHints(settings.ReadBool(kOptions, "miHintsOn", miHintsOn->isChecked()));
+    SetHints(options.ReadBool("miHintsOn", miHintsOn->isChecked()));
     // Each mark is read after the one before was applied: the last one stored as checked wins.
     auto output = [&](QAction* item, const char* key, void (TFormCDRipper::*click)()) {
-      bool on = settings.ReadBool(kOptions, key, item->isChecked());
+      bool on = options.ReadBool(key, item->isChecked());
       item->setChecked(on);
       if (on) (this->*click)();
     };

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "EncoderJob.h"
 #include "Exception.h"
 #include "Fs.h"
 #include "Profile.h"
@@ -19,13 +20,6 @@
 namespace {
 
 const char* const kSection = "Externa MP3 Encoder";
-
-// Position of the first "$<digit>" (letters compared without case, as the digit has none).
-size_t FindPlaceholder(const std::string& s, char digit) {
-  for (size_t i = 0; i + 1 < s.size(); ++i)
-    if (s[i] == '$' && s[i + 1] == digit) return i;
-  return std::string::npos;
-}
 
 std::vector<std::string> ReadList(const std::string& path) {
   return ql::SplitLines(ql::ReadFileBytes(path));
@@ -127,24 +121,11 @@ std::string TFormExtMP3Encoder::Underscored(const std::string& x) {
   return out;
 }
 
-std::string TFormExtMP3Encoder::CommandLine(const std::string& program,
-                                            const std::string& arguments,
-                                            const std::string& wave_dir,
-                                            const std::string& wave_name,
-                                            const std::string& mp3_dir,
-                                            const std::string& mp3_name) {
-  std::string args = arguments, tail;
-  auto place = [&](char digit, const std::string& dir, const std::string& name) {
-    std::string quoted = " \"" + dir + "/" + Underscored(name) + "\" ";
-    size_t at = FindPlaceholder(args, digit);
-    if (at != std::string::npos)
-      args.replace(at, 2, quoted);
-    else
-      tail += quoted;
-  };
-  place('1', wave_dir, wave_name);
-  place('2', mp3_dir, mp3_name);
-  return "\"" + program + "\" " + args + " " + tail;
+std::vector<std::string> TFormExtMP3Encoder::Arguments(
+    const std::string& program, const std::string& arguments, const std::string& wave_dir,
+    const std::string& wave_name, const std::string& mp3_dir, const std::string& mp3_name) {
+  return ripper::EncoderArgv(program, arguments, wave_dir + "/" + Underscored(wave_name),
+                             mp3_dir + "/" + Underscored(mp3_name));
 }
 
 ql::process::ShowMode TFormExtMP3Encoder::Mode() const {
@@ -153,47 +134,54 @@ ql::process::ShowMode TFormExtMP3Encoder::Mode() const {
   return ql::process::kHide;
 }
 
-void TFormExtMP3Encoder::RunEncoder(const std::string& wave_dir, const std::string& wave_name,
-                                    const std::string& mp3_dir, const std::string& mp3_name) {
-  RunEncoder(alive_.state(), this, wave_dir, wave_name, mp3_dir, mp3_name);
+ripper::TEncodeResult TFormExtMP3Encoder::RunEncoder(const std::string& wave_dir,
+                                                     const std::string& wave_name,
+                                                     const std::string& mp3_dir,
+                                                     const std::string& mp3_name) {
+  return RunEncoder(alive_.state(), this, wave_dir, wave_name, mp3_dir, mp3_name);
 }
 
-void TFormExtMP3Encoder::RunEncoder(const std::shared_ptr<ql::Alive::State>& alive,
-                                    TFormExtMP3Encoder* dialog, const std::string& wave_dir,
-                                    const std::string& wave_name, const std::string& mp3_dir,
-                                    const std::string& mp3_name) {
-  std::string command;
-  ql::process::ShowMode mode = ql::process::kHide;
+ripper::TEncodeResult TFormExtMP3Encoder::RunEncoder(const std::shared_ptr<ql::Alive::State>& alive,
+                                                     TFormExtMP3Encoder* dialog,
+                                                     const std::string& wave_dir,
+                                                     const std::string& wave_name,
+                                                     const std::string& mp3_dir,
+                                                     const std::string& mp3_name) {
+  ripper::TEncoderJob job;
   bool live = false;
   // The dialog's texts as they are now, read where the dialog lives.
   ql::Dispatch().Invoke([&] {
     std::lock_guard lock(alive->mutex);
     if (!alive->alive) return;
     live = true;
-    command = CommandLine(dialog->dfsProgram->currentText().toStdString(),
-                          dialog->dfsArguments->currentText().toStdString(), wave_dir, wave_name,
-                          mp3_dir, mp3_name);
-    mode = dialog->Mode();
+    job.program = dialog->dfsProgram->currentText().toStdString();
+    job.arguments = dialog->dfsArguments->currentText().toStdString();
   });
-  if (!live) return;
-  try {
-    ql::process::Run(command, mode);  // a program that cannot be started is not reported
-    std::string wave = wave_dir + "/" + Underscored(wave_name);
-    if (!ql::fs::DeleteFile(wave)) {
-      std::string text = "Failed to erase the file \"" + wave + "\".";
-      ql::Dispatch().Post([text] { ql::UI().ShowMessage(text); });
-    }
-  } catch (...) {
-    ql::Dispatch().Post([] { ql::UI().ShowMessage("External MP3 encoder failed!"); });
+  ripper::TEncodeResult result;
+  if (!live) {
+    result.message.clear();  // nothing ran; the wave stays
+    return result;
   }
+  job.wavePath = wave_dir + "/" + Underscored(wave_name);
+  job.mp3Path = mp3_dir + "/" + Underscored(mp3_name);
+  try {
+    // The wave goes only when the encoder exited 0 and left an MP3 that is not empty;
+    // otherwise it stays and the user is told why.
+    result = ripper::RunEncoderJob(job);
+  } catch (...) {
+    result.message = "External MP3 encoder failed!";
+  }
+  if (!result.message.empty())
+    ql::Dispatch().Post([text = result.message] { ql::UI().ShowMessage(text); });
+  return result;
 }
 
 void TFormExtMP3Encoder::LoadEncoder(const std::string& path) {
   path_ = path;
   try {
     TIniFile ini(path);
-    dfsName->setCurrentText(
-        QString::fromStdString(ini.ReadString(kSection, "Name", dfsName->currentText().toStdString())));
+    dfsName->setCurrentText(QString::fromStdString(
+        ini.ReadString(kSection, "Name", dfsName->currentText().toStdString())));
     dfsNameExit();
     for (auto [key, b] : {std::pair{"rbBackground", rbBackground},
                           std::pair{"rbMinimized", rbMinimized}, std::pair{"rbNormal", rbNormal}}) {
@@ -233,9 +221,9 @@ void TFormExtMP3Encoder::SaveEncoder(const std::string& path) {
     ini.WriteBool(kSection, "rbBackground", rbBackground->isChecked());
     ini.WriteBool(kSection, "rbMinimized", rbMinimized->isChecked());
     ini.WriteBool(kSection, "rbNormal", rbNormal->isChecked());
-    for (auto [box, text, file] :
-         {std::tuple{dfsName, name, "/extencname.ini"}, std::tuple{dfsProgram, program, "/extenc.ini"},
-          std::tuple{dfsArguments, arguments, "/extencarg.ini"}}) {
+    for (auto [box, text, file] : {std::tuple{dfsName, name, "/extencname.ini"},
+                                   std::tuple{dfsProgram, program, "/extenc.ini"},
+                                   std::tuple{dfsArguments, arguments, "/extencarg.ini"}}) {
       std::vector<std::string> items = Items(box);
       if (std::find(items.begin(), items.end(), text) == items.end()) {
         items.push_back(text);
@@ -254,8 +242,8 @@ void TFormExtMP3Encoder::SaveEncoder(const std::string& path) {
 }
 
 bool TFormExtMP3Encoder::ShowEncoderDialog() {
-  exec();
-  return Saved;
+  // Only OK goes on to record: Cancel ends the command even when the dialog was saved before.
+  return exec() == QDialog::Accepted;
 }
 
 void TFormExtMP3Encoder::pbSaveClick() {

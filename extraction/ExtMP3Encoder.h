@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "Dispatch.h"
+#include "EncoderJob.h"
 #include "Process.h"
 
 class QComboBox;
@@ -20,21 +21,25 @@ class TFormExtMP3Encoder : public QDialog {
 
   void LoadEncoder(const std::string& path);
   void SaveEncoder(const std::string& path);
-  // Shows the dialog modally; true once Save or OK has been pressed since its creation.
+  // Shows the dialog modally; true when it was left by OK (Saved tells whether Save or OK was
+  // ever pressed since its creation).
   bool ShowEncoderDialog();
-  // Builds the command line from the dialog's current texts, runs it and waits, then deletes
-  // the wave file. Any thread: the dialog's texts are read on the user-interface thread.
-  void RunEncoder(const std::string& wave_dir, const std::string& wave_name,
-                  const std::string& mp3_dir, const std::string& mp3_name);
-  // RunEncoder for a dialog that may be destroyed meanwhile: nothing runs once it is gone.
-  static void RunEncoder(const std::shared_ptr<ql::Alive::State>& alive,
-                         TFormExtMP3Encoder* dialog, const std::string& wave_dir,
-                         const std::string& wave_name, const std::string& mp3_dir,
-                         const std::string& mp3_name);
-  // The command line RunEncoder runs for the given program and template.
-  static std::string CommandLine(const std::string& program, const std::string& arguments,
-                                 const std::string& wave_dir, const std::string& wave_name,
-                                 const std::string& mp3_dir, const std::string& mp3_name);
+  // Builds the argument vector from the dialog's current texts, runs the program and waits;
+  // the wave file is deleted only when the encoder succeeded (exit 0, an MP3 that is not
+  // empty). A failure keeps the wave and is shown as a message. Any thread: the dialog's
+  // texts are read on the user-interface thread.
+  ripper::TEncodeResult RunEncoder(const std::string& wave_dir, const std::string& wave_name,
+                                   const std::string& mp3_dir, const std::string& mp3_name);
+  // RunEncoder for a dialog that may be destroyed meanwhile: nothing runs once it is gone
+  // (the result then says kNotStarted with no message).
+  static ripper::TEncodeResult RunEncoder(const std::shared_ptr<ql::Alive::State>& alive,
+                                          TFormExtMP3Encoder* dialog, const std::string& wave_dir,
+                                          const std::string& wave_name, const std::string& mp3_dir,
+                                          const std::string& mp3_name);
+  // The argument vector RunEncoder starts for the given program and template.
+  static std::vector<std::string> Arguments(
+      const std::string& program, const std::string& arguments, const std::string& wave_dir,
+      const std::string& wave_name, const std::string& mp3_dir, const std::string& mp3_name);
   // x with every space replaced by "_".
   static std::string Underscored(const std::string& x);
 
@@ -59,4 +64,3 @@ class TFormExtMP3Encoder : public QDialog {
   std::string path_;
   ql::Alive alive_;
 };
-

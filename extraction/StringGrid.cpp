@@ -1,5 +1,6 @@
 #include "StringGrid.h"
 
+#include <QApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -83,7 +84,9 @@ int TStringGrid::Row() const {
   return r;
 }
 
-int TStringGrid::Col() const { return std::max(currentColumn(), 0); }
+int TStringGrid::Col() const {
+  return std::max(currentColumn(), 0);
+}
 
 void TStringGrid::SetRow(int row) {
   if (row < 0 || row >= rowCount()) return;
@@ -117,4 +120,17 @@ void TStringGrid::mousePressEvent(QMouseEvent* event) {
 void TStringGrid::keyPressEvent(QKeyEvent* event) {
   if (OnKeyDown) OnKeyDown(event);
   QTableWidget::keyPressEvent(event);
+}
+
+void TStringGrid::CommitEdit() {
+  if (state() != QAbstractItemView::EditingState) return;
+  // The open editor is the viewport's child that has the focus, or the one at the current cell.
+  QWidget* editor = QApplication::focusWidget();
+  while (editor && editor->parentWidget() != viewport()) editor = editor->parentWidget();
+  if (!editor)
+    for (QWidget* w : viewport()->findChildren<QWidget*>(Qt::FindDirectChildrenOnly))
+      if (w->isVisible() && w->geometry().intersects(visualRect(currentIndex()))) editor = w;
+  if (!editor) return;
+  commitData(editor);
+  closeEditor(editor, QAbstractItemDelegate::NoHint);
 }

@@ -34,6 +34,8 @@ class TStringGrid : public QTableWidget {
   // Editing as the window's key handler allows it ("fixed lines + editing" or "fixed lines").
   void SetEditing(bool on);
   bool Editing() const { return editing_; }
+  // Commits the text of a cell editor that is open (the cell gets it) and closes the editor.
+  void CommitEdit();
 
   std::function<void(QMouseEvent*)> OnMouseDown;
   std::function<void(QKeyEvent*)> OnKeyDown;

@@ -1,10 +1,10 @@
 #include "HttpCommands.h"
 
 #include <cstdio>
-#include <fstream>
 #include <memory>
 
 #include "HttpProt.h"
+#include "PartialFile.h"
 #include "PollDispatcher.h"
 
 namespace ql::net {
@@ -44,9 +44,16 @@ int RunHttpCommand(const std::vector<std::string>& args, std::ostream& out, std:
   }
   int rc = 0;
   {
-    std::ofstream stream(file, std::ios::binary | std::ios::trunc);
-    if (!stream) {
-      err << "Cannot create file " << file << "\n";
+    // The body goes to a temporary beside the file and takes the file's name only after a
+    // complete, successful transfer: a failed one leaves an earlier file as it was.
+    ql::PartialFileStream stream;
+    try {
+      const std::string target = ql::ResolveOutputTarget(file);
+      const std::size_t slash = target.rfind('/');
+      ql::RemoveLeftovers(slash == std::string::npos ? std::string() : target.substr(0, slash + 1));
+      stream.Create(file);
+    } catch (const std::exception& e) {
+      err << "Cannot create file " << file << ": " << e.what() << "\n";
       if (own) SetDispatcher(nullptr);
       return 1;
     }
@@ -61,16 +68,20 @@ int RunHttpCommand(const std::vector<std::string>& args, std::ostream& out, std:
     cli.SetRcvdStream(&stream);
     try {
       cli.Get();
+      cli.SetRcvdStream(nullptr);
+      try {
+        stream.Commit();
+      } catch (const std::exception& e) {
+        err << "Cannot write file " << file << ": " << e.what() << "\n";
+        rc = 1;
+      }
       out << "status\t" << cli.GetStatusCode() << "\n";
       out << "bytes\t" << cli.GetRcvdCount() << "\n";
       out << "content-type\t" << cli.GetContentType() << "\n";
     } catch (const std::exception& e) {
+      cli.SetRcvdStream(nullptr);
+      stream.Abandon();
       err << e.what() << "\n";
-      rc = 1;
-    }
-    stream.close();
-    if (!stream && rc == 0) {
-      err << "Cannot write file " << file << "\n";
       rc = 1;
     }
   }

@@ -9,8 +9,8 @@
 #include <QVBoxLayout>
 #include <cctype>
 #include <filesystem>
-#include <fstream>
 
+#include "PartialFile.h"
 #include "Profile.h"
 #include "Ui.h"
 
@@ -162,9 +162,18 @@ void THttpGetForm::Get() {
   FHttpCli.SetProxy("");
   FHttpCli.SetProxyPort("");
   std::string target = FFileName.empty() ? FileNameEdit->text().toStdString() : FFileName;
-  auto stream = std::make_unique<std::ofstream>(target, std::ios::binary | std::ios::trunc);
-  if (!*stream) throw EFOpenError("Cannot create file " + target);
-  FHttpCli.SetRcvdStream(stream.get());
+  // The body goes to a temporary beside the file and takes the file's name only after a
+  // complete, successful transfer: a failed or aborted one leaves an earlier file as it was.
+  ql::PartialFileStream stream;
+  try {
+    const std::string resolved = ql::ResolveOutputTarget(target);
+    const std::size_t slash = resolved.rfind('/');
+    ql::RemoveLeftovers(slash == std::string::npos ? std::string() : resolved.substr(0, slash + 1));
+    stream.Create(target);
+  } catch (const std::exception& e) {
+    throw EFCreateError("Cannot create file " + target + ": " + e.what());
+  }
+  FHttpCli.SetRcvdStream(&stream);
   GetButton->setEnabled(false);
   AbortButton->setEnabled(true);
   SetStatus("Loading");
@@ -179,8 +188,15 @@ void THttpGetForm::Get() {
   GetButton->setEnabled(true);
   AbortButton->setEnabled(false);
   FHttpCli.SetRcvdStream(nullptr);
-  stream->close();
-  stream.reset();
+  if (!error) {
+    try {
+      stream.Commit();
+    } catch (const std::exception& e) {
+      error =
+          std::make_exception_ptr(EInOutError(5, "Cannot write file " + target + ": " + e.what()));
+    }
+  }
+  stream.Abandon();
   if (!error) {
     std::error_code ec;
     auto size = std::filesystem::file_size(target, ec);

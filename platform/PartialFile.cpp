@@ -10,6 +10,8 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <optional>
+#include <vector>
 
 #include "Exception.h"
 
@@ -207,6 +209,75 @@ void PartialFile::Abandon() noexcept {
     temp_.clear();
   }
   Unregister(slot_);
+}
+
+class PartialFileStream::Buf : public std::streambuf {
+ public:
+  Buf() { setp(space_.data(), space_.data() + space_.size()); }
+  PartialFile file;
+  std::optional<EInOutError> error;
+  void Reset() {
+    error.reset();
+    setp(space_.data(), space_.data() + space_.size());
+  }
+  bool Drain() {
+    const std::size_t n = static_cast<std::size_t>(pptr() - pbase());
+    setp(space_.data(), space_.data() + space_.size());
+    if (error) return false;
+    try {
+      file.Write(space_.data(), n);
+    } catch (const EInOutError& e) {
+      error = e;
+      return false;
+    }
+    return true;
+  }
+
+ protected:
+  int_type overflow(int_type c) override {
+    if (!Drain()) return traits_type::eof();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) {
+      *pptr() = traits_type::to_char_type(c);
+      pbump(1);
+    }
+    return traits_type::not_eof(c);
+  }
+  int sync() override { return Drain() ? 0 : -1; }
+
+ private:
+  std::vector<char> space_ = std::vector<char>(65536);
+};
+
+PartialFileStream::PartialFileStream() : std::ostream(nullptr), buf_(std::make_unique<Buf>()) {
+  rdbuf(buf_.get());
+}
+
+PartialFileStream::~PartialFileStream() {
+  Abandon();
+}
+
+void PartialFileStream::Create(const std::string& finalName) {
+  buf_->Reset();
+  buf_->file.Create(finalName);
+  clear();
+}
+
+void PartialFileStream::Commit() {
+  if (!buf_->Drain() || buf_->error) {
+    EInOutError e = buf_->error ? *buf_->error : InOutError(EIO);
+    Abandon();
+    throw e;
+  }
+  buf_->file.Commit();
+}
+
+void PartialFileStream::Abandon() noexcept {
+  buf_->Reset();
+  buf_->file.Abandon();
+}
+
+const PartialFile& PartialFileStream::File() const {
+  return buf_->file;
 }
 
 void RemoveLiveTemporaries() noexcept {

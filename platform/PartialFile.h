@@ -13,6 +13,8 @@
 // A final name that is a symbolic link is written through: the link stays, its target is
 // replaced. A final name that is a device, a FIFO, a socket or a folder is refused.
 #include <cstddef>
+#include <memory>
+#include <ostream>
 #include <string>
 
 namespace ql {
@@ -62,6 +64,25 @@ class PartialFile {
   std::string final_, target_, temp_;
   int fd_ = -1;
   int slot_ = -1;  // registry slot
+};
+
+// An output stream whose bytes go to a PartialFile (through a buffer of its own). A failed
+// write sets badbit; Commit() then throws that write's error instead of renaming.
+class PartialFileStream : public std::ostream {
+ public:
+  PartialFileStream();
+  ~PartialFileStream() override;
+  // As PartialFile::Create; clears the stream's state.
+  void Create(const std::string& finalName);
+  // Flushes and commits. Throws EInOutError (the failed write's, or the commit's); the
+  // temporary is then removed and the target untouched.
+  void Commit();
+  void Abandon() noexcept;
+  const PartialFile& File() const;
+
+ private:
+  class Buf;
+  std::unique_ptr<Buf> buf_;
 };
 
 // Installs handlers for SIGINT and SIGTERM that remove every live temporary, then let the

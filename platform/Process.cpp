@@ -67,15 +67,25 @@ std::vector<std::string> SplitCommandLine(const std::string& line) {
   return args;
 }
 
-int Start(const std::string& command_line, ShowMode) {
-  std::vector<std::string> args = SplitCommandLine(command_line);
+int Start(const std::string& command_line, ShowMode show) {
+  return Start(SplitCommandLine(command_line), show);
+}
+
+int Start(const std::vector<std::string>& args, ShowMode) {
   if (args.empty() || args[0].empty()) return -1;
+  std::vector<std::string> copy = args;
   std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
+  for (auto& a : copy) argv.push_back(a.data());
   argv.push_back(nullptr);
+  // Descriptors the parent holds open (sockets, files being recorded, pipes) stay out of the
+  // child whether or not they were opened close-on-exec.
+  posix_spawn_file_actions_t actions;
+  if (posix_spawn_file_actions_init(&actions) != 0) return -1;
   pid_t pid;
-  if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return -1;
-  return pid;
+  int rc = posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  if (rc == 0) rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return rc == 0 ? pid : -1;
 }
 
 int Wait(int pid) {
@@ -88,6 +98,11 @@ int Wait(int pid) {
 
 int Run(const std::string& command_line, ShowMode show) {
   int pid = Start(command_line, show);
+  return pid < 0 ? -1 : Wait(pid);
+}
+
+int Run(const std::vector<std::string>& argv, ShowMode show) {
+  int pid = Start(argv, show);
   return pid < 0 ? -1 : Wait(pid);
 }
 

@@ -20,9 +20,14 @@ std::vector<std::string> SplitCommandLine(const std::string& command_line);
 // Starts the program of the command line with the caller's environment and current directory.
 // Returns its process id, or -1 when it cannot be started.
 int Start(const std::string& command_line, ShowMode show = kShowNormal);
+// Starts argv[0] (looked up in PATH when it holds no "/") with exactly these arguments. The
+// child inherits standard input, output and error and no other descriptor. -1 when it cannot
+// be started.
+int Start(const std::vector<std::string>& argv, ShowMode show = kShowNormal);
 // Waits without a time limit; the exit status, or -1.
 int Wait(int pid);
 // Start and Wait; -1 when the program could not be started.
 int Run(const std::string& command_line, ShowMode show = kShowNormal);
+int Run(const std::vector<std::string>& argv, ShowMode show = kShowNormal);
 
 }  // namespace ql::process

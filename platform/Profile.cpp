@@ -2,9 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <strings.h>
 #include <cerrno>
 #include <cstdlib>
-#include <strings.h>
 
 #include "Exception.h"
 #include "TextFile.h"
@@ -72,22 +72,77 @@ std::string LoadForWrite(const std::string& path) {
   }
 }
 
+// The line of text that starts at pos (CR LF or LF ends, as SplitLines splits), and where the
+// next one starts.
+std::string_view LineAt(std::string_view text, size_t pos, size_t& next) {
+  size_t end = text.find('\n', pos);
+  if (end == std::string_view::npos) {
+    next = text.size();
+    return text.substr(pos);
+  }
+  next = end + 1;
+  size_t stop = end;
+  if (stop > pos && text[stop - 1] == '\r') --stop;
+  return text.substr(pos, stop - pos);
+}
+
+// Calls f with every line of text, without copying.
 template <typename F>
-void ForEachKey(const std::string& text, const std::string& section, F&& f) {
-  bool in = false;
-  for (const std::string& raw : SplitLines(text)) {
-    Line line = Classify(raw);
-    if (line.kind == Line::kSection)
-      in = SameText(line.name, section);
-    else if (in && line.kind == Line::kKey)
-      f(line);
+void ForEachLine(std::string_view text, F&& f) {
+  size_t pos = 0;
+  while (pos < text.size()) f(LineAt(text, pos, pos));
+}
+
+// Calls f with the offset and the text of every line.
+template <typename F>
+void ForEachLineStart(std::string_view text, F&& f) {
+  size_t pos = 0;
+  while (pos < text.size()) {
+    const size_t start = pos;
+    f(start, LineAt(text, start, pos));
+  }
+}
+
+// Whether a line can be a section header (its first non-blank character is '[').
+bool MaybeSection(std::string_view raw) {
+  size_t i = 0;
+  while (i < raw.size() && (raw[i] == ' ' || raw[i] == '\t')) ++i;
+  return i < raw.size() && raw[i] == '[';
+}
+
+// Calls f with every key line of the section (of each place it occurs, in file order). Section
+// headers are found by looking for '[' only, so a read of a large disc store touches most of
+// the file once, at memory speed, instead of splitting it into lines.
+template <typename F>
+void ForEachKey(std::string_view text, const std::string& section, F&& f) {
+  size_t pos = 0;
+  while (pos < text.size()) {
+    const size_t bracket = text.find('[', pos);
+    if (bracket == std::string_view::npos) return;
+    size_t start = text.rfind('\n', bracket);
+    start = start == std::string_view::npos ? 0 : start + 1;
+    if (start < pos || !Trim(text.substr(start, bracket - start)).empty()) {
+      pos = bracket + 1;  // a '[' inside a line, or on a line already looked at
+      continue;
+    }
+    Line header = Classify(LineAt(text, start, pos));
+    if (header.kind != Line::kSection || !SameText(header.name, section)) continue;
+    while (pos < text.size()) {
+      size_t next;
+      std::string_view raw = LineAt(text, pos, next);
+      Line line = Classify(raw);
+      if (line.kind == Line::kSection) break;  // looked at again by the outer loop
+      if (line.kind == Line::kKey) f(line);
+      pos = next;
+    }
   }
 }
 
 void EnsureDirectory(const std::string& dir) {
   if (dir.empty()) return;
   size_t pos = 0;
-  while ((pos = dir.find('/', pos + 1)) != std::string::npos) mkdir(dir.substr(0, pos).c_str(), 0777);
+  while ((pos = dir.find('/', pos + 1)) != std::string::npos)
+    mkdir(dir.substr(0, pos).c_str(), 0777);
   mkdir(dir.c_str(), 0777);
 }
 
@@ -140,13 +195,30 @@ bool ApplyEdit(std::vector<std::string>& lines, const std::string& section, cons
   return changed;
 }
 
-void Store(const std::string& path, const std::vector<std::string>& lines, std::size_t hint) {
-  std::string bytes;
-  bytes.reserve(hint + 64);
-  for (const std::string& l : lines) {
-    bytes += l;
-    bytes += "\r\n";
+// Every line ended by CR LF, as the system writes its text files (a file read with LF ends is
+// written back with CR LF, all of it).
+std::string NormalizeLineEnds(std::string text) {
+  bool bare = false;
+  for (size_t p = text.find('\n'); p != std::string::npos; p = text.find('\n', p + 1))
+    if (p == 0 || text[p - 1] != '\r') {
+      bare = true;
+      break;
+    }
+  if (bare) {
+    std::string out;
+    out.reserve(text.size() + text.size() / 16);
+    for (size_t k = 0; k < text.size(); ++k) {
+      if (text[k] == '\n' && (k == 0 || text[k - 1] != '\r')) out += '\r';
+      out += text[k];
+    }
+    text = std::move(out);
   }
+  if (!text.empty() && text.back() != '\n') text += "\r\n";
+  return text;
+}
+
+void StoreText(const std::string& path, const std::string& text) {
+  const std::string bytes = NormalizeLineEnds(text);
   if (path.find('/') != std::string::npos) {
     struct stat st;
     std::string dir = path.substr(0, path.rfind('/'));
@@ -156,15 +228,104 @@ void Store(const std::string& path, const std::vector<std::string>& lines, std::
   WriteFileAtomic(path, bytes);
 }
 
-void Modify(const std::string& file, const std::string& section, const std::string* key,
+std::string JoinLines(const std::vector<std::string>& lines) {
+  std::string bytes;
+  for (const std::string& l : lines) {
+    bytes += l;
+    bytes += "\r\n";
+  }
+  return bytes;
+}
+
+// Applies writes[i, j), all to one section, to the file's text as ApplyEdit would one after
+// the other. When the section occurs once, only its own lines are split, edited and joined
+// again (the rest of the file is kept byte for byte), so a save into a large disc store costs
+// a copy of the file, not a walk over every line of it for every key.
+bool EditText(std::string& text, const std::vector<Write>& writes, size_t i, size_t j) {
+  const std::string& section = writes[i].section;
+  size_t count = 0, begin = 0, end = text.size();
+  bool inside = false;
+  ForEachLineStart(text, [&](size_t start, std::string_view raw) {
+    if (!MaybeSection(raw)) return;
+    Line line = Classify(raw);
+    if (line.kind != Line::kSection) return;
+    if (inside) {
+      end = start;
+      inside = false;
+    }
+    if (SameText(line.name, section)) {
+      ++count;
+      begin = start;
+      end = text.size();
+      inside = true;
+    }
+  });
+  bool changed = false;
+  if (count == 1) {
+    std::vector<std::string> part = SplitLines(std::string_view(text).substr(begin, end - begin));
+    for (size_t k = i; k < j; ++k)
+      changed |= ApplyEdit(part, writes[k].section, &writes[k].key, writes[k].value, false);
+    if (changed) text.replace(begin, end - begin, JoinLines(part));
+    return changed;
+  }
+  if (count == 0 && writes[i].value) {
+    // The first write appends the section at the end; the others then edit only its lines.
+    std::vector<std::string> tail;
+    if (!text.empty()) {
+      size_t last = text.size();
+      if (text.back() == '\n') --last;
+      size_t start = text.rfind('\n', last == 0 ? 0 : last - 1);
+      start = (start == std::string::npos || last == 0) ? 0 : start + 1;
+      std::string_view last_line = std::string_view(text).substr(start, last - start);
+      if (!last_line.empty() && last_line.back() == '\r') last_line.remove_suffix(1);
+      if (text.back() != '\n') text += "\r\n";
+      if (!Trim(last_line).empty()) text += "\r\n";
+    }
+    text += "[" + section + "]\r\n" + writes[i].key + "=" + *writes[i].value + "\r\n";
+    if (i + 1 < j) EditText(text, writes, i + 1, j);
+    return true;
+  }
+  std::vector<std::string> lines = SplitLines(text);
+  for (size_t k = i; k < j; ++k)
+    changed |= ApplyEdit(lines, writes[k].section, &writes[k].key, writes[k].value, false);
+  if (changed) text = JoinLines(lines);
+  return changed;
+}
+
+bool Modify(const std::string& file, const std::string& section, const std::string* key,
             const std::optional<std::string>& value, bool erase_section) {
+  if (!ValidSection(section) || (key && !ValidKey(*key)) || (value && !ValidValue(*value)))
+    return false;
   std::string path = ResolvePath(file);
   std::string text = LoadForWrite(path);
+  if (!erase_section) {
+    if (EditText(text, {Write{section, *key, value}}, 0, 1)) StoreText(path, text);
+    return true;
+  }
   std::vector<std::string> lines = SplitLines(text);
-  if (ApplyEdit(lines, section, key, value, erase_section)) Store(path, lines, text.size());
+  if (ApplyEdit(lines, section, key, value, true)) StoreText(path, JoinLines(lines));
+  return true;
+}
+
+bool HasLineBreak(const std::string& s) {
+  return s.find_first_of("\r\n") != std::string::npos;
 }
 
 }  // namespace
+
+bool ValidSection(const std::string& section) {
+  return !HasLineBreak(section) && section.find(']') == std::string::npos;
+}
+
+bool ValidKey(const std::string& key) {
+  if (HasLineBreak(key) || key.find('=') != std::string::npos) return false;
+  std::string_view k = Trim(key);
+  return k.empty() || (k[0] != '[' && k[0] != ';');
+}
+
+bool ValidValue(const std::string& value) {
+  return !HasLineBreak(value);
+}
 
 std::string WindowsDirectory() {
   if (const char* d = std::getenv("QL_WINDOWS_DIR"); d && *d) return d;
@@ -197,10 +358,11 @@ bool HasKey(const std::string& file, const std::string& section, const std::stri
 
 std::vector<std::string> SectionNames(const std::string& file) {
   std::vector<std::string> names;
-  for (const std::string& raw : SplitLines(Load(ResolvePath(file)))) {
+  ForEachLine(Load(ResolvePath(file)), [&](std::string_view raw) {
+    if (!MaybeSection(raw)) return;
     Line line = Classify(raw);
     if (line.kind == Line::kSection) names.emplace_back(line.name);
-  }
+  });
   return names;
 }
 
@@ -254,23 +416,31 @@ int ParseInt(const std::string& text, int def) {
   return static_cast<int>(negative ? -v : v);
 }
 
-void WriteString(const std::string& file, const std::string& section, const std::string& key,
+bool WriteString(const std::string& file, const std::string& section, const std::string& key,
                  const std::optional<std::string>& value) {
-  Modify(file, section, &key, value, false);
+  return Modify(file, section, &key, value, false);
 }
 
-void EraseSection(const std::string& file, const std::string& section) {
-  Modify(file, section, nullptr, std::nullopt, true);
+bool EraseSection(const std::string& file, const std::string& section) {
+  return Modify(file, section, nullptr, std::nullopt, true);
 }
 
-void WriteStrings(const std::string& file, const std::vector<Write>& writes) {
-  if (writes.empty()) return;
+bool WriteStrings(const std::string& file, const std::vector<Write>& writes) {
+  for (const Write& w : writes)
+    if (!ValidSection(w.section) || !ValidKey(w.key) || (w.value && !ValidValue(*w.value)))
+      return false;
+  if (writes.empty()) return true;
   std::string path = ResolvePath(file);
   std::string text = LoadForWrite(path);
-  std::vector<std::string> lines = SplitLines(text);
   bool changed = false;
-  for (const Write& w : writes) changed |= ApplyEdit(lines, w.section, &w.key, w.value, false);
-  if (changed) Store(path, lines, text.size());
+  for (size_t i = 0; i < writes.size();) {
+    size_t j = i + 1;
+    while (j < writes.size() && SameText(writes[j].section, writes[i].section)) ++j;
+    changed |= EditText(text, writes, i, j);
+    i = j;
+  }
+  if (changed) StoreText(path, text);
+  return true;
 }
 
 }  // namespace ql::profile
@@ -291,17 +461,17 @@ bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool
   return ReadInteger(section, key, def ? 1 : 0) != 0;
 }
 
-void TIniFile::WriteString(const std::string& section, const std::string& key,
+bool TIniFile::WriteString(const std::string& section, const std::string& key,
                            const std::string& value) {
-  pf::WriteString(FileName, section, key, value);
+  return pf::WriteString(FileName, section, key, value);
 }
 
-void TIniFile::WriteInteger(const std::string& section, const std::string& key, int value) {
-  WriteString(section, key, std::to_string(value));
+bool TIniFile::WriteInteger(const std::string& section, const std::string& key, int value) {
+  return WriteString(section, key, std::to_string(value));
 }
 
-void TIniFile::WriteBool(const std::string& section, const std::string& key, bool value) {
-  WriteString(section, key, value ? "1" : "0");
+bool TIniFile::WriteBool(const std::string& section, const std::string& key, bool value) {
+  return WriteString(section, key, value ? "1" : "0");
 }
 
 bool TIniFile::SectionExists(const std::string& section) const {
@@ -318,30 +488,36 @@ std::vector<std::string> TIniFile::ReadSection(const std::string& section) const
   return pf::KeyNames(FileName, section);
 }
 
-std::vector<std::string> TIniFile::ReadSections() const { return pf::SectionNames(FileName); }
+std::vector<std::string> TIniFile::ReadSections() const {
+  return pf::SectionNames(FileName);
+}
 
 std::vector<std::pair<std::string, std::string>> TIniFile::ReadSectionValues(
     const std::string& section) const {
   return pf::SectionValues(FileName, section);
 }
 
-void TIniFile::EraseSection(const std::string& section) { pf::EraseSection(FileName, section); }
-
-void TIniFile::DeleteKey(const std::string& section, const std::string& key) {
-  pf::WriteString(FileName, section, key, std::nullopt);
+bool TIniFile::EraseSection(const std::string& section) {
+  return pf::EraseSection(FileName, section);
 }
 
-void TIniBatch::WriteString(const std::string& section, const std::string& key,
+bool TIniFile::DeleteKey(const std::string& section, const std::string& key) {
+  return pf::WriteString(FileName, section, key, std::nullopt);
+}
+
+bool TIniBatch::WriteString(const std::string& section, const std::string& key,
                             const std::string& value) {
+  if (!pf::ValidSection(section) || !pf::ValidKey(key) || !pf::ValidValue(value)) return false;
   writes_.push_back({section, key, value});
+  return true;
 }
 
-void TIniBatch::WriteInteger(const std::string& section, const std::string& key, int value) {
-  WriteString(section, key, std::to_string(value));
+bool TIniBatch::WriteInteger(const std::string& section, const std::string& key, int value) {
+  return WriteString(section, key, std::to_string(value));
 }
 
-void TIniBatch::WriteBool(const std::string& section, const std::string& key, bool value) {
-  WriteString(section, key, value ? "1" : "0");
+bool TIniBatch::WriteBool(const std::string& section, const std::string& key, bool value) {
+  return WriteString(section, key, value ? "1" : "0");
 }
 
 void TIniBatch::Commit() {

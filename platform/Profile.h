@@ -27,19 +27,28 @@ std::vector<std::pair<std::string, std::string>> SectionValues(const std::string
 // "0x". Anything else yields def.
 int ParseInt(const std::string& text, int def);
 
-// Writes key=value (value nullopt deletes the key). Throws EInOutError when the file cannot be
-// replaced; the file then stays as it was.
-void WriteString(const std::string& file, const std::string& section, const std::string& key,
+// Whether a write may name this section, key and value: no line break (CR or LF) in any of
+// them, no ']' in the section, and a key without '=' that does not begin with '[' or ';'
+// (blanks before it do not count). Anything else could plant a key or a section in the file.
+bool ValidSection(const std::string& section);
+bool ValidKey(const std::string& key);
+bool ValidValue(const std::string& value);
+
+// Writes key=value (value nullopt deletes the key). A section, key or value that is not valid
+// (above) is refused: false, and the file is not touched. Throws EInOutError when the file
+// cannot be replaced; the file then stays as it was.
+bool WriteString(const std::string& file, const std::string& section, const std::string& key,
                  const std::optional<std::string>& value);
-void EraseSection(const std::string& file, const std::string& section);
+bool EraseSection(const std::string& file, const std::string& section);
 
 // Several key=value writes (value nullopt deletes the key) applied in order and stored with one
-// atomic replace: all of them or, when the file cannot be replaced, none.
+// atomic replace: all of them or, when one is not valid (false) or the file cannot be replaced
+// (EInOutError), none.
 struct Write {
   std::string section, key;
   std::optional<std::string> value;
 };
-void WriteStrings(const std::string& file, const std::vector<Write>& writes);
+bool WriteStrings(const std::string& file, const std::vector<Write>& writes);
 
 }  // namespace ql::profile
 
@@ -53,18 +62,20 @@ class TIniFile {
   int ReadInteger(const std::string& section, const std::string& key, int def) const;
   // True for any non-zero integer.
   bool ReadBool(const std::string& section, const std::string& key, bool def) const;
-  void WriteString(const std::string& section, const std::string& key, const std::string& value);
-  void WriteInteger(const std::string& section, const std::string& key, int value);
+  // False when the write is refused (a line break, or a key or section that would read as
+  // another line; see ql::profile::ValidKey): the file is then not touched.
+  bool WriteString(const std::string& section, const std::string& key, const std::string& value);
+  bool WriteInteger(const std::string& section, const std::string& key, int value);
   // Writes "1" or "0".
-  void WriteBool(const std::string& section, const std::string& key, bool value);
+  bool WriteBool(const std::string& section, const std::string& key, bool value);
   bool SectionExists(const std::string& section) const;
   bool ValueExists(const std::string& section, const std::string& key) const;
   std::vector<std::string> ReadSection(const std::string& section) const;
   std::vector<std::string> ReadSections() const;
   std::vector<std::pair<std::string, std::string>> ReadSectionValues(
       const std::string& section) const;
-  void EraseSection(const std::string& section);
-  void DeleteKey(const std::string& section, const std::string& key);
+  bool EraseSection(const std::string& section);
+  bool DeleteKey(const std::string& section, const std::string& key);
 
   std::string FileName;
 };
@@ -75,9 +86,10 @@ class TIniFile {
 class TIniBatch {
  public:
   explicit TIniBatch(std::string file_name) : FileName(std::move(file_name)) {}
-  void WriteString(const std::string& section, const std::string& key, const std::string& value);
-  void WriteInteger(const std::string& section, const std::string& key, int value);
-  void WriteBool(const std::string& section, const std::string& key, bool value);
+  // False (and nothing collected) for a write that is not valid.
+  bool WriteString(const std::string& section, const std::string& key, const std::string& value);
+  bool WriteInteger(const std::string& section, const std::string& key, int value);
+  bool WriteBool(const std::string& section, const std::string& key, bool value);
   // Throws EInOutError when the file cannot be replaced; the collected writes are dropped.
   void Commit();
   std::size_t Pending() const { return writes_.size(); }

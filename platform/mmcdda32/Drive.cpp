@@ -3,8 +3,8 @@
 #define DO_NOT_WANT_PARANOIA_COMPATIBILITY
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <cdio/cdio.h>
+#include <algorithm>
 // after cdio.h, which it needs
 #include <cdio/audio.h>
 #include <cdio/cdtext.h>
@@ -36,6 +36,23 @@ bool FileExists(const std::string& path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0;
 }
+
+// Paranoia's callback has no context argument: the sync read that runs on this thread counts
+// its events here (calls on one handle are serialised, so one thread runs one read at a time).
+struct SyncEvents {
+  uint32_t readErrors = 0;
+  uint32_t skips = 0;
+};
+thread_local SyncEvents* tSyncEvents = nullptr;
+
+void CountSyncEvent(long /*inpos*/, paranoia_cb_mode_t mode) {
+  if (!tSyncEvents) return;
+  if (mode == PARANOIA_CB_READERR) ++tSyncEvents->readErrors;
+  if (mode == PARANOIA_CB_SKIP) ++tSyncEvents->skips;
+}
+
+// Tries paranoia makes for one sector before it gives up (and we report the sector).
+constexpr int kSyncRetries = 20;
 
 }  // namespace
 
@@ -116,6 +133,32 @@ uint32_t Drive::SetDeviceType(uint32_t type) {
 void Drive::CloseSource() {
   if (cdio_) cdio_destroy(cdio_);
   cdio_ = nullptr;
+  dataSpans_.clear();
+  spansKnown_ = false;
+}
+
+uint32_t Drive::CheckAudio(int32_t first, uint32_t count) {
+  if (!spansKnown_) {
+    dataSpans_.clear();
+    track_t t0 = cdio_get_first_track_num(cdio_);
+    track_t n = cdio_get_num_tracks(cdio_);
+    int32_t leadout = LeadOut();
+    if (t0 != CDIO_INVALID_TRACK && n != CDIO_INVALID_TRACK) {
+      for (track_t i = 0; i < n; ++i) {
+        track_t t = static_cast<track_t>(t0 + i);
+        if (cdio_get_track_format(cdio_, t) == TRACK_FORMAT_AUDIO) continue;
+        lsn_t start = cdio_get_track_lsn(cdio_, t);
+        lsn_t next = i + 1 < n ? cdio_get_track_lsn(cdio_, static_cast<track_t>(t + 1)) : leadout;
+        if (start == CDIO_INVALID_LSN) continue;
+        dataSpans_.push_back({start, next == CDIO_INVALID_LSN ? INT32_MAX : next});
+      }
+    }
+    spansKnown_ = true;
+  }
+  const int64_t end = static_cast<int64_t>(first) + count;
+  for (const Span& d : dataSpans_)
+    if (first < d.end && d.first < end) return CDDA_E_DATA;
+  return CDDA_OK;
 }
 
 uint32_t Drive::Ensure() {
@@ -196,6 +239,14 @@ uint32_t Drive::ReadTOC(CDDA_TOC* toc) {
   int32_t leadout = LeadOut();
   if (first == CDIO_INVALID_TRACK || count == 0 || count > CDDA_MAX_TRACKS || leadout < 0)
     return CDDA_E_NOTREADY;
+  // An enhanced disc (a real drive's multi-session disc) holds its audio in the first session
+  // and data in a later one: the last audio track ends with its session, 11400 sectors (lead-out
+  // 6750, lead-in 4500, pregap 150) before the first track of the last session. Those sectors
+  // cannot be read as audio, so they are no part of the track.
+  constexpr lsn_t kSessionGap = 11400;
+  lsn_t lastSession = 0;
+  if (Selected()->image || cdio_get_last_session(cdio_, &lastSession) != DRIVER_OP_SUCCESS)
+    lastSession = 0;
   std::memset(toc, 0, sizeof(*toc));
   toc->dwNumTracks = count;
   for (track_t i = 0; i < count; ++i) {
@@ -203,16 +254,20 @@ uint32_t Drive::ReadTOC(CDDA_TOC* toc) {
     lsn_t start = cdio_get_track_lsn(cdio_, t);
     lsn_t next = i + 1 < count ? cdio_get_track_lsn(cdio_, static_cast<track_t>(t + 1)) : leadout;
     if (start == CDIO_INVALID_LSN || next == CDIO_INVALID_LSN || next < start) return CDDA_E_READ;
+    bool audio = cdio_get_track_format(cdio_, t) == TRACK_FORMAT_AUDIO;
+    if (audio && lastSession > kSessionGap && next == lastSession &&
+        start < lastSession - kSessionGap)
+      next = lastSession - kSessionGap;
     CDDA_TRACK& e = toc->Tracks[i];
     e.dwTrack = t;
     e.dwStartMSF = PackMSF(static_cast<uint32_t>(start) + kLeadIn);
     e.dwLengthMSF = PackMSF(static_cast<uint32_t>(next - start));
-    bool audio = cdio_get_track_format(cdio_, t) == TRACK_FORMAT_AUDIO;
     bool copy = cdio_get_track_copy_permit(cdio_, t) == CDIO_TRACK_FLAG_TRUE;
     bool pre = cdio_get_track_preemphasis(cdio_, t) == CDIO_TRACK_FLAG_TRUE;
-    e.bAttrib = static_cast<uint8_t>((pre ? CDDA_ATTR_PREEMPHASIS : 0) | (copy ? CDDA_ATTR_COPY : 0) |
-                                     (audio ? 0 : CDDA_ATTR_DATA) |
-                                     (cdio_get_track_channels(cdio_, t) == 4 ? CDDA_ATTR_FOURCHANNEL : 0));
+    e.bAttrib =
+        static_cast<uint8_t>((pre ? CDDA_ATTR_PREEMPHASIS : 0) | (copy ? CDDA_ATTR_COPY : 0) |
+                             (audio ? 0 : CDDA_ATTR_DATA) |
+                             (cdio_get_track_channels(cdio_, t) == 4 ? CDDA_ATTR_FOURCHANNEL : 0));
     e.fAudio = audio ? 1 : 0;
     e.fCopy = copy ? 1 : 0;
   }
@@ -229,9 +284,9 @@ uint32_t Drive::ReadCDText(CDDA_CDTEXT* text) {
   if (cdtext_t* ct = cdio_get_cdtext(cdio_)) {
     track_t first = cdio_get_first_track_num(cdio_);
     track_t count = cdio_get_num_tracks(cdio_);
-    static const char* const kNames[] = {"TITLE", "PERFORMER", "SONGWRITER", "COMPOSER",
-                                         "MESSAGE", "ARRANGER", "ISRC", "UPC_EAN", "GENRE",
-                                         "DISCID"};
+    static const char* const kNames[] = {"TITLE",   "PERFORMER", "SONGWRITER", "COMPOSER",
+                                         "MESSAGE", "ARRANGER",  "ISRC",       "UPC_EAN",
+                                         "GENRE",   "DISCID"};
     for (int t = -1; t < count; ++t) {
       track_t track = t < 0 ? 0 : static_cast<track_t>(first + t);
       for (int f = 0; f < MAX_CDTEXT_FIELDS; ++f) {
@@ -332,10 +387,22 @@ uint32_t Drive::ResumeAudio() {
 }
 
 uint32_t Drive::ReadSectors(uint8_t* out, int32_t first, uint32_t count) {
-  uint32_t chunk = Selected()->image ? kImageChunk : kDriveChunk;
+  const bool image = Selected()->image;
+  uint32_t chunk = image ? kImageChunk : kDriveChunk;
   while (count > 0) {
     uint32_t n = std::min(count, chunk);
     if (cdio_read_audio_sectors(cdio_, out, first, n) != DRIVER_OP_SUCCESS) return CDDA_E_READ;
+    // libcdio's image read succeeds when the file holds only some of the sectors (a file cut
+    // short) and leaves the rest of the buffer as it was. The last sector read on its own (a
+    // short single read fails) tells whether the file holds them all.
+    if (image && n > 1) {
+      uint8_t last[CDDA_SECTOR_BYTES];
+      const uint8_t* bulk = out + static_cast<size_t>(n - 1) * CDDA_SECTOR_BYTES;
+      if (cdio_read_audio_sectors(cdio_, last, first + static_cast<int32_t>(n) - 1, 1) !=
+              DRIVER_OP_SUCCESS ||
+          std::memcmp(last, bulk, CDDA_SECTOR_BYTES) != 0)
+        return CDDA_E_READ;
+    }
     out += static_cast<size_t>(n) * CDDA_SECTOR_BYTES;
     first += static_cast<int32_t>(n);
     count -= n;
@@ -350,7 +417,19 @@ uint32_t Drive::Read(void* buffer, uint32_t first, uint32_t count) {
   int32_t leadout = LeadOut();
   if (leadout < 0) return CDDA_E_NOTREADY;
   if (static_cast<int64_t>(first) + count > leadout) return CDDA_E_RANGE;
+  if (uint32_t data = CheckAudio(static_cast<int32_t>(first), count)) return data;
   return ReadSectors(static_cast<uint8_t*>(buffer), static_cast<int32_t>(first), count);
+}
+
+uint32_t Drive::ReadUntilBad(uint8_t* out, int32_t first, uint32_t count, uint32_t* good) {
+  *good = 0;
+  for (uint32_t i = 0; i < count; ++i) {
+    if (cdio_read_audio_sectors(cdio_, out + static_cast<size_t>(i) * CDDA_SECTOR_BYTES,
+                                first + static_cast<int32_t>(i), 1) != DRIVER_OP_SUCCESS)
+      return CDDA_E_READ;
+    ++*good;
+  }
+  return CDDA_OK;
 }
 
 void Drive::EndCopy() {
@@ -371,7 +450,9 @@ uint32_t Drive::InitCopy(bool sync, uint32_t blocks, uint32_t first, uint32_t co
   int32_t leadout = LeadOut();
   if (leadout < 0) return CDDA_E_NOTREADY;
   if (static_cast<int64_t>(first) + count > leadout) return CDDA_E_RANGE;
+  if (uint32_t data = CheckAudio(static_cast<int32_t>(first), count)) return data;
   EndCopy();
+  retries_ = skipped_ = 0;
   blocks_ = blocks;
   next_ = static_cast<int32_t>(first);
   end_ = static_cast<int32_t>(first + count);
@@ -408,27 +489,56 @@ uint32_t Drive::ReadCopy(bool sync, void* buffer) {
   if (next_ >= end_) return CDDA_E_RANGE;
   uint32_t n = std::min<uint32_t>(blocks_, static_cast<uint32_t>(end_ - next_));
   auto* out = static_cast<uint8_t*>(buffer);
-  if (sync) {
-    for (uint32_t i = 0; i < n; ++i) {
-      int16_t* s = cdio_paranoia_read_limited(paranoia_, nullptr, 20);
-      if (!s) return CDDA_E_READ;
-      std::memcpy(out + static_cast<size_t>(i) * CDDA_SECTOR_BYTES, s, CDDA_SECTOR_BYTES);
+  return sync ? ReadSync(out, n) : ReadBurst(out, n);
+}
+
+// Sync: one sector at a time from paranoia. A sector it skipped (gave up verifying after its
+// retries) is an error, never the zeros or unverified samples paranoia fills in.
+uint32_t Drive::ReadSync(uint8_t* out, uint32_t n) {
+  for (uint32_t i = 0; i < n; ++i) {
+    SyncEvents events;
+    tSyncEvents = &events;
+    int16_t* s = cdio_paranoia_read_limited(paranoia_, CountSyncEvent, kSyncRetries);
+    tSyncEvents = nullptr;
+    retries_ += events.readErrors;
+    if (!s) return CDDA_E_READ;
+    if (events.skips > 0) {
+      ++skipped_;
+      // Paranoia has moved past the sector: start over at it, so that a later call tries it
+      // again instead of going on behind the gap.
+      cdio_paranoia_seek(paranoia_, next_, SEEK_SET);
+      return CDDA_E_SKIPPED;
     }
-    next_ += static_cast<int32_t>(n);
-    return CDDA_OK;
+    std::memcpy(out + static_cast<size_t>(i) * CDDA_SECTOR_BYTES, s, CDDA_SECTOR_BYTES);
+    ++next_;
   }
-  // Burst: serve from the read-ahead, refilled with one long sequential read.
+  return CDDA_OK;
+}
+
+// Burst: served from the read-ahead, refilled with one long sequential read. A read-ahead that
+// fails is read again sector by sector up to the bad one.
+uint32_t Drive::ReadBurst(uint8_t* out, uint32_t n) {
   uint32_t done = 0;
   while (done < n) {
-    int32_t at = next_ + static_cast<int32_t>(done);
+    int32_t at = next_;
     if (at < aheadFirst_ || at >= aheadFirst_ + static_cast<int32_t>(aheadCount_)) {
       uint32_t ahead = std::max(blocks_, kDriveAhead);
       uint32_t want = std::min<uint32_t>(ahead, static_cast<uint32_t>(end_ - at));
       ahead_.resize(static_cast<size_t>(want) * CDDA_SECTOR_BYTES);
       aheadCount_ = 0;
-      if (uint32_t rc = ReadSectors(ahead_.data(), at, want); rc != CDDA_OK) return rc;
-      aheadFirst_ = at;
-      aheadCount_ = want;
+      if (ReadSectors(ahead_.data(), at, want) != CDDA_OK) {
+        uint32_t good = 0;
+        uint32_t rc = ReadUntilBad(ahead_.data(), at, want, &good);
+        aheadFirst_ = at;
+        aheadCount_ = good;
+        if (rc != CDDA_OK && good == 0) {
+          ++skipped_;
+          return rc;
+        }
+      } else {
+        aheadFirst_ = at;
+        aheadCount_ = want;
+      }
     }
     uint32_t have = static_cast<uint32_t>(aheadFirst_ + static_cast<int32_t>(aheadCount_) - at);
     uint32_t take = std::min(have, n - done);
@@ -436,8 +546,17 @@ uint32_t Drive::ReadCopy(bool sync, void* buffer) {
                 ahead_.data() + static_cast<size_t>(at - aheadFirst_) * CDDA_SECTOR_BYTES,
                 static_cast<size_t>(take) * CDDA_SECTOR_BYTES);
     done += take;
+    next_ += static_cast<int32_t>(take);
   }
-  next_ += static_cast<int32_t>(n);
+  return CDDA_OK;
+}
+
+uint32_t Drive::CopyState(CDDA_COPYSTATE* state) {
+  if (!state) return CDDA_E_PARAM;
+  if (copy_ == Copy::none) return CDDA_E_NOCOPY;
+  state->dwNextSector = static_cast<uint32_t>(next_);
+  state->dwRetries = retries_;
+  state->dwSkipped = skipped_;
   return CDDA_OK;
 }
 

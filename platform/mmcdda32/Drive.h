@@ -61,6 +61,7 @@ class Drive {
   uint32_t InitCopy(bool sync, uint32_t blocks, uint32_t first, uint32_t count);
   uint32_t ReadCopy(bool sync, void* buffer);
   uint32_t DoneCopy(bool sync);
+  uint32_t CopyState(CDDA_COPYSTATE* state);
 
  private:
   enum class Copy { none, burst, sync };
@@ -72,7 +73,14 @@ class Drive {
   void CloseSource();
   void EndCopy();
   int32_t LeadOut();  // first sector after the disc, -1 if unknown
+  // CDDA_E_DATA when [first, first + count) touches a data track, else 0.
+  uint32_t CheckAudio(int32_t first, uint32_t count);
   uint32_t ReadSectors(uint8_t* out, int32_t first, uint32_t count);
+  // After a failed read of [first, first + count): reads sector by sector into out until one
+  // fails; *good is the number read. Returns that sector's error (or 0 when all were read).
+  uint32_t ReadUntilBad(uint8_t* out, int32_t first, uint32_t count, uint32_t* good);
+  uint32_t ReadSync(uint8_t* out, uint32_t n);
+  uint32_t ReadBurst(uint8_t* out, uint32_t n);
 
   bool diagnostics_;
   std::vector<DeviceEntry> devices_;
@@ -81,7 +89,13 @@ class Drive {
   int selected_ = -1;
 
   CdIo_t* cdio_ = nullptr;
-  int openMode_ = -1;   // mode of cdda_OpenDevice, -1 when opened on demand or closed
+  // The data tracks of the open disc as sector spans [first, end), found once per open.
+  struct Span {
+    int32_t first, end;
+  };
+  std::vector<Span> dataSpans_;
+  bool spansKnown_ = false;
+  int openMode_ = -1;      // mode of cdda_OpenDevice, -1 when opened on demand or closed
   bool trayOpen_ = false;  // image drives: ejected and not loaded again
   bool locked_ = false;
   uint32_t speed_ = CDDA_SPEED_MAX;
@@ -95,6 +109,7 @@ class Drive {
   uint32_t aheadCount_ = 0;
   cdrom_drive_t* cdda_ = nullptr;
   cdrom_paranoia_t* paranoia_ = nullptr;
+  uint32_t retries_ = 0, skipped_ = 0;  // of the running copy
 };
 
 }  // namespace cdda

@@ -54,12 +54,16 @@ const char* const kErrorTexts[] = {
     "No drive letter is left for this device",
     "The image file does not exist",
     "The drive's tray or lock did not respond",
+    "The sectors belong to a data track: it holds no audio",
+    "Jitter correction gave up on the sector after 20 tries",
 };
 static_assert(sizeof(kErrorTexts) / sizeof(kErrorTexts[0]) == CDDA_E_LAST + 1);
 
 }  // namespace
 
-CDDA_EXPORT uint32_t cdda_Version(void) { return CDDA_VERSION; }
+CDDA_EXPORT uint32_t cdda_Version(void) {
+  return CDDA_VERSION;
+}
 
 CDDA_EXPORT uint32_t cdda_Init(uint32_t* version, uint32_t* flags) {
   if (!version) return 0;
@@ -105,9 +109,9 @@ CDDA_EXPORT uint32_t cdda_Done(uint32_t* handle) {
   return CDDA_OK;
 }
 
-#define WITH_DRIVE(expr)              \
-  Call d(handle);                     \
-  if (!d) return CDDA_E_HANDLE;       \
+#define WITH_DRIVE(expr)        \
+  Call d(handle);               \
+  if (!d) return CDDA_E_HANDLE; \
   return d->expr
 
 CDDA_EXPORT uint32_t cdda_GetNumDevices(uint32_t handle) {
@@ -127,14 +131,22 @@ CDDA_EXPORT uint32_t cdda_SetDeviceID(uint32_t handle, uint32_t index) {
 CDDA_EXPORT uint32_t cdda_SetDeviceType(uint32_t handle, uint32_t type, uint32_t) {
   WITH_DRIVE(SetDeviceType(type));
 }
-CDDA_EXPORT uint32_t cdda_OpenDevice(uint32_t handle, uint32_t mode) { WITH_DRIVE(Open(mode)); }
-CDDA_EXPORT uint32_t cdda_CloseDevice(uint32_t handle) { WITH_DRIVE(Close()); }
-CDDA_EXPORT uint32_t cdda_GetDeviceReady(uint32_t handle) { WITH_DRIVE(Ready()); }
+CDDA_EXPORT uint32_t cdda_OpenDevice(uint32_t handle, uint32_t mode) {
+  WITH_DRIVE(Open(mode));
+}
+CDDA_EXPORT uint32_t cdda_CloseDevice(uint32_t handle) {
+  WITH_DRIVE(Close());
+}
+CDDA_EXPORT uint32_t cdda_GetDeviceReady(uint32_t handle) {
+  WITH_DRIVE(Ready());
+}
 CDDA_EXPORT uint32_t cdda_GetDeviceStatus(uint32_t handle) {
   Call d(handle);
   return d ? d->Status() : CDDA_STATUS_NOT_READY;
 }
-CDDA_EXPORT uint32_t cdda_ReadTOC(uint32_t handle, CDDA_TOC* toc) { WITH_DRIVE(ReadTOC(toc)); }
+CDDA_EXPORT uint32_t cdda_ReadTOC(uint32_t handle, CDDA_TOC* toc) {
+  WITH_DRIVE(ReadTOC(toc));
+}
 CDDA_EXPORT uint32_t cdda_ReadCDText(uint32_t handle, CDDA_CDTEXT* text) {
   WITH_DRIVE(ReadCDText(text));
 }
@@ -144,17 +156,28 @@ CDDA_EXPORT uint32_t cdda_FreeCDText(uint32_t handle, char* text) {
   delete[] text;
   return CDDA_OK;
 }
-CDDA_EXPORT uint32_t cdda_SetSpeed(uint32_t handle, uint32_t speed) { WITH_DRIVE(SetSpeed(speed)); }
-CDDA_EXPORT uint32_t cdda_LockMedia(uint32_t handle, uint32_t lock) { WITH_DRIVE(Lock(lock != 0)); }
-CDDA_EXPORT uint32_t cdda_LoadMedia(uint32_t handle, uint32_t load) { WITH_DRIVE(Load(load != 0)); }
+CDDA_EXPORT uint32_t cdda_SetSpeed(uint32_t handle, uint32_t speed) {
+  WITH_DRIVE(SetSpeed(speed));
+}
+CDDA_EXPORT uint32_t cdda_LockMedia(uint32_t handle, uint32_t lock) {
+  WITH_DRIVE(Lock(lock != 0));
+}
+CDDA_EXPORT uint32_t cdda_LoadMedia(uint32_t handle, uint32_t load) {
+  WITH_DRIVE(Load(load != 0));
+}
 CDDA_EXPORT uint32_t cdda_PlayAudio(uint32_t handle, uint32_t first, uint32_t count) {
   WITH_DRIVE(Play(first, count));
 }
-CDDA_EXPORT uint32_t cdda_StopAudio(uint32_t handle) { WITH_DRIVE(StopAudio()); }
-CDDA_EXPORT uint32_t cdda_PauseAudio(uint32_t handle) { WITH_DRIVE(PauseAudio()); }
-CDDA_EXPORT uint32_t cdda_ResumeAudio(uint32_t handle) { WITH_DRIVE(ResumeAudio()); }
-CDDA_EXPORT uint32_t cdda_ReadAudio(uint32_t handle, void* buffer, uint32_t first,
-                                    uint32_t count) {
+CDDA_EXPORT uint32_t cdda_StopAudio(uint32_t handle) {
+  WITH_DRIVE(StopAudio());
+}
+CDDA_EXPORT uint32_t cdda_PauseAudio(uint32_t handle) {
+  WITH_DRIVE(PauseAudio());
+}
+CDDA_EXPORT uint32_t cdda_ResumeAudio(uint32_t handle) {
+  WITH_DRIVE(ResumeAudio());
+}
+CDDA_EXPORT uint32_t cdda_ReadAudio(uint32_t handle, void* buffer, uint32_t first, uint32_t count) {
   WITH_DRIVE(Read(buffer, first, count));
 }
 CDDA_EXPORT uint32_t cdda_InitBurstCopy(uint32_t handle, uint32_t blocks, uint32_t first,
@@ -164,7 +187,9 @@ CDDA_EXPORT uint32_t cdda_InitBurstCopy(uint32_t handle, uint32_t blocks, uint32
 CDDA_EXPORT uint32_t cdda_ReadAudioBurst(uint32_t handle, void* buffer) {
   WITH_DRIVE(ReadCopy(false, buffer));
 }
-CDDA_EXPORT uint32_t cdda_DoneBurstCopy(uint32_t handle) { WITH_DRIVE(DoneCopy(false)); }
+CDDA_EXPORT uint32_t cdda_DoneBurstCopy(uint32_t handle) {
+  WITH_DRIVE(DoneCopy(false));
+}
 CDDA_EXPORT uint32_t cdda_InitSyncCopy(uint32_t handle, uint32_t blocks, uint32_t first,
                                        uint32_t count) {
   WITH_DRIVE(InitCopy(true, blocks, first, count));
@@ -172,7 +197,12 @@ CDDA_EXPORT uint32_t cdda_InitSyncCopy(uint32_t handle, uint32_t blocks, uint32_
 CDDA_EXPORT uint32_t cdda_ReadAudioSync(uint32_t handle, void* buffer) {
   WITH_DRIVE(ReadCopy(true, buffer));
 }
-CDDA_EXPORT uint32_t cdda_DoneSyncCopy(uint32_t handle) { WITH_DRIVE(DoneCopy(true)); }
+CDDA_EXPORT uint32_t cdda_DoneSyncCopy(uint32_t handle) {
+  WITH_DRIVE(DoneCopy(true));
+}
+CDDA_EXPORT uint32_t cdda_GetCopyState(uint32_t handle, CDDA_COPYSTATE* state) {
+  WITH_DRIVE(CopyState(state));
+}
 
 CDDA_EXPORT uint32_t cdda_GetErrorText(uint32_t code, char* buffer, uint32_t size) {
   if (!buffer || size == 0) return CDDA_E_PARAM;
@@ -184,4 +214,6 @@ CDDA_EXPORT uint32_t cdda_GetErrorText(uint32_t code, char* buffer, uint32_t siz
   return CDDA_OK;
 }
 
-CDDA_EXPORT uint32_t cdda_AddImage(const char* path) { return cdda::AddImage(path); }
+CDDA_EXPORT uint32_t cdda_AddImage(const char* path) {
+  return cdda::AddImage(path);
+}

@@ -54,7 +54,9 @@ extern "C" {
 #define CDDA_E_NOLETTER 16u   /* no drive letter left for this device */
 #define CDDA_E_NOFILE 17u     /* cdda_AddImage: the file does not exist */
 #define CDDA_E_TRAY 18u       /* the tray could not be moved or the lock changed */
-#define CDDA_E_LAST 18u
+#define CDDA_E_DATA 19u       /* the sectors belong to a data track: they hold no audio */
+#define CDDA_E_SKIPPED 20u    /* sync copy: jitter correction gave up on the sector */
+#define CDDA_E_LAST 20u
 
 /* Device status numbers (cdda_GetDeviceStatus). */
 #define CDDA_STATUS_NOT_READY 524u
@@ -131,19 +133,37 @@ uint32_t cdda_StopAudio(uint32_t handle);
 uint32_t cdda_PauseAudio(uint32_t handle);
 uint32_t cdda_ResumeAudio(uint32_t handle);
 
+/* Reads never turn a sector that could not be read into silence, and never read a data track
+ * as audio: a range that touches a sector of a track flagged as data is refused with
+ * CDDA_E_DATA (cdda_ReadAudio, cdda_InitBurstCopy, cdda_InitSyncCopy). */
+
 /* Normal reads: `count` sectors from `first` into buffer (count x 2352 bytes). */
 uint32_t cdda_ReadAudio(uint32_t handle, void* buffer, uint32_t first, uint32_t count);
 
 /* Burst copy: streaming reads of the consecutive blocks of a range; every call delivers the
- * next min(blocks, sectors left) sectors. */
+ * next min(blocks, sectors left) sectors. A call that fails leaves the sectors before the first
+ * unreadable one in the buffer; cdda_GetCopyState's dwNextSector is that sector (the copy does
+ * not go past it: a later call reads it again). */
 uint32_t cdda_InitBurstCopy(uint32_t handle, uint32_t blocks, uint32_t first, uint32_t count);
 uint32_t cdda_ReadAudioBurst(uint32_t handle, void* buffer);
 uint32_t cdda_DoneBurstCopy(uint32_t handle);
 
-/* Sync copy: the same, with jitter correction by overlap matching between reads. */
+/* Sync copy: the same, with jitter correction by overlap matching between reads (up to 20
+ * tries a sector). A sector that could not be verified (the corrector skipped it) fails the
+ * call with CDDA_E_SKIPPED, as a read error fails it with CDDA_E_READ, the sectors before it
+ * delivered as in a burst copy. */
 uint32_t cdda_InitSyncCopy(uint32_t handle, uint32_t blocks, uint32_t first, uint32_t count);
 uint32_t cdda_ReadAudioSync(uint32_t handle, void* buffer);
 uint32_t cdda_DoneSyncCopy(uint32_t handle);
+
+/* The running burst or sync copy (an addition to the contract). */
+typedef struct CDDA_COPYSTATE {
+  uint32_t dwNextSector; /* the next sector to deliver; after a failed call, the bad one */
+  uint32_t dwRetries;    /* sync: reads the corrector had to repeat (read errors); burst: 0 */
+  uint32_t dwSkipped;    /* sync: sectors the corrector gave up on; burst: unreadable sectors */
+} CDDA_COPYSTATE;
+/* CDDA_E_NOCOPY when no copy runs. */
+uint32_t cdda_GetCopyState(uint32_t handle, CDDA_COPYSTATE* state);
 
 uint32_t cdda_GetErrorText(uint32_t code, char* buffer, uint32_t size);
 

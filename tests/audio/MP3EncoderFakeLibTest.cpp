@@ -51,6 +51,9 @@ TEST_F(FakeLib, AStreamThatCannotStartLeavesNoFile) {
   EXPECT_EQ(Raised([&] { enc.Opened(); }), "Unable to initialize stream");
   EXPECT_FALSE(enc.FileOpened());
   EXPECT_NE(qltest::Run("test -e " + dir / "out.mp3"), 0);
+  std::string names;
+  EXPECT_EQ(qltest::RunCapture("ls -A " + dir.path(), &names), 0);
+  EXPECT_EQ(names, "") << "no temporary is left";
 }
 
 TEST_F(FakeLib, AFailedEncodeIsReportedAndTheCloseStillReleasesAll) {
@@ -67,7 +70,9 @@ TEST_F(FakeLib, AFailedEncodeIsReportedAndTheCloseStillReleasesAll) {
   EXPECT_EQ(qltest::ReadFile(dir / "out.mp3"), "encend");
 }
 
+// The file without its last frames is not kept: an earlier file of the name stays.
 TEST_F(FakeLib, AFailedFlushIsReportedAfterTheFileAndStreamAreReleased) {
+  qltest::WriteFile(dir / "out.mp3", "earlier");
   enc.Opened();
   enc.Started();
   PushChunk();
@@ -75,7 +80,10 @@ TEST_F(FakeLib, AFailedFlushIsReportedAfterTheFileAndStreamAreReleased) {
   EXPECT_EQ(Raised([&] { enc.Closed(); }), "Unable to deinitialize stream");
   EXPECT_FALSE(enc.FileOpened());
   EXPECT_EQ(openStreams(), 0);
-  EXPECT_EQ(qltest::ReadFile(dir / "out.mp3"), "enc");
+  EXPECT_EQ(qltest::ReadFile(dir / "out.mp3"), "earlier");
+  std::string names;
+  EXPECT_EQ(qltest::RunCapture("ls -A " + dir.path(), &names), 0);
+  EXPECT_EQ(names, "out.mp3\n");
 }
 
 }  // namespace

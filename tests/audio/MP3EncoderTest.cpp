@@ -231,30 +231,70 @@ TEST_F(MP3Encoder, FileNameAndTypeCannotChangeWhileOpen) {
   EXPECT_EQ(enc.GetFileType(), ftWAV);
 }
 
-// A write that fails (the file-size limit here, as a full disk would) closes the encoder; the
-// chain goes on, later buffers pass on and are not encoded.
-TEST_F(MP3Encoder, AFailedWriteClosesTheEncoderAndTheChainGoesOn) {
+// A write that fails (the file-size limit here: EFBIG, as ENOSPC would) closes the encoder; the
+// chain goes on, later buffers pass on and are not encoded. The unfinished file is removed, an
+// earlier file of the name stays as it was, and FailureText says which file and why.
+TEST_F(MP3Encoder, AFailedWriteClosesTheEncoderKeepsTheEarlierFileAndTheChainGoesOn) {
+  for (TMMFileType type : {ftRAW, ftWAV}) {
+    TMMMP3Encoder enc;
+    enc.SetFileType(type);
+    int passed = 0;
+    bool openAtTheEnd = true;
+    enc.OnBufferReady = [&](TMMDSPComponent*, PWaveHdr) {
+      ++passed;
+      openAtTheEnd = enc.FileOpened();
+    };
+    qltest::WriteFile(dir / "limited.mp3", "earlier take");
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    rlimit small = old;
+    small.rlim_cur = 20000;
+    auto* oldHandler = signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    const std::string written =
+        Encode(enc, Pcm(16, 2, 44100), sigtest::Bytes(sigtest::Tone(44100 * 4, 2, 44100, 440)),
+               "limited.mp3");
+    setrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(openAtTheEnd);
+    EXPECT_EQ(passed, (44100 * 16 + 32767) / 32768) << "every push passes on";
+    EXPECT_EQ(written, "earlier take");
+    EXPECT_EQ(enc.FailureText(),
+              "Cannot write " + (dir / "limited.mp3") + ": I/O error 27: File too large");
+    std::string names;
+    EXPECT_EQ(qltest::RunCapture("ls -A " + dir.path(), &names), 0);
+    EXPECT_EQ(names, "limited.mp3\n");
+  }
+}
+
+// A good encoding replaces an earlier file only at its end, and clears an earlier failure.
+TEST_F(MP3Encoder, AnEarlierFileIsReplacedOnlyWhenTheNewOneIsComplete) {
+  qltest::WriteFile(dir / "take.mp3", "earlier take");
   TMMMP3Encoder enc;
-  int passed = 0;
-  bool openAtTheEnd = true;
-  enc.OnBufferReady = [&](TMMDSPComponent*, PWaveHdr) {
-    ++passed;
-    openAtTheEnd = enc.FileOpened();
-  };
-  rlimit old{};
-  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-  rlimit small = old;
-  small.rlim_cur = 20000;
-  auto* oldHandler = signal(SIGXFSZ, SIG_IGN);
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-  const std::string written =
-      Encode(enc, Pcm(16, 2, 44100), sigtest::Bytes(sigtest::Tone(44100 * 4, 2, 44100, 440)),
-             "limited.mp3");
-  setrlimit(RLIMIT_FSIZE, &old);
-  signal(SIGXFSZ, oldHandler);
-  EXPECT_FALSE(openAtTheEnd);
-  EXPECT_EQ(passed, (44100 * 16 + 32767) / 32768) << "every push passes on";
-  EXPECT_TRUE(written.size() > 10000 && written.size() <= 20000) << written.size();
+  TMMDSPComponent source;
+  const TWaveFormatEx fmt = Pcm(16, 2, 44100);
+  source.SetWaveFormat(&fmt);
+  enc.SetInput(&source);
+  enc.SetFileName(dir / "take.mp3");
+  enc.Opened();
+  enc.Started();
+  Push(source, sigtest::Bytes(sigtest::Tone(44100, 2, 44100, 440)), {32768});
+  EXPECT_EQ(qltest::ReadFile(dir / "take.mp3"), "earlier take");
+  enc.Closed();
+  EXPECT_EQ(enc.FailureText(), "");
+  EXPECT_GE(Frames(qltest::ReadFile(dir / "take.mp3")).size(), 38u);
+  enc.SetInput(nullptr);
+
+  // A device is refused by name; nothing is written to it.
+  enc.SetInput(&source);
+  enc.SetFileName("/dev/full");
+  try {
+    enc.Opened();
+    ADD_FAILURE() << "wrote to a device";
+  } catch (const Exception& e) {
+    EXPECT_NE(std::string(e.what()).find("/dev/full"), std::string::npos) << e.what();
+  }
+  EXPECT_FALSE(enc.FileOpened());
 }
 
 TEST_F(MP3Encoder, TrackwellRipsATrackToMp3) {

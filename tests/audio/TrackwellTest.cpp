@@ -1,8 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <thread>
 
 #include "MMWave.h"
 #include "TestFiles.h"
@@ -33,6 +41,55 @@ double Rms(const std::vector<std::int16_t>& v) {
 int Status(int rc) {
   return rc;
 }  // qltest::Run gives the exit status
+
+std::string Listing(const std::string& dir) {
+  std::string names;
+  EXPECT_EQ(qltest::RunCapture("ls -A " + dir, &names), 0);
+  return names;
+}
+
+// A 16-bit stereo wave file of bytes of silence; the audio is a hole in the file, so a large
+// input costs no disk.
+void WriteSparseWav(const std::string& path, std::uint32_t bytes) {
+  auto le = [](std::uint32_t v, int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) s += static_cast<char>(v >> (8 * i));
+    return s;
+  };
+  std::ofstream f(path, std::ios::binary);
+  f << "RIFF" << le(36 + bytes, 4) << "WAVE"
+    << "fmt " << le(16, 4) << le(1, 2) << le(2, 2) << le(44100, 4) << le(176400, 4) << le(4, 2)
+    << le(16, 2) << "data" << le(bytes, 4);
+  f.close();
+  std::filesystem::resize_file(path, 44 + std::uintmax_t(bytes));
+}
+
+// Starts trackwell with args (stderr to /dev/null); its pid.
+pid_t Spawn(const std::vector<std::string>& args) {
+  std::vector<std::string> all{TRACKWELL_PATH};
+  all.insert(all.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (auto& a : all) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  posix_spawn(&pid, TRACKWELL_PATH, &fa, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&fa);
+  return pid;
+}
+
+// Waits until a temporary appears in dir (true) or the process ends (false).
+bool WaitForTemporary(const std::string& dir, pid_t pid) {
+  for (int i = 0; i < 2000; ++i) {
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+      if (e.path().extension() == ".qlpart") return true;
+    if (waitpid(pid, nullptr, WNOHANG) == pid) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -87,4 +144,76 @@ TEST(Trackwell, ErrorsExitNonZero) {
   qltest::Run(std::string(TRACKWELL_PATH) + " process " + dir / "junk.wav " + dir / "o.wav 2>" +
               log);
   EXPECT_NE(qltest::ReadFile(log).find("Invalid wave file..."), std::string::npos);
+}
+
+// The output is never the input, also not through a symbolic or a hard link: refused, and the
+// input is left as it was.
+TEST(Trackwell, ProcessRefusesToWriteOverItsInput) {
+  TempDir dir;
+  qltest::WriteToneWav(dir / "in.wav", 0.5);
+  const std::string before = qltest::ReadFile(dir / "in.wav");
+  ASSERT_EQ(symlink("in.wav", (dir / "sym.wav").c_str()), 0);
+  ASSERT_EQ(link((dir / "in.wav").c_str(), (dir / "hard.wav").c_str()), 0);
+  std::filesystem::create_directory(dir / "sub");
+  ASSERT_EQ(symlink("..", (dir / "sub/up").c_str()), 0);
+  for (const std::string& out : {dir / "in.wav", dir / "sym.wav", dir / "hard.wav",
+                                 dir / "sub/../in.wav", dir / "sub/up/in.wav"}) {
+    const std::string log = dir / "err.txt";
+    EXPECT_EQ(qltest::Run(std::string(TRACKWELL_PATH) + " process " + dir / "in.wav " + out +
+                          " --volume 100 2>" + log),
+              1)
+        << out;
+    EXPECT_NE(qltest::ReadFile(log).find("is the input file"), std::string::npos) << out;
+    EXPECT_EQ(qltest::ReadFile(dir / "in.wav"), before) << out;
+  }
+  // The relative name of the input, from its own folder.
+  EXPECT_EQ(qltest::Run("cd " + dir.path() + " && " + Trackwell("process in.wav ./in.wav")), 1);
+  EXPECT_EQ(qltest::ReadFile(dir / "in.wav"), before);
+  // Devices are refused by name.
+  EXPECT_EQ(qltest::Run(Trackwell("process " + dir / "in.wav /dev/null")), 1);
+}
+
+// A write that fails (here the file-size limit: EFBIG, as ENOSPC would) exits 1 naming the
+// file and the reason; the earlier output stays as it was and no temporary is left.
+TEST(Trackwell, ProcessThatCannotWriteKeepsTheEarlierOutput) {
+  TempDir dir;
+  qltest::WriteToneWav(dir / "in.wav", 3.0);
+  qltest::WriteToneWav(dir / "out.wav", 0.1, 1000);
+  const std::string before = qltest::ReadFile(dir / "out.wav");
+  const std::string log = dir / "err.txt";
+  EXPECT_EQ(qltest::Run("trap '' XFSZ; ulimit -f 200; exec " + std::string(TRACKWELL_PATH) +
+                        " process " + dir / "in.wav " + dir / "out.wav 2>" + log),
+            1);
+  const std::string err = qltest::ReadFile(log);
+  EXPECT_NE(err.find("Cannot write " + dir / "out.wav" + ": "), std::string::npos) << err;
+  EXPECT_NE(err.find("File too large"), std::string::npos) << err;
+  EXPECT_EQ(qltest::ReadFile(dir / "out.wav"), before);
+  EXPECT_EQ(Listing(dir.path()), "err.txt\nin.wav\nout.wav\n");
+}
+
+// Ctrl-C or a kill in the middle: the process dies of the signal, its temporary is gone and
+// the earlier output stays. After a SIGKILL (no cleanup possible) the next run removes the
+// leftover.
+TEST(Trackwell, ProcessInterruptedLeavesNoUnfinishedOutput) {
+  TempDir dir;
+  WriteSparseWav(dir / "in.wav", 200u << 20);
+  qltest::WriteToneWav(dir / "out.wav", 0.1, 1000);
+  const std::string before = qltest::ReadFile(dir / "out.wav");
+  for (int sig : {SIGINT, SIGTERM, SIGKILL}) {
+    pid_t pid = Spawn({"process", dir / "in.wav", dir / "out.wav", "--half-speed"});
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(WaitForTemporary(dir.path(), pid)) << "finished before the signal";
+    kill(pid, sig);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << status;
+    EXPECT_EQ(qltest::ReadFile(dir / "out.wav"), before);
+    if (sig != SIGKILL) {
+      EXPECT_EQ(Listing(dir.path()), "in.wav\nout.wav\n");
+    }
+  }
+  ASSERT_NE(Listing(dir.path()), "in.wav\nout.wav\n") << "a SIGKILL leaves its temporary";
+  qltest::WriteToneWav(dir / "small.wav", 0.2);
+  ASSERT_EQ(qltest::Run(Trackwell("process " + dir / "small.wav " + dir / "new.wav")), 0);
+  EXPECT_EQ(Listing(dir.path()), "in.wav\nnew.wav\nout.wav\nsmall.wav\n");
 }

@@ -1,4 +1,8 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstring>
 
@@ -198,4 +202,138 @@ TEST(WaveFile, SourcePlaysAndLoops) {
   EXPECT_EQ(got, "01234567890123456789");
   EXPECT_EQ(loops, 1);
   wf.Closed();
+}
+
+namespace {
+std::string Listing(const std::string& dir) {
+  std::string names;
+  EXPECT_EQ(qltest::RunCapture("ls -A " + dir, &names), 0);
+  return names;
+}
+
+// A recording sink over path, opened and started; push() records bytes as a chain would.
+struct Recorder {
+  explicit Recorder(const std::string& path, const TWaveFormatEx& fmt = Pcm(16, 2, 44100))
+      : src("", fmt) {
+    wf.Wave()->FileMustExist = false;
+    wf.Wave()->SetFileName(path);
+    wf.OnClose = [this](TMMDSPComponent*) { ++closes; };
+    src.SetOutput(&wf);
+    wf.Opened();
+    wf.Started();
+  }
+  void push(const std::string& data) {
+    auto h = AllocWaveHdr(data.size());
+    std::memcpy(h->lpData, data.data(), data.size());
+    h->dwBytesRecorded = static_cast<std::uint32_t>(data.size());
+    wf.BufferReady(h.get());
+  }
+  TMemorySource src;
+  TMMWaveFile wf;
+  int closes = 0;
+};
+}  // namespace
+
+// The earlier file of the name is replaced only when the recording is closed complete; a
+// recording stopped early is a valid, shorter file.
+TEST(WaveFile, AnEarlierFileIsReplacedOnlyAtTheClose) {
+  TempDir dir;
+  Record(dir / "take.wav", Pcm(16, 2, 44100), "earlier take");
+  const std::string earlier = ReadFile(dir / "take.wav");
+  Recorder r(dir / "take.wav");
+  r.push(std::string(4000, 'a'));
+  EXPECT_EQ(ReadFile(dir / "take.wav"), earlier);
+  r.wf.Closed();
+  EXPECT_EQ(r.closes, 1);
+  EXPECT_EQ(r.wf.FailureText(), "");
+  TMMWave w;
+  w.SetFileName(dir / "take.wav");
+  EXPECT_EQ(w.DataSize(), 4000);
+  EXPECT_EQ(Listing(dir.path()), "take.wav\n");
+}
+
+// A write that fails mid-recording (the file-size limit: EFBIG, as ENOSPC would) closes the
+// component: OnClose fires once, the unfinished file is removed, the earlier one stays, and
+// FailureText names the file and the reason until the next open.
+TEST(WaveFile, AFailedWriteKeepsTheEarlierFileAndSaysWhy) {
+  TempDir dir;
+  Record(dir / "take.wav", Pcm(16, 2, 44100), "earlier take");
+  const std::string earlier = ReadFile(dir / "take.wav");
+  rlimit old{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  rlimit small = old;
+  small.rlim_cur = 100000;
+  auto* oldHandler = signal(SIGXFSZ, SIG_IGN);
+  Recorder r(dir / "take.wav");
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  for (int i = 0; i < 10 && r.wf.FileOpened(); ++i) r.push(std::string(32768, 'b'));
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, oldHandler);
+  EXPECT_FALSE(r.wf.FileOpened());
+  EXPECT_EQ(r.closes, 1);
+  EXPECT_EQ(r.wf.FailureText(),
+            "Cannot write " + (dir / "take.wav") + ": I/O error 27: File too large");
+  r.wf.Closed();
+  EXPECT_EQ(r.closes, 1);
+  EXPECT_EQ(ReadFile(dir / "take.wav"), earlier);
+  EXPECT_EQ(Listing(dir.path()), "take.wav\n");
+
+  // The next recording starts clean and completes.
+  r.wf.Opened();
+  r.wf.Started();
+  EXPECT_EQ(r.wf.FailureText(), "");
+  r.push("abcd");
+  r.wf.Closed();
+  TMMWave w;
+  w.SetFileName(dir / "take.wav");
+  EXPECT_EQ(w.DataSize(), 4);
+}
+
+// RIFF sizes are 32-bit: a recording that would pass the limit stops with a clear failure
+// instead of wrapping its sizes (the limit lowered here in place of 4 GiB of audio).
+TEST(WaveFile, ARecordingThatWouldPassTheRiffLimitFailsClearly) {
+  TempDir dir;
+  Recorder r(dir / "big.wav");
+  r.wf.Wave()->MaxFileSize = 46 + 10000 + 12;  // header, 10000 bytes of audio, fact chunk
+  r.push(std::string(6000, 'c'));
+  EXPECT_TRUE(r.wf.FileOpened());
+  r.push(std::string(4004, 'c'));
+  EXPECT_FALSE(r.wf.FileOpened());
+  EXPECT_EQ(r.wf.FailureText(), "Cannot write " + (dir / "big.wav") + ": " + kWaveTooLarge);
+  EXPECT_EQ(Listing(dir.path()), "");
+  EXPECT_EQ(kMaxRiffFileSize, 4294967295LL + 8);
+
+  // Exactly at the limit is still a file.
+  Recorder fits(dir / "fits.wav");
+  fits.wf.Wave()->MaxFileSize = 46 + 10000 + 12;
+  fits.push(std::string(10000, 'c'));
+  fits.wf.Closed();
+  EXPECT_EQ(fits.wf.FailureText(), "");
+  EXPECT_EQ(ReadFile(dir / "fits.wav").size(), 46u + 10000 + 12);
+}
+
+// A name that is a symbolic link records through it; a device is refused by name.
+TEST(WaveFile, RecordsThroughLinksAndRefusesDevices) {
+  TempDir dir;
+  Record(dir / "real.wav", Pcm(16, 2, 44100), "earlier take");
+  ASSERT_EQ(symlink("real.wav", (dir / "link.wav").c_str()), 0);
+  {
+    Recorder r(dir / "link.wav");
+    r.push("wxyz");
+    r.wf.Closed();
+  }
+  TMMWave w;
+  w.SetFileName(dir / "real.wav");
+  EXPECT_EQ(w.DataSize(), 4);
+  struct stat st {};
+  ASSERT_EQ(lstat((dir / "link.wav").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  TMMWave dev;
+  TWaveFormatEx f = Pcm();
+  try {
+    dev.CreateWave("/dev/null", &f);
+    ADD_FAILURE() << "wrote to a device";
+  } catch (const EMMWaveError& e) {
+    EXPECT_NE(std::string(e.what()).find("/dev/null"), std::string::npos) << e.what();
+  }
 }

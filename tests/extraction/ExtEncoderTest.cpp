@@ -1,9 +1,9 @@
 // The external encoder dialog, its stores, its command line and its jobs with a real program.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <QComboBox>
 #include <QRadioButton>
-#include <sys/stat.h>
 
 #include "ExtMP3Encoder.h"
 #include "ExtMP3Exec.h"
@@ -16,17 +16,17 @@ using qltest::ReadFile;
 using qltest::TempDir;
 using qltest::WriteFile;
 
-TEST(ExtEncoder, CommandLinesPlaceTheQuotedFiles) {
-  auto cmd = [](const std::string& args) {
-    return TFormExtMP3Encoder::CommandLine("/enc/enc", args, "/out", "Track 1.wav", "/out",
-                                           "Track 1.mp3");
+TEST(ExtEncoder, ArgumentsPlaceTheFilesAsWholeArguments) {
+  using V = std::vector<std::string>;
+  auto args = [](const std::string& t) {
+    return TFormExtMP3Encoder::Arguments("/enc/enc", t, "/out", "Track 1.wav", "/out",
+                                         "Track 1.mp3");
   };
-  // The worked example: two blanks before the wave file, three between, two at the end.
-  EXPECT_EQ(cmd("-b 192 $1 $2"),
-            "\"/enc/enc\" -b 192  \"/out/Track_1.wav\"   \"/out/Track_1.mp3\"  ");
-  EXPECT_EQ(cmd("-q"), "\"/enc/enc\" -q  \"/out/Track_1.wav\"  \"/out/Track_1.mp3\" ");
-  EXPECT_EQ(cmd("$2 $1"), "\"/enc/enc\"  \"/out/Track_1.mp3\"   \"/out/Track_1.wav\"  ");
-  EXPECT_EQ(cmd("$1 $1"), "\"/enc/enc\"  \"/out/Track_1.wav\"  $1  \"/out/Track_1.mp3\" ");
+  EXPECT_EQ(args("-b 192 $1 $2"),
+            (V{"/enc/enc", "-b", "192", "/out/Track_1.wav", "/out/Track_1.mp3"}));
+  EXPECT_EQ(args("-q"), (V{"/enc/enc", "-q", "/out/Track_1.wav", "/out/Track_1.mp3"}));
+  EXPECT_EQ(args("$2 $1"), (V{"/enc/enc", "/out/Track_1.mp3", "/out/Track_1.wav"}));
+  EXPECT_EQ(args("$1 $1"), (V{"/enc/enc", "/out/Track_1.wav", "$1", "/out/Track_1.mp3"}));
   EXPECT_EQ(TFormExtMP3Encoder::Underscored("a b  c"), "a_b__c");
 }
 
@@ -98,17 +98,35 @@ TEST(ExtEncoder, JobsRunTheProgramDeleteTheWaveAndCountThemselves) {
   EXPECT_EQ(ReadFile(dir / "Track_1.mp3"), "RIFF1");
   EXPECT_EQ(ReadFile(dir / "Track_2.mp3"), "RIFF2");
   EXPECT_FALSE(ql::fs::FileExists(dir / "Track_1.wav"));
-  // A program that cannot start: nothing said, the wave is still deleted.
+  // A program that cannot start: the wave stays and the user is told.
   g_ui->Clear();
   d.dfsProgram->setCurrentText("/no/such/encoder");
   WriteFile(dir / "Track_3.wav", "x");
-  d.RunEncoder(dir.path(), "Track 3.wav", dir.path(), "Track 3.mp3");
-  EXPECT_FALSE(ql::fs::FileExists(dir / "Track_3.wav"));
-  // A wave file that is not there to erase is reported.
-  d.RunEncoder(dir.path(), "Gone.wav", dir.path(), "Gone.mp3");
+  auto result = d.RunEncoder(dir.path(), "Track 3.wav", dir.path(), "Track 3.mp3");
+  EXPECT_EQ(result.status, ripper::TEncodeStatus::kNotStarted);
+  EXPECT_EQ(ReadFile(dir / "Track_3.wav"), "x");
   SpinUntil([] { return !g_ui->shown.empty(); }, std::chrono::seconds(2));
-  EXPECT_EQ(g_ui->Texts(),
-            std::vector<std::string>{"Failed to erase the file \"" + dir / "Gone.wav" + "\"."});
+  ASSERT_EQ(g_ui->Texts().size(), 1u);
+  EXPECT_EQ(g_ui->Texts()[0],
+            "External MP3 encoder failed! \"/no/such/encoder\" could not be "
+            "started; the wave file \"" +
+                dir / "Track_3.wav" + "\" was kept.");
+  // An encoder that fails keeps the wave as well; the job reports its result.
+  g_ui->Clear();
+  WriteFile(enc, "#!/bin/sh\nexit 2\n");
+  d.dfsProgram->setCurrentText(QString::fromStdString(enc));
+  bool done = false;
+  ripper::TEncodeResult seen;
+  TBatchBaseEnc::Start(std::make_unique<TBatchExtMP3Exec>(d, nullptr, dir.path(), "Track 3.wav",
+                                                          dir.path(), "Track 3.mp3",
+                                                          [&](const ripper::TEncodeResult& r) {
+                                                            seen = r;
+                                                            done = true;
+                                                          }));
+  ASSERT_TRUE(SpinUntil([&] { return done; }, std::chrono::seconds(10)));
+  EXPECT_EQ(seen.status, ripper::TEncodeStatus::kFailed);
+  EXPECT_EQ(ReadFile(dir / "Track_3.wav"), "x");
+  EXPECT_FALSE(ql::fs::FileExists(dir / "Track_3.mp3"));
 }
 
 TEST(ExtEncoder, AJobOutlivingItsDialogRunsNothing) {
@@ -119,8 +137,8 @@ TEST(ExtEncoder, AJobOutlivingItsDialogRunsNothing) {
     TFormExtMP3Encoder d;
     d.dfsProgram->setCurrentText("/bin/true");
     // The dialog goes before the job reads its texts: the job must not touch it.
-    auto job = std::make_unique<TBatchExtMP3Exec>(d, [&](int) { ++changes; }, dir.path(),
-                                                  "a.wav", dir.path(), "a.mp3");
+    auto job = std::make_unique<TBatchExtMP3Exec>(
+        d, [&](int) { ++changes; }, dir.path(), "a.wav", dir.path(), "a.mp3");
     TBatchBaseEnc::Start(std::move(job));
   }
   SpinUntil([] { return false; }, std::chrono::milliseconds(300));

@@ -361,5 +361,46 @@ TEST_F(HttpTest, GetCommandWritesTheFile) {
   EXPECT_NE(out.str().find("bytes\t12\n"), std::string::npos);
   rc = RunHttpCommand({"get", Url(*server, "/none"), "-o", dir / "x"}, out, err);
   EXPECT_EQ(rc, 1);
+  EXPECT_NE(qltest::Run("test -e " + dir / "x"), 0);
   EXPECT_EQ(RunHttpCommand({"get"}, out, err), 2);
+}
+
+namespace {
+std::vector<std::string> Temporaries(const std::string& dir) {
+  std::vector<std::string> found;
+  std::string names;
+  qltest::RunCapture("ls -A " + dir, &names);
+  std::istringstream lines(names);
+  for (std::string n; std::getline(lines, n);)
+    if (n.size() > 7 && n.compare(n.size() - 7, 7, ".qlpart") == 0) found.push_back(n);
+  return found;
+}
+}  // namespace
+
+// A transfer that fails (not found, cut short, timed out) exits 1 and leaves an earlier file of
+// the name as it was, with no temporary beside it; a good one replaces it whole.
+TEST_F(HttpTest, GetCommandReplacesTheFileOnlyAfterACompleteTransfer) {
+  auto server = qltest::StartScriptedHttpServer(dir.path());
+  const std::string file = dir / "CDDBFile.txt";
+  for (const char* path : {"/missing", "/truncated", "/slow", "/longline"}) {
+    qltest::WriteFile(file, "earlier download");
+    std::ostringstream out, err;
+    EXPECT_EQ(RunHttpCommand({"get", Url(*server, path), "-o", file, "--timeout", "300"}, out, err),
+              1)
+        << path;
+    EXPECT_FALSE(err.str().empty()) << path;
+    EXPECT_EQ(qltest::ReadFile(file), "earlier download") << path;
+    EXPECT_TRUE(Temporaries(dir.path()).empty()) << path;
+  }
+  std::ostringstream out, err;
+  EXPECT_EQ(RunHttpCommand({"get", Url(*server, "/noheader"), "-o", file}, out, err), 0)
+      << err.str();
+  EXPECT_EQ(qltest::ReadFile(file), "<HTML><BODY>No header here</BODY></HTML>\r\n");
+
+  // A device is refused by name; leftovers of a dead run are removed at the next start.
+  EXPECT_EQ(RunHttpCommand({"get", Url(*server, "/noheader"), "-o", "/dev/null"}, out, err), 1);
+  EXPECT_NE(err.str().find("/dev/null"), std::string::npos);
+  qltest::WriteFile(dir / ".CDDBFile.txt.999999999-1.qlpart", "left by a killed run");
+  EXPECT_EQ(RunHttpCommand({"get", Url(*server, "/noheader"), "-o", file}, out, err), 0);
+  EXPECT_TRUE(Temporaries(dir.path()).empty());
 }

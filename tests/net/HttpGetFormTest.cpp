@@ -82,7 +82,9 @@ TEST_F(HttpGetFormTest, ErrorsArePassedOnAndTheButtonsRestored) {
   form.show();
   form.SetURL(Url("/absent.txt"));
   form.SetFileName(dir / "out.txt");
+  qltest::WriteFile(dir / "out.txt", "earlier download");
   EXPECT_THROW(form.Get(), EHttpException);
+  EXPECT_EQ(qltest::ReadFile(dir / "out.txt"), "earlier download");
   EXPECT_TRUE(form.GetButton->isEnabled());
   EXPECT_FALSE(form.AbortButton->isEnabled());
   EXPECT_FALSE(form.isVisible());
@@ -105,6 +107,7 @@ TEST_F(HttpGetFormTest, AbortButtonEndsTheTransfer) {
     was_enabled = form.AbortButton->isEnabled();
     form.AbortButton->click();
   });
+  qltest::WriteFile(dir / "slow.txt", "earlier download");
   try {
     form.Get();
     FAIL();
@@ -112,4 +115,9 @@ TEST_F(HttpGetFormTest, AbortButtonEndsTheTransfer) {
     EXPECT_EQ(e.ErrorCode, 3);
   }
   EXPECT_TRUE(was_enabled);
+  // The aborted transfer leaves the earlier file as it was and nothing beside it.
+  EXPECT_EQ(qltest::ReadFile(dir / "slow.txt"), "earlier download");
+  std::string names;
+  qltest::RunCapture("ls -A " + dir.path() + " | grep -c qlpart", &names);
+  EXPECT_EQ(names, "0\n");
 }

@@ -59,8 +59,9 @@ TEST(Profile, WritingOneKeyKeepsEverythingElseOfTheFile) {
   WriteFile(dir / "c.ini", before);
   TIniFile ini(dir / "c.ini");
   ini.WriteInteger("options", "LEFT", 300);
-  EXPECT_EQ(ReadFile(dir / "c.ini"),
-            "; settings\r\n[Options]\r\nLeft=300\r\n; a comment\r\nTop=2\r\n\r\n[Other]\r\nx=y\r\n");
+  EXPECT_EQ(
+      ReadFile(dir / "c.ini"),
+      "; settings\r\n[Options]\r\nLeft=300\r\n; a comment\r\nTop=2\r\n\r\n[Other]\r\nx=y\r\n");
   ini.WriteBool("Options", "AutoSave", true);  // new key: at the end of its section
   ini.WriteString("New", "K", "v");            // new section: at the end of the file
   EXPECT_EQ(ReadFile(dir / "c.ini"),
@@ -151,4 +152,45 @@ TEST(Profile, BareNamesLiveInTheWindowsDirectory) {
   setenv("XDG_CONFIG_HOME", "/cfg", 1);
   EXPECT_EQ(ql::profile::WindowsDirectory(), "/cfg/quillon");
   unsetenv("XDG_CONFIG_HOME");
+}
+
+// No value, key or section name can plant a key or a section: a write that holds a line break,
+// a key with '=' or one that reads as a section or a comment, a section with ']' are refused
+// and the file is not touched.
+TEST(Profile, AWriteThatCouldPlantALineIsRefused) {
+  TempDir dir;
+  const std::string before = "[Disc]\r\nf1=Intro.wav\r\n";
+  WriteFile(dir / "store.ini", before);
+  TIniFile ini(dir / "store.ini");
+  EXPECT_FALSE(ini.WriteString("Disc", "t1", "Intro\nf2=victim.txt"));
+  EXPECT_FALSE(ini.WriteString("Disc", "t1", "Intro\rf2=victim.txt"));
+  EXPECT_FALSE(ini.WriteString("Disc", "t1", "x\r\n[Other]"));
+  EXPECT_FALSE(ini.WriteString("Disc", "f2=victim.txt", "x"));
+  EXPECT_FALSE(ini.WriteString("Disc", "[Other]", "x"));
+  EXPECT_FALSE(ini.WriteString("Disc", "  [Other", "x"));
+  EXPECT_FALSE(ini.WriteString("Disc", ";f2", "x"));
+  EXPECT_FALSE(ini.WriteString("Disc", "t\n1", "x"));
+  EXPECT_FALSE(ini.WriteString("Disc]\r\nf2=victim.txt", "t1", "x"));
+  EXPECT_FALSE(ini.WriteString("Di]sc", "t1", "x"));
+  EXPECT_FALSE(ini.DeleteKey("Disc", "f1\n"));
+  EXPECT_FALSE(ini.EraseSection("Disc\n"));
+  EXPECT_EQ(ReadFile(dir / "store.ini"), before);
+  EXPECT_FALSE(ini.ValueExists("Disc", "f2"));
+  EXPECT_FALSE(ini.SectionExists("Other"));
+
+  // One bad write refuses the whole set; a batch refuses it when it is collected.
+  EXPECT_FALSE(ql::profile::WriteStrings(
+      dir / "store.ini", {{"Disc", "t1", "Intro"}, {"Disc", "t2", "a\nf2=victim.txt"}}));
+  EXPECT_EQ(ReadFile(dir / "store.ini"), before);
+  TIniBatch batch(dir / "store.ini");
+  EXPECT_TRUE(batch.WriteString("Disc", "t1", "Intro [live]; = ok"));
+  EXPECT_FALSE(batch.WriteString("Disc", "t2", "Outro\nf2=victim.txt"));
+  EXPECT_EQ(batch.Pending(), 1u);
+  batch.Commit();
+  EXPECT_EQ(ini.ReadString("Disc", "t1", ""), "Intro [live]; = ok");
+  EXPECT_EQ(ini.ReadSection("Disc"), (std::vector<std::string>{"f1", "t1"}));
+
+  // Characters that are not line breaks are kept as they are.
+  EXPECT_TRUE(ini.WriteString("Disc", "t3", "tab\there \"quoted\""));
+  EXPECT_EQ(ini.ReadString("Disc", "t3", ""), "tab\there \"quoted\"");
 }

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -292,21 +295,270 @@ TEST(TrimTrackRange, MovesBySecondsWithCarryAndBorrow) {
   EXPECT_EQ(MSFToFrames(FramesToMSF(123456)), 123456u);
 }
 
-TEST_F(ReaderFixture, ReadFailureCarriesTheLibrarysText) {
+// ---- sectors that cannot be read, and data tracks ----
+
+namespace {
+
+// The image's bytes of sectors [first, end) of the disc.
+std::string BinSectors(const qltest::CdImage& img, std::uint32_t first, std::uint32_t end) {
+  return qltest::ReadFile(img.bin).substr(std::size_t(first) * 2352,
+                                          std::size_t(end - first) * 2352);
+}
+
+// What the generator wrote for sectors [from, to) of track `track` (1-based), counted within
+// the track: the disc's bytes whatever happened to the image file since.
+std::string Original(std::uint32_t track, std::uint32_t from, std::uint32_t to) {
+  std::string out(std::size_t(to - from) * 2352, '\0');
+  for (std::uint32_t s = from; s < to; ++s)
+    qltest::CdImageSector(track, s, reinterpret_cast<std::uint8_t*>(&out[(s - from) * 2352]));
+  return out;
+}
+
+std::string ModeName(TMMCDCopyMode m) {
+  return m == cmNormal ? "normal" : m == cmBurst ? "burst" : "sync";
+}
+
+}  // namespace
+
+class ReaderFailures : public ReaderModes {};
+
+// Every mode reads a whole disc with nothing to report.
+TEST_P(ReaderFailures, AGoodReadReportsNothing) {
+  auto img = qltest::WriteCdImage(dir.path(), "disc", {80, 40});
+  auto r = On(img);
+  r->SetCopyMode(GetParam());
+  r->SetRange(Packed(150), Packed(img.sectors));
+  EXPECT_TRUE(ReadAll(*r, 10 * 2352) == BinSectors(img, 0, img.sectors));
+  EXPECT_EQ(r->FailureText(), "");
+  EXPECT_EQ(r->SkippedSectors(), 0u);
+  EXPECT_EQ(r->Retries(), 0u);
+}
+
+// The image loses its end while a track is read (as a disc that cannot be read on from some
+// point): the sectors before the gap are delivered, the range ends there, nothing is made up.
+TEST_P(ReaderFailures, AnImageCutShortEndsTheRangeAtTheFirstMissingSector) {
+  auto img = qltest::WriteCdImage(dir.path(), "disc", {60, 60});
+  auto r = On(img);
+  r->SetCopyMode(GetParam());
+  SelectTrack(*r, 1);  // sectors 60..119
+  bool cut = false;
+  r->OnDataRead = [&](TMMDSPComponent*) {
+    if (!cut) cut = truncate(img.bin.c_str(), 90 * 2352) == 0;
+  };
+  for (int size : {10 * 2352, 1000}) {
+    SCOPED_TRACE(size);
+    cut = false;
+    qltest::WriteCdImage(dir.path(), "disc", {60, 60});  // whole again
+    SelectTrack(*r, 1);
+    const std::string got = ReadAll(*r, size);
+    ASSERT_TRUE(cut);
+    // Normal reads stop exactly at the cut. Burst reads may still get what the image library
+    // had buffered before the cut, and jitter correction may give up a little before it, as
+    // its reads overlap: either way only the disc's own bytes, up to the sector named.
+    const std::uint32_t stop = r->CurrentSector();
+    if (GetParam() == cmNormal) {
+      EXPECT_EQ(stop, 90u);
+    }
+    ASSERT_GE(stop, 60u);
+    ASSERT_LT(stop, 120u);
+    EXPECT_EQ(got.size(), std::size_t(stop - 60) * 2352);
+    EXPECT_TRUE(got == Original(2, 0, stop - 60));
+    EXPECT_EQ(r->FailureText().rfind("Sector " + std::to_string(stop) + " (track 2, ", 0), 0u)
+        << r->FailureText();
+    EXPECT_NE(r->FailureText().find(") could not be read: "), std::string::npos);
+    EXPECT_EQ(r->SkippedSectors(), 1u);
+    if (GetParam() == cmNormal) {
+      EXPECT_EQ(r->Retries(), 2u);  // three tries of sector 90
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllModes, ReaderFailures, ::testing::Values(cmNormal, cmBurst, cmSync),
+                         [](const auto& info) { return ModeName(info.param); });
+
+// The recording chain's driver sees the failure when the trigger stops: the sink holds exactly
+// the sectors before the bad one, and a failure at the very first sector fails the start.
+TEST_F(ReaderFixture, TheTriggerStopsAtTheBadSectorAndTheDriverReadsWhy) {
+  auto img = qltest::WriteCdImage(dir.path(), "disc", {33, 150});
+  for (TMMCDCopyMode mode : {cmNormal, cmBurst, cmSync}) {
+    SCOPED_TRACE(ModeName(mode));
+    qltest::WriteCdImage(dir.path(), "disc", {33, 150});
+    auto r = On(img);
+    r->SetCopyMode(mode);
+    SelectTrack(*r, 1);
+    r->OnDataRead = [&](TMMDSPComponent*) { truncate(img.bin.c_str(), 100 * 2352); };
+    TMMTrigger trigger;
+    TMemorySink sink;
+    trigger.SetInput(r.get());
+    trigger.SetOutput(&sink);
+    trigger.SetBufferSize(32768);
+    bool stopped = false;
+    std::string seen;
+    trigger.OnStop = [&](TMMDSPComponent*) {
+      stopped = true;
+      seen = r->FailureText();  // before the chain closes
+    };
+    trigger.Start();
+    ASSERT_TRUE(loop.RunUntil([&] { return stopped; }, std::chrono::seconds(20)));
+    trigger.Close();
+    const std::uint32_t stop = 33 + std::uint32_t(sink.data.size() / 2352);
+    EXPECT_EQ(sink.data.size() % 2352, 0u);
+    EXPECT_TRUE(sink.data == Original(2, 0, stop - 33));
+    EXPECT_EQ(seen.rfind("Sector " + std::to_string(stop) + " (track 2, ", 0), 0u) << seen;
+    if (mode == cmNormal) {
+      EXPECT_EQ(stop, 100u);
+    }
+  }
+
+  // Nothing readable at all: the start fails, and the reader says why.
+  qltest::WriteCdImage(dir.path(), "disc", {33, 150});
+  auto r = On(img);
+  SelectTrack(*r, 1);
+  r->OnDataRead = [&](TMMDSPComponent*) { truncate(img.bin.c_str(), 33 * 2352); };
+  TMMTrigger trigger;
+  TMemorySink sink;
+  trigger.SetInput(r.get());
+  trigger.SetOutput(&sink);
+  try {
+    trigger.Start();
+    ADD_FAILURE() << "the chain started on nothing";
+  } catch (const EMMCDDAError& e) {
+    EXPECT_EQ(std::string(e.what()), r->FailureText());
+  }
+  EXPECT_EQ(r->FailureText().substr(0, 28), "Sector 33 (track 2, 00:00:00");
+  EXPECT_TRUE(sink.data.empty());
+}
+
+// A range that runs past the end of the disc: normal reads deliver what is there and stop at
+// the end; burst and sync copies are refused when they start.
+TEST_F(ReaderFixture, ARangePastTheEndOfTheDisc) {
   auto img = qltest::WriteCdImage(dir.path(), "disc", {20});
   auto r = On(img);
-  r->SetRange(Packed(150 + 10), Packed(40));  // runs past the end of the disc
-  r->Opened();
-  r->Started();
-  std::vector<char> buf(40 * 2352);
-  try {
-    r->ReadData(buf.data(), static_cast<int>(buf.size()));
-    ADD_FAILURE() << "read past the end of the disc";
-  } catch (const EMMCDDAError& e) {
-    EXPECT_NE(std::string(e.what()), "");
+  r->SetRange(Packed(150 + 10), Packed(40));
+  EXPECT_TRUE(ReadAll(*r, 40 * 2352) == BinSectors(img, 10, 20));
+  EXPECT_EQ(r->FailureText(), "Sector 20 could not be read: The sectors lie outside the disc");
+  for (TMMCDCopyMode mode : {cmBurst, cmSync}) {
+    r->SetCopyMode(mode);
+    r->Opened();
+    EXPECT_THROW(r->Started(), EMMCDDAError);
+    EXPECT_EQ(r->FailureText(), "The sectors lie outside the disc");
+    r->Closed();
   }
-  // After a stop nothing is read any more.
-  r->Stopped();
-  EXPECT_EQ(r->ReadData(buf.data(), 2352), 0);
-  r->Closed();
+}
+
+// Data tracks are never read as audio, in any mode, whether the table was read first or not;
+// the audio tracks around them read byte for byte.
+TEST_P(ReaderFailures, DataTracksAreRefusedWhenTheChainOpens) {
+  auto mixed = qltest::WriteCdImage(dir.path(), "mixed", {qltest::DataTrack(50), 60, 40});
+  auto extra = qltest::WriteCdImage(dir.path(), "extra", {70, 30, qltest::DataTrack(45)});
+  for (const auto* img : {&mixed, &extra}) {
+    const int data = img == &mixed ? 0 : 2;
+    auto r = On(*img);
+    r->SetCopyMode(GetParam());
+    ASSERT_EQ(r->GetTrackCount(), 3);
+    EXPECT_EQ(std::uint32_t{r->TrackList().Tracks[data].fAudio}, 0u);
+    EXPECT_TRUE(r->TrackList().Tracks[data].bAttrib & CDDA_ATTR_DATA);
+    const std::string refusal =
+        "Track " + std::to_string(data + 1) + " is a data track: it holds no audio";
+    SelectTrack(*r, data);
+    try {
+      r->Opened();
+      ADD_FAILURE() << "a data track opened";
+    } catch (const EMMCDDAError& e) {
+      EXPECT_EQ(std::string(e.what()), refusal);
+    }
+    EXPECT_EQ(r->FailureText(), refusal);
+    EXPECT_FALSE(r->IsOpenForReading());
+    r->Closed();
+    // The whole disc touches the data track too.
+    r->SetRange(Packed(150), Packed(img->sectors));
+    EXPECT_THROW(r->Opened(), EMMCDDAError);
+    r->Closed();
+    for (int t = 0; t < 3; ++t) {
+      if (t == data) continue;
+      SelectTrack(*r, t);
+      EXPECT_TRUE(ReadAll(*r, 10 * 2352) == Bin(*img, t)) << "track " << t + 1;
+      EXPECT_EQ(r->FailureText(), "");
+    }
+  }
+  // A reader that never read the table still refuses the range.
+  Offer(mixed.cue);
+  TMMCDReader fresh;
+  fresh.SetDeviceID(IndexOf(fresh, mixed.cue));
+  fresh.SetCopyMode(GetParam());
+  fresh.SetRange(Packed(150 + 10), Packed(20));
+  EXPECT_THROW(fresh.Opened(), EMMCDDAError);
+  EXPECT_EQ(fresh.FailureText(), "Track 1 is a data track: it holds no audio");
+  fresh.Closed();
+}
+
+// A bad spot on the "disc" (the image file's read fails with EIO at one byte, under the fault
+// injector in a child process): every mode stops at the sector that holds it.
+TEST_P(ReaderFailures, AnIOErrorAtOneSectorFailsThatSector) {
+  auto img = qltest::WriteCdImage(dir.path(), "disc", {40, 100});
+  const std::uint32_t bad = 40 + 57;  // track 2, 00:00:57
+  const std::string cmd =
+      "env ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=" + std::string(QL_FAULTINJECT_PATH) +
+      " QL_FAULT_DIR='" + dir.path() +
+      "' QL_FAULT_READ_AT=" + std::to_string(std::uint64_t(bad) * 2352 + 1000) +
+      " QL_READER_CHILD_IMAGE='" + img.cue +
+      "' QL_READER_CHILD_MODE=" + std::to_string(int(GetParam())) + " /proc/" +
+      std::to_string(getpid()) + "/exe --gtest_filter=ReaderChild.ReadsTrackTwo";
+  std::string out;
+  EXPECT_EQ(qltest::RunCapture(cmd + " 2>&1", &out), 0) << out;
+  EXPECT_NE(out.find("[  PASSED  ] 1 test"), std::string::npos) << out;
+  const std::string expected = "failure: Sector " + std::to_string(bad) + " (track 2, 00:00:57)";
+  if (GetParam() == cmSync) {
+    // Jitter correction reads overlapping stretches: it may give up on a sector a little
+    // before the bad spot, never on one after it.
+    EXPECT_NE(out.find("failure: Sector "), std::string::npos) << out;
+  } else {
+    EXPECT_NE(out.find(expected), std::string::npos) << out;
+  }
+}
+
+// The child half of the test above: reads track 2 of the image it is given and prints what it
+// got. Skipped when run on its own.
+TEST(ReaderChild, ReadsTrackTwo) {
+  const char* cue = std::getenv("QL_READER_CHILD_IMAGE");
+  if (!cue) GTEST_SKIP() << "run by AnIOErrorAtOneSectorFailsThatSector";
+  ql::ScriptedUi ui;
+  ql::PollDispatcher loop;
+  ql::SetUi(&ui);
+  ql::SetDispatcher(&loop);
+  setenv("QL_CD_IMAGES", cue, 1);
+  {
+    TMMCDReader r;
+    int id = -1;
+    for (int i = 0; i < r.NumDevices(); ++i)
+      if (r.DeviceName(i) == cue) id = i;
+    ASSERT_GE(id, 0);
+    r.SetDeviceID(id);
+    ASSERT_TRUE(r.ReadTOC());
+    r.SetCopyMode(static_cast<TMMCDCopyMode>(std::atoi(std::getenv("QL_READER_CHILD_MODE"))));
+    const CDDA_TRACK& t = r.TrackList().Tracks[1];
+    r.SetRange(t.dwStartMSF, t.dwLengthMSF);
+    r.Opened();
+    r.Started();
+    auto h = AllocWaveHdr(10 * 2352);
+    std::string got;
+    bool more = true;
+    while (more) {
+      h->dwBufferLength = 10 * 2352;
+      r.BufferLoad(h.get(), more);
+      got.append(h->lpData, h->dwBytesRecorded);
+    }
+    r.Stopped();
+    r.Closed();
+    std::printf("failure: %s\n", r.FailureText().c_str());
+    const std::uint32_t end = r.CurrentSector();
+    EXPECT_EQ(r.SkippedSectors(), 1u);
+    // What was delivered is the image's bytes up to the sector that failed.
+    ASSERT_GE(end, 40u);
+    EXPECT_EQ(got.size(), std::size_t(end - 40) * 2352);
+    EXPECT_TRUE(got == Original(2, 0, end - 40));
+  }
+  unsetenv("QL_CD_IMAGES");
+  ql::SetDispatcher(nullptr);
+  ql::SetUi(nullptr);
 }

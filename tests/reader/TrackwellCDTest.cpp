@@ -104,7 +104,8 @@ TEST_F(TrackwellCD, DiscIdsAndANameFromTheTestServerForAnImage) {
   // Tracks of 300, 37 and 1 sectors from sector 0: starts 150, 450, 487, lead-out 488.
   std::string out;
   ASSERT_EQ(Trackwell(image + "discid", &out), 0);
-  EXPECT_EQ(out, "DiscID\t0E000403\nclassic\t0e000403\nquery\tcddb query 0E000403 3 150 450 487 4\n");
+  EXPECT_EQ(out,
+            "DiscID\t0E000403\nclassic\t0e000403\nquery\tcddb query 0E000403 3 150 450 487 4\n");
   // The same table of contents named by the loopback CDDB server.
   std::string db = dir / "db";
   ASSERT_EQ(qltest::Run("mkdir -p '" + db + "/rock'"), 0);
@@ -114,8 +115,10 @@ TEST_F(TrackwellCD, DiscIdsAndANameFromTheTestServerForAnImage) {
                     "\r\nTTITLE0=First\r\nTTITLE1=Second\r\nTTITLE2=Third\r\nEXTD=\r\nEXTT0=\r\n"
                     "EXTT1=\r\nEXTT2=\r\nPLAYORDER=\r\n");
   std::string port_file = dir / "port";
-  FILE* server = popen(("sleep 20 | /usr/bin/python3 " QL_CDDB_SERVER " --dir '" + db + "' > '" +
-                        port_file + "' &").c_str(), "r");
+  FILE* server = popen(
+      ("sleep 20 | /usr/bin/python3 " QL_CDDB_SERVER " --dir '" + db + "' > '" + port_file + "' &")
+          .c_str(),
+      "r");
   ASSERT_NE(server, nullptr);
   pclose(server);
   std::string port;
@@ -127,11 +130,49 @@ TEST_F(TrackwellCD, DiscIdsAndANameFromTheTestServerForAnImage) {
       usleep(50000);
   }
   ASSERT_FALSE(port.empty());
-  ASSERT_EQ(Trackwell(image + "cddb query --server 127.0.0.1 --port " + port +
-                          " --email me@example.org",
-                      &out),
-            0);
+  ASSERT_EQ(
+      Trackwell(image + "cddb query --server 127.0.0.1 --port " + port + " --email me@example.org",
+                &out),
+      0);
   EXPECT_EQ(out,
             "artist\tSome One\ntitle\tA Disc\ndisctitle\tSome One / A Disc\ntrack\t1\tFirst\n"
             "track\t2\tSecond\ntrack\t3\tThird\n");
+}
+
+// A sector that cannot be read (an I/O error of the image file, under the fault injector) fails
+// the rip in every mode, naming the sector; a data track is refused and no file is written.
+TEST_F(TrackwellCD, AnUnreadableSectorOrADataTrackFailsTheRip) {
+  const std::string fault =
+      "env ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=" + std::string(QL_FAULTINJECT_PATH) +
+      " QL_FAULT_DIR='" + dir.path() + "' QL_FAULT_READ_AT=" + std::to_string(250 * 2352 + 5) + " ";
+  for (const char* mode : {"normal", "burst", "sync"}) {
+    SCOPED_TRACE(mode);
+    std::string err;
+    const int rc = qltest::RunCapture(fault + TRACKWELL_PATH + image + "rip --track 1 --mode " +
+                                          mode + " -o '" + (dir / "t1.wav") + "' 2>&1 >/dev/null",
+                                      &err);
+    EXPECT_NE(rc, 0);
+    EXPECT_NE(err.find("(track 1, 00:0"), std::string::npos) << err;
+    EXPECT_NE(err.find("could not be read"), std::string::npos) << err;
+    if (std::string(mode) != "sync") {
+      EXPECT_NE(err.find("Sector 250 (track 1, 00:03:25)"), std::string::npos) << err;
+    }
+  }
+
+  TempDir other;
+  auto mixed = qltest::WriteCdImage(other.path(), "mixed", {qltest::DataTrack(40), 30});
+  for (const char* mode : {"normal", "burst", "sync"}) {
+    std::string err;
+    const int rc = qltest::RunCapture(std::string(TRACKWELL_PATH) + " --image " + mixed.cue +
+                                          " rip --track 1 --mode " + mode + " -o '" +
+                                          (other / "t1.wav") + "' 2>&1 >/dev/null",
+                                      &err);
+    EXPECT_NE(rc, 0) << mode;
+    EXPECT_NE(err.find("Track 1 is a data track: it holds no audio"), std::string::npos) << err;
+    EXPECT_FALSE(access((other / "t1.wav").c_str(), F_OK) == 0) << mode;
+  }
+  ASSERT_EQ(Trackwell(" --image " + mixed.cue + " rip --track 2 --mode sync -o '" +
+                      (other / "t2.wav") + "'"),
+            0);
+  EXPECT_TRUE(Audio(other / "t2.wav") == Slice(mixed, 40, 30));
 }

@@ -1,5 +1,6 @@
 #include "CdImage.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -42,12 +43,31 @@ void CdImageSector(std::uint32_t track, std::uint32_t sector, std::uint8_t* out)
   for (std::uint32_t j = 0; j < 588; ++j) {
     std::uint32_t n = sector * 588 + j;
     std::uint32_t noise = Mix(track * 0x9E3779B9U ^ n);
-    int l = static_cast<int>(9000 * sine[(n * stepL) & 4095]) + static_cast<int>(noise & 0x3FF) - 512;
-    int r = static_cast<int>(7000 * sine[(n * stepR) & 4095]) + static_cast<int>((noise >> 10) & 0x3FF) - 512;
+    int l =
+        static_cast<int>(9000 * sine[(n * stepL) & 4095]) + static_cast<int>(noise & 0x3FF) - 512;
+    int r = static_cast<int>(7000 * sine[(n * stepR) & 4095]) +
+            static_cast<int>((noise >> 10) & 0x3FF) - 512;
     out[4 * j] = static_cast<std::uint8_t>(l & 0xFF);
     out[4 * j + 1] = static_cast<std::uint8_t>((l >> 8) & 0xFF);
     out[4 * j + 2] = static_cast<std::uint8_t>(r & 0xFF);
     out[4 * j + 3] = static_cast<std::uint8_t>((r >> 8) & 0xFF);
+  }
+}
+
+void CdImageDataSector(std::uint32_t lsn, std::uint8_t* out) {
+  static const std::uint8_t kSync[12] = {0,    0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                         0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0};
+  for (int i = 0; i < 12; ++i) out[i] = kSync[i];
+  const std::uint32_t at = lsn + 150;
+  auto bcd = [](std::uint32_t x) { return static_cast<std::uint8_t>(((x / 10) << 4) | (x % 10)); };
+  out[12] = bcd(at / 4500);
+  out[13] = bcd((at / 75) % 60);
+  out[14] = bcd(at % 75);
+  out[15] = 1;
+  for (std::uint32_t i = 16; i < 2352; i += 4) {
+    std::uint32_t x = Mix(lsn * 2352u + i);
+    for (std::uint32_t b = 0; b < 4 && i + b < 2352; ++b)
+      out[i + b] = static_cast<std::uint8_t>(x >> (8 * b));
   }
 }
 
@@ -69,16 +89,20 @@ CdImage WriteCdImage(const std::string& dir, const std::string& name,
     const auto& t = tracks[i];
     char num[16];
     std::snprintf(num, sizeof num, "%02u", static_cast<unsigned>(i + 1));
-    cue += std::string("  TRACK ") + num + " AUDIO\r\n";
+    cue += std::string("  TRACK ") + num + (t.data ? " MODE1/2352\r\n" : " AUDIO\r\n");
     if (!t.title.empty()) cue += "    TITLE \"" + t.title + "\"\r\n";
     if (!t.performer.empty()) cue += "    PERFORMER \"" + t.performer + "\"\r\n";
     cue += "    INDEX 01 " + Msf(img.sectors) + "\r\n";
-    tocText += "TRACK AUDIO\nFILE \"" + name + ".bin\" " + Msf(img.sectors) + " " + Msf(t.sectors) + "\n";
+    tocText += std::string(t.data ? "TRACK MODE1_RAW" : "TRACK AUDIO") + "\nFILE \"" + name +
+               ".bin\" " + Msf(img.sectors) + " " + Msf(t.sectors) + "\n";
     img.starts.push_back(img.sectors);
     img.lengths.push_back(t.sectors);
     chunk.clear();
     for (std::uint32_t s = 0; s < t.sectors; ++s) {
-      CdImageSector(static_cast<std::uint32_t>(i + 1), s, sector.data());
+      if (t.data)
+        CdImageDataSector(img.sectors + s, sector.data());
+      else
+        CdImageSector(static_cast<std::uint32_t>(i + 1), s, sector.data());
       chunk.insert(chunk.end(), sector.begin(), sector.end());
       if (chunk.size() >= (1u << 22)) {
         bin.write(chunk.data(), static_cast<std::streamsize>(chunk.size()));
@@ -92,6 +116,8 @@ CdImage WriteCdImage(const std::string& dir, const std::string& name,
   if (!bin) throw std::runtime_error("cannot write " + img.bin);
   std::ofstream(img.cue, std::ios::binary | std::ios::trunc) << cue;
   if (toc) {
+    if (std::any_of(tracks.begin(), tracks.end(), [](const CdImageTrack& t) { return t.data; }))
+      tocText.replace(0, 5, "CD_ROM");
     img.toc = dir + "/" + name + ".toc";
     std::ofstream(img.toc, std::ios::binary | std::ios::trunc) << tocText;
   }

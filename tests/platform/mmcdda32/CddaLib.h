@@ -41,12 +41,13 @@ struct CddaLib {
   CDDA_FN(cdda_DoneSyncCopy)
   CDDA_FN(cdda_GetErrorText)
   CDDA_FN(cdda_AddImage)
+  CDDA_FN(cdda_GetCopyState)
 #undef CDDA_FN
 
   CddaLib() {
     if (!lib_.Load("MMCDDA32.DLL")) throw std::runtime_error(lib_.Error());
-#define CDDA_BIND(name)                                                  \
-  name = reinterpret_cast<decltype(name)>(lib_.Symbol(#name));           \
+#define CDDA_BIND(name)                                        \
+  name = reinterpret_cast<decltype(name)>(lib_.Symbol(#name)); \
   if (!name) throw std::runtime_error("missing " #name);
     CDDA_BIND(cdda_Version)
     CDDA_BIND(cdda_Init)
@@ -79,6 +80,7 @@ struct CddaLib {
     CDDA_BIND(cdda_DoneSyncCopy)
     CDDA_BIND(cdda_GetErrorText)
     CDDA_BIND(cdda_AddImage)
+    CDDA_BIND(cdda_GetCopyState)
 #undef CDDA_BIND
   }
 

@@ -35,7 +35,8 @@ class Cdda : public ::testing::Test {
   int IndexOf(uint32_t h, const std::string& path) {
     char name[256];
     for (uint32_t i = 0; i < lib_.cdda_GetNumDevices(h); ++i)
-      if (lib_.cdda_GetDeviceName(h, i, name, sizeof name) == 0 && path == name) return static_cast<int>(i);
+      if (lib_.cdda_GetDeviceName(h, i, name, sizeof name) == 0 && path == name)
+        return static_cast<int>(i);
     return -1;
   }
 
@@ -62,15 +63,18 @@ class Cdda : public ::testing::Test {
       return out;
     }
     bool sync = mode == "sync";
-    EXPECT_EQ((sync ? lib_.cdda_InitSyncCopy : lib_.cdda_InitBurstCopy)(h, blocks, first, count), CDDA_OK);
+    EXPECT_EQ((sync ? lib_.cdda_InitSyncCopy : lib_.cdda_InitBurstCopy)(h, blocks, first, count),
+              CDDA_OK);
     for (uint32_t left = count; left > 0;) {
       uint32_t n = std::min(blocks, left);
-      EXPECT_EQ((sync ? lib_.cdda_ReadAudioSync : lib_.cdda_ReadAudioBurst)(h, buf.data()), CDDA_OK);
+      EXPECT_EQ((sync ? lib_.cdda_ReadAudioSync : lib_.cdda_ReadAudioBurst)(h, buf.data()),
+                CDDA_OK);
       out.append(buf.data(), static_cast<size_t>(n) * kSector);
       left -= n;
     }
     // Past the end of the range nothing more comes.
-    EXPECT_EQ((sync ? lib_.cdda_ReadAudioSync : lib_.cdda_ReadAudioBurst)(h, buf.data()), CDDA_E_RANGE);
+    EXPECT_EQ((sync ? lib_.cdda_ReadAudioSync : lib_.cdda_ReadAudioBurst)(h, buf.data()),
+              CDDA_E_RANGE);
     EXPECT_EQ((sync ? lib_.cdda_DoneSyncCopy : lib_.cdda_DoneBurstCopy)(h), CDDA_OK);
     return out;
   }
@@ -81,7 +85,9 @@ class Cdda : public ::testing::Test {
 };
 
 // Several tracks: whole blocks, a length that is no multiple of 10, a one-sector track.
-std::vector<CdImageTrack> MixedTracks() { return {{300}, {157}, {1}, {75}, {233}}; }
+std::vector<CdImageTrack> MixedTracks() {
+  return {{300}, {157}, {1}, {75}, {233}};
+}
 
 TEST_F(Cdda, VersionAndInit) {
   EXPECT_EQ(lib_.cdda_Version(), CDDA_VERSION);
@@ -207,6 +213,82 @@ TEST_F(Cdda, ReadErrors) {
   EXPECT_EQ(lib_.cdda_DoneBurstCopy(h), CDDA_OK);
 }
 
+// Data tracks are never read as audio, by any method, whatever range touches them; the audio
+// around them reads as it is. (Sync on a data track used to run for ever.)
+TEST_F(Cdda, DataTracksAreNeverReadAsAudio) {
+  auto img = WriteCdImage(dir_.path(), "mixed", {DataTrack(50), {60}, {40}, DataTrack(30)}, true);
+  const std::string bin = ReadFile(img.bin);
+  for (const std::string& image : {img.cue, img.toc}) {
+    SCOPED_TRACE(image);
+    uint32_t h = Select(image);
+    CDDA_TOC toc;
+    ASSERT_EQ(lib_.cdda_ReadTOC(h, &toc), CDDA_OK);
+    ASSERT_EQ(toc.dwNumTracks, 4u);
+    for (int i = 0; i < 4; ++i) {
+      const bool data = i == 0 || i == 3;
+      EXPECT_EQ(uint32_t{toc.Tracks[i].fAudio}, data ? 0u : 1u) << i;
+      EXPECT_EQ((toc.Tracks[i].bAttrib & CDDA_ATTR_DATA) != 0, data) << i;
+    }
+    std::vector<char> buf(20 * kSector);
+    EXPECT_EQ(lib_.cdda_ReadAudio(h, buf.data(), 0, 10), CDDA_E_DATA);
+    EXPECT_EQ(lib_.cdda_ReadAudio(h, buf.data(), 45, 10), CDDA_E_DATA);   // the data track's end
+    EXPECT_EQ(lib_.cdda_ReadAudio(h, buf.data(), 145, 10), CDDA_E_DATA);  // into the last one
+    for (auto init : {lib_.cdda_InitBurstCopy, lib_.cdda_InitSyncCopy}) {
+      EXPECT_EQ(init(h, 10, 0, 50), CDDA_E_DATA);
+      EXPECT_EQ(init(h, 10, 0, img.sectors), CDDA_E_DATA);
+      EXPECT_EQ(init(h, 10, 149, 2), CDDA_E_DATA);
+    }
+    EXPECT_TRUE(Extract(h, "sync", 50, 100) == bin.substr(50 * kSector, 100 * kSector));
+    EXPECT_TRUE(Extract(h, "burst", 50, 100) == bin.substr(50 * kSector, 100 * kSector));
+  }
+  std::vector<char> text(128);
+  ASSERT_EQ(lib_.cdda_GetErrorText(CDDA_E_DATA, text.data(), 128), CDDA_OK);
+  EXPECT_STREQ(text.data(), "The sectors belong to a data track: it holds no audio");
+}
+
+// An image file that loses its end while it is read (libcdio reports a read that finds only
+// part of its sectors as a success, the rest of the buffer left as it was): the sectors past
+// the end are a read error in every method, never stale bytes, and a copy says where it
+// stopped.
+TEST_F(Cdda, SectorsPastTheEndOfACutFileAreReadErrors) {
+  auto img = WriteCdImage(dir_.path(), "cut", {{60}, {60}});
+  const std::string bin = ReadFile(img.bin);
+  uint32_t h = Select(img.cue);
+  ASSERT_EQ(lib_.cdda_OpenDevice(h, CDDA_OPEN_AUDIO), CDDA_OK);
+  std::vector<char> buf(30 * kSector, 0x55);
+  ASSERT_EQ(truncate(img.bin.c_str(), 90 * kSector), 0);
+  EXPECT_EQ(lib_.cdda_ReadAudio(h, buf.data(), 80, 20), CDDA_E_READ);
+  EXPECT_EQ(lib_.cdda_ReadAudio(h, buf.data(), 80, 10), CDDA_OK);
+  EXPECT_EQ(lib_.cdda_ReadAudio(h, buf.data(), 90, 1), CDDA_E_READ);
+
+  CDDA_COPYSTATE st{};
+  EXPECT_EQ(lib_.cdda_GetCopyState(h, &st), CDDA_E_NOCOPY);
+  ASSERT_EQ(lib_.cdda_InitBurstCopy(h, 25, 60, 60), CDDA_OK);
+  ASSERT_EQ(lib_.cdda_ReadAudioBurst(h, buf.data()), CDDA_OK);  // 60..84
+  EXPECT_EQ(lib_.cdda_ReadAudioBurst(h, buf.data()), CDDA_E_READ);
+  ASSERT_EQ(lib_.cdda_GetCopyState(h, &st), CDDA_OK);
+  EXPECT_EQ(st.dwNextSector, 90u);
+  EXPECT_EQ(st.dwSkipped, 1u);
+  // The sectors before the bad one are in the buffer.
+  EXPECT_TRUE(std::string(buf.data(), 5 * kSector) == bin.substr(85 * kSector, 5 * kSector));
+  EXPECT_EQ(lib_.cdda_ReadAudioBurst(h, buf.data()), CDDA_E_READ);  // and it stays there
+  ASSERT_EQ(lib_.cdda_DoneBurstCopy(h), CDDA_OK);
+
+  ASSERT_EQ(lib_.cdda_InitSyncCopy(h, 10, 60, 60), CDDA_OK);
+  uint32_t rc = CDDA_OK;
+  std::string got;
+  for (int i = 0; i < 6 && rc == CDDA_OK; ++i) {
+    rc = lib_.cdda_ReadAudioSync(h, buf.data());
+    ASSERT_EQ(lib_.cdda_GetCopyState(h, &st), CDDA_OK);
+    got.append(buf.data(), (st.dwNextSector - 60 - got.size() / kSector) * kSector);
+  }
+  EXPECT_TRUE(rc == CDDA_E_SKIPPED || rc == CDDA_E_READ) << rc;
+  EXPECT_LE(st.dwNextSector, 90u);
+  EXPECT_EQ(st.dwSkipped, 1u);
+  EXPECT_TRUE(got == bin.substr(60 * kSector, got.size()));
+  ASSERT_EQ(lib_.cdda_DoneSyncCopy(h), CDDA_OK);
+}
+
 TEST_F(Cdda, DriveWithoutDisc) {
   std::string missing = dir_ / "nodisc.cue";
   uint32_t h = Select(missing);
@@ -326,11 +408,13 @@ TEST_F(Cdda, NeroImage) {
     EXPECT_EQ(MSFToFrames(toc.Tracks[i].dwStartMSF), img.starts[i] + 150);
     EXPECT_EQ(MSFToFrames(toc.Tracks[i].dwLengthMSF), img.lengths[i]);
   }
-  for (const char* mode : {"normal", "burst", "sync"}) EXPECT_TRUE(Extract(h, mode, 0, img.sectors) == bin) << mode;
+  for (const char* mode : {"normal", "burst", "sync"})
+    EXPECT_TRUE(Extract(h, mode, 0, img.sectors) == bin) << mode;
 }
 
 TEST_F(Cdda, ErrorTexts) {
-  for (uint32_t code = 0; code <= CDDA_E_LAST; ++code) EXPECT_FALSE(lib_.ErrorText(code).empty()) << code;
+  for (uint32_t code = 0; code <= CDDA_E_LAST; ++code)
+    EXPECT_FALSE(lib_.ErrorText(code).empty()) << code;
   char buf[256] = "x";
   EXPECT_NE(lib_.cdda_GetErrorText(CDDA_E_LAST + 1, buf, sizeof buf), 0u);
   EXPECT_EQ(buf[0], 0);
@@ -359,7 +443,9 @@ TEST_F(Cdda, SameBytesAsTheReferenceRipper) {
   auto img = WriteCdImage(dir_.path(), "ref", {{120}, {77}});
   uint32_t h = Select(img.cue);
   std::string out = dir_ / "ref";
-  ASSERT_EQ(qltest::Run("mkdir -p " + out + " && cd " + out + " && cd-paranoia -q -d " + img.cue + " -B >/dev/null 2>&1"), 0);
+  ASSERT_EQ(qltest::Run("mkdir -p " + out + " && cd " + out + " && cd-paranoia -q -d " + img.cue +
+                        " -B >/dev/null 2>&1"),
+            0);
   for (uint32_t i = 0; i < 2; ++i) {
     std::string wav = ReadFile(out + "/track0" + std::to_string(i + 1) + ".cdda.wav");
     ASSERT_GT(wav.size(), 44u);
