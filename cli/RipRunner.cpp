@@ -64,7 +64,8 @@ class Runner {
     converter_.SetEnabled(s_.format != nullptr);
     converter_.SetQuality(s_.highQuality ? cqHigh : cqLow);
     if (s_.format) converter_.SetWaveFormat(s_.format);
-    ripper::InitTrigger(trigger_);
+    // Not ripper::InitTrigger: its SetInterval(0) becomes a 1 ms pause after every buffer.
+    trigger_.SetBufferSize(ripper::kTriggerBufferSize);
     waveSink_.Wave()->FileMustExist = false;
     waveSink_.OnClose = [this](TMMDSPComponent*) {
       if (trigger_.State() & TMMTrigger::stPlaying) closedEarly_ = true;
@@ -281,7 +282,8 @@ class Runner {
     job->source->Wave()->SetFileName(job->wave->TempPath());
     job->encoder = MakeMp3Encoder(s_.mp3, Path(Plan(job->track).outName));
     job->trigger = std::make_unique<TMMTrigger>();
-    ripper::InitTrigger(*job->trigger);
+    // Not ripper::InitTrigger: its SetInterval(0) becomes a 1 ms pause after every buffer.
+    job->trigger->SetBufferSize(ripper::kTriggerBufferSize);
     job->trigger->SetInput(job->source.get());
     job->encoder->SetInput(job->trigger.get());
     job->trigger->OnStop = [this, job](TMMDSPComponent*) {
