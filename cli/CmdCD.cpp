@@ -223,38 +223,37 @@ int RunRip(const std::vector<std::string>& args) {
   TMMWaveFile sink;
   sink.Wave()->FileMustExist = false;
   if (!encoder) sink.Wave()->SetFileName(out);
-  acmConverter.SetInput(&reader);
-  trigger.SetInput(&acmConverter);
+  // Not ripper::InitTrigger: its SetInterval(0) becomes a 1 ms pause after every buffer.
+  trigger.SetBufferSize(ripper::kTriggerBufferSize);
   if (encoder)
-    trigger.SetOutput(encoder.get());
+    ripper::LinkRecording(reader, acmConverter, trigger, *encoder);
   else
-    trigger.SetOutput(&sink);
-  trigger.SetBufferSize(32768);
+    ripper::LinkRecording(reader, acmConverter, trigger, sink);
   bool closedEarly = false;
   sink.OnClose = [&](TMMDSPComponent*) {
     if (trigger.State() & TMMTrigger::stPlaying) closedEarly = true;
   };
-  // A sector the reader could not read ends its range early (or fails the start): the track
-  // failed, and nothing of it takes the output's name.
-  auto discardUnread = [&] {
-    if (reader.FailureText().empty()) return;
+  auto discard = [&] {
     if (encoder)
       encoder->DiscardOnClose();
     else
       sink.DiscardOnClose();
   };
-  trigger.OnError = [&](TMMDSPComponent*) { discardUnread(); };
+  // A failure on the trigger's thread closes the chain: the unfinished file goes.
+  trigger.OnError = [&](TMMDSPComponent*) { discard(); };
   trigger.OnStop = [&](TMMDSPComponent*) {
     // The encoder closes itself when the disk is full or a write fails.
     if (encoder && !encoder->FileOpened()) closedEarly = true;
-    discardUnread();
+    // A sector the reader could not read ends its range early (or fails the start): the track
+    // failed, and nothing of it takes the output's name.
     if (s.failure.empty()) s.failure = reader.FailureText();
+    if (!s.failure.empty()) discard();
     s.loop.Quit();
   };
   trigger.Start();
   s.loop.Run();
   // A failure anywhere in the chain: the output is not kept (an earlier file stays).
-  if (!s.failure.empty()) encoder ? encoder->DiscardOnClose() : sink.DiscardOnClose();
+  if (!s.failure.empty()) discard();
   trigger.Close();
   if (!s.failure.empty()) {
     std::fprintf(stderr, "trackwell rip: %s\n", s.failure.c_str());

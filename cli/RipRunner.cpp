@@ -1,20 +1,26 @@
 #include "RipRunner.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <climits>
+#include <cstdlib>
 #include <deque>
 #include <list>
 #include <thread>
 
 #include "AudioTap.h"
+#include "Chains.h"
 #include "EncoderJob.h"
 #include "MMACMCvt.h"
 #include "MMBlade.h"
 #include "MMTrigg.h"
 #include "MMWave.h"
 #include "MMWaveFile.h"
+#include "Process.h"
 #include "RipOutput.h"
 
 namespace trackwell {
@@ -45,7 +51,8 @@ struct EncodeJob {
   std::string error;
   // external jobs
   std::thread thread;
-  EncoderResult result;
+  bool started = false;
+  int exitCode = -1;
   bool finished = false;
 };
 
@@ -61,9 +68,8 @@ class Runner {
     converter_.SetEnabled(s_.format != nullptr);
     converter_.SetQuality(s_.highQuality ? cqHigh : cqLow);
     if (s_.format) converter_.SetWaveFormat(s_.format);
-    converter_.SetInput(&tap_);
-    trigger_.SetInput(&converter_);
-    trigger_.SetBufferSize(32768);
+    // Not ripper::InitTrigger: its SetInterval(0) becomes a 1 ms pause after every buffer.
+    trigger_.SetBufferSize(ripper::kTriggerBufferSize);
     waveSink_.Wave()->FileMustExist = false;
     waveSink_.OnClose = [this](TMMDSPComponent*) {
       if (trigger_.State() & TMMTrigger::stPlaying) closedEarly_ = true;
@@ -71,20 +77,33 @@ class Runner {
     trigger_.OnStop = [this](TMMDSPComponent*) {
       // The encoder closes itself when the disk is full or a write fails.
       if (mp3Sink_ && !mp3Sink_->FileOpened()) closedEarly_ = true;
+      // The chain closes after this: a track that was not read whole must not be finished
+      // under its name. A sector the reader could not read ended the range early.
+      if (!reading_) return;
+      skipped_ = reader_.SkippedSectors();
+      if (error_.empty()) error_ = reader_.FailureText();
+      if (error_.empty() && tap_.Bytes() != expected_)
+        error_ = "the track ends early: " + std::to_string(tap_.Bytes()) + " of " +
+                 std::to_string(expected_) + " bytes read";
+      if (!error_.empty()) DiscardTake();
       const int gen = gen_;
       ql::Dispatch().Post(alive_, [this, gen] { EndRead(gen); });
     };
     trigger_.OnError = [this](TMMDSPComponent*) {
+      // Fires before the trigger closes the chain after a failure on its thread.
       if (error_.empty()) error_ = trigger_.LastError();
+      if (error_.empty()) error_ = reader_.FailureText();
+      DiscardTake();
       const int gen = gen_;
       ql::Dispatch().Post(alive_, [this, gen] { EndRead(gen); });
     };
-    const ql::TimerId timer =
-        s_.progress ? ql::Dispatch().SetTimer(500, [this] { ShowProgress(false); }) : 0;
+    const ql::TimerId timer = ql::Dispatch().SetTimer(250, [this] {
+      if (++ticks_ % 2 == 0) ShowProgress(false);
+      StartWriteback();
+    });
     ql::Dispatch().Post(alive_, [this] { StartNextRead(); });
     loop_.Run();
-    if (timer) ql::Dispatch().KillTimer(timer);
-    for (auto& t : committers_) t.join();
+    ql::Dispatch().KillTimer(timer);
     trigger_.SetOutput(nullptr);
   }
 
@@ -92,6 +111,16 @@ class Runner {
   const RipTrackPlan& Plan(std::size_t k) const { return plan_[k]; }
   std::string Path(const std::string& name) const { return s_.dir + "/" + name; }
   bool Mp3InChain() const { return s_.mp3.on && s_.jobs == 0; }
+  bool Mp3Jobs() const { return s_.mp3.on && s_.jobs > 0; }
+
+  // The file components write under a temporary name and rename it when they close; this
+  // makes the next close drop the file instead.
+  void DiscardTake() {
+    if (mp3Sink_)
+      mp3Sink_->DiscardOnClose();
+    else
+      waveSink_.DiscardOnClose();
+  }
 
   static void Fail(TrackResult& r, const std::string& why) {
     r.status = "failed";
@@ -109,12 +138,32 @@ class Runner {
     PrintProgress(results_[current_].number, percent, speed);
   }
 
+  // The files being written are synced when they close; their data starts for the disk now,
+  // so that sync finds little left and the disk works while the reading goes on.
+  void StartWriteback() {
+    if (!reading_) return;
+    DIR* d = opendir("/proc/self/fd");
+    if (!d) return;
+    const std::string prefix = s_.dir + "/.";
+    while (dirent* e = readdir(d)) {
+      char target[PATH_MAX];
+      const std::string link = std::string("/proc/self/fd/") + e->d_name;
+      const ssize_t n = readlink(link.c_str(), target, sizeof target - 1);
+      if (n <= 0) continue;
+      const std::string t(target, static_cast<std::size_t>(n));
+      if (t.compare(0, prefix.size(), prefix) == 0 && t.size() > 7 &&
+          t.compare(t.size() - 7, 7, ".qlpart") == 0)
+        sync_file_range(std::atoi(e->d_name), 0, 0, SYNC_FILE_RANGE_WRITE);
+    }
+    closedir(d);
+  }
+
   void StartNextRead() {
     while (next_ < plan_.size()) {
       const std::size_t k = next_++;
       TrackResult& r = results_[k];
       if (Plan(k).data) {
-        r.reason = "track " + std::to_string(r.number) + " is a data track, not audio";
+        r.reason = "Track " + std::to_string(r.number) + " is a data track: it holds no audio";
         if (Plan(k).named)
           r.status = "failed";
         else
@@ -131,6 +180,7 @@ class Runner {
           trigger_.Close();
         } catch (...) {
         }
+        trigger_.SetOutput(nullptr);
         mp3Sink_.reset();
         if (readOut_) readOut_->Abandon();
         Fail(r, e.what());
@@ -152,17 +202,27 @@ class Runner {
     current_ = k;
     closedEarly_ = false;
     error_.clear();
+    skipped_ = 0;
     ++gen_;
-    readOut_ = std::make_unique<OutputFile>();
-    readOut_->Create(Path(Mp3InChain() ? Plan(k).outName : Plan(k).waveName));
+    // The components make the file appear under its name only when it is complete. A wave is
+    // recorded to a hidden name of ours all the same, renamed once the track proved whole: the
+    // wave component refuses a name that holds a file which is no wave, and a wave that is
+    // only the input of the MP3 workers never gets a name of its own.
+    readOut_.reset();
+    std::string file = Path(Mp3InChain() ? Plan(k).outName : Plan(k).waveName);
+    if (!Mp3InChain()) {
+      readOut_ = std::make_unique<OutputFile>();
+      readOut_->Create(file);
+      file = readOut_->TempPath();
+    }
     trigger_.SetOutput(nullptr);
     mp3Sink_.reset();
     if (Mp3InChain()) {
-      mp3Sink_ = MakeMp3Encoder(s_.mp3, readOut_->TempPath());
-      trigger_.SetOutput(mp3Sink_.get());
+      mp3Sink_ = MakeMp3Encoder(s_.mp3, file);
+      ripper::LinkRecording(tap_, converter_, trigger_, *mp3Sink_);
     } else {
-      waveSink_.Wave()->SetFileName(readOut_->TempPath());
-      trigger_.SetOutput(&waveSink_);
+      waveSink_.Wave()->SetFileName(file);
+      ripper::LinkRecording(tap_, converter_, trigger_, waveSink_);
     }
     readStart_ = Now();
     lastShown_ = -1;
@@ -170,100 +230,58 @@ class Runner {
     trigger_.Start();
   }
 
-  // Why the track just read is not complete, or empty.
-  std::string CheckRead(const TrackResult& r) {
-    const std::string& sinkFailure = mp3Sink_ ? mp3Sink_->FailureText() : waveSink_.FailureText();
-    if (!sinkFailure.empty()) return sinkFailure;
-    if (!error_.empty()) return error_;
-    if (closedEarly_) return "not enough disk space, the file ends early";
-    if (r.audioBytes != expected_)
-      return "the track ends early: " + std::to_string(r.audioBytes) + " of " +
-             std::to_string(expected_) + " bytes read";
-    if (!Mp3InChain() && !s_.format) {
-      // The wave must hold every byte read, in a header that says so.
-      try {
-        TMMWave w;
-        w.SetFileName(readOut_->TempPath());
-        if (w.DataSize() != r.audioBytes)
-          return "the wave file holds " + std::to_string(w.DataSize()) + " of " +
-                 std::to_string(r.audioBytes) + " bytes of audio";
-      } catch (const std::exception& e) {
-        return std::string("the wave file is unreadable: ") + e.what();
-      }
-    }
-    if (FileSize(readOut_->TempPath()) <= 0) return "nothing was written";
-    return {};
-  }
-
   void EndRead(int gen) {
     if (gen != gen_ || !reading_) return;
     ShowProgress(true);
     reading_ = false;
+    std::string why = error_;
     try {
       trigger_.Close();
     } catch (const std::exception& e) {
-      if (error_.empty()) error_ = e.what();
+      if (why.empty()) why = e.what();
     }
+    const std::string& sinkFailure = mp3Sink_ ? mp3Sink_->FailureText() : waveSink_.FailureText();
+    if (why.empty()) why = sinkFailure;
+    if (why.empty() && closedEarly_) why = "not enough disk space, the file ends early";
     trigger_.SetOutput(nullptr);
+    mp3Sink_.reset();
     const std::size_t k = current_;
     TrackResult& r = results_[k];
     r.audioBytes = tap_.Bytes();
     r.crc = tap_.Crc();
-    std::string why = CheckRead(r);
-    mp3Sink_.reset();
+    r.skippedSectors = skipped_;
+    const std::string file = Path(Mp3InChain() ? Plan(k).outName : Plan(k).waveName);
+    const std::string written = readOut_ ? readOut_->TempPath() : file;
+    if (why.empty() && FileSize(written) <= 0) why = "nothing was written";
     if (!why.empty()) {
-      readOut_->Abandon();
+      if (readOut_) readOut_->Abandon();
       r.file.clear();
       Fail(r, why);
-    } else if (!s_.encoder.empty()) {
-      // The wave is complete under its own name before the encoder sees it.
-      try {
-        readOut_->Commit();
-        auto job = std::make_unique<EncodeJob>();
-        job->track = k;
-        job->wavePath = Path(Plan(k).waveName);
-        queue_.push_back(std::move(job));
-      } catch (const std::exception& e) {
-        Fail(r, e.what());
-      }
-    } else if (s_.mp3.on && s_.jobs > 0) {
+    } else if (Mp3Jobs()) {
       auto job = std::make_unique<EncodeJob>();
       job->track = k;
       job->wave = std::move(readOut_);
       queue_.push_back(std::move(job));
     } else {
-      CommitInBackground(k, std::move(readOut_));
+      try {
+        if (readOut_) readOut_->Commit();
+        if (s_.encoder.empty()) {
+          r.status = "ok";
+          r.file = Mp3InChain() ? Plan(k).outName : Plan(k).waveName;
+          r.bytes = FileSize(file);
+        } else {
+          // The wave is complete under its own name before the encoder sees it.
+          auto job = std::make_unique<EncodeJob>();
+          job->track = k;
+          job->wavePath = file;
+          queue_.push_back(std::move(job));
+        }
+      } catch (const std::exception& e) {
+        Fail(r, e.what());
+      }
     }
     StartJobs();
     StartNextRead();
-  }
-
-  // The file goes to the disk (fsync) and under its name while the next track is read: the
-  // reading waits for neither.
-  void CommitInBackground(std::size_t k, std::unique_ptr<OutputFile> file) {
-    ++committing_;
-    OutputFile* f = file.release();
-    committers_.emplace_back([this, k, f] {
-      std::string error;
-      try {
-        f->Commit();
-      } catch (const std::exception& e) {
-        error = e.what();
-      }
-      ql::Dispatch().Post(alive_, [this, k, f, error] {
-        delete f;
-        TrackResult& r = results_[k];
-        if (error.empty()) {
-          r.status = "ok";
-          r.file = Mp3InChain() ? Plan(k).outName : Plan(k).waveName;
-          r.bytes = FileSize(Path(r.file));
-        } else {
-          Fail(r, error);
-        }
-        --committing_;
-        MaybeQuit();
-      });
-    });
   }
 
   void StartJobs() {
@@ -273,54 +291,59 @@ class Runner {
       EncodeJob* job = jobs_.back().get();
       ++running_;
       try {
-        job->out = std::make_unique<OutputFile>();
-        job->out->Create(Path(Plan(job->track).outName));
         if (s_.encoder.empty())
           StartMp3Job(job);
         else
           StartExternalJob(job);
       } catch (const std::exception& e) {
-        job->error = e.what();
+        if (job->error.empty()) job->error = e.what();
         ql::Dispatch().Post(alive_, [this, job] { EndJob(job); });
       }
     }
   }
 
+  // The MP3 encoder writes the final name itself (under a temporary one until it closes).
   void StartMp3Job(EncodeJob* job) {
     job->source = std::make_unique<TMMWaveFile>();
     job->source->Wave()->SetFileName(job->wave->TempPath());
-    job->encoder = MakeMp3Encoder(s_.mp3, job->out->TempPath());
+    job->encoder = MakeMp3Encoder(s_.mp3, Path(Plan(job->track).outName));
     job->trigger = std::make_unique<TMMTrigger>();
+    // Not ripper::InitTrigger: its SetInterval(0) becomes a 1 ms pause after every buffer.
+    job->trigger->SetBufferSize(ripper::kTriggerBufferSize);
     job->trigger->SetInput(job->source.get());
-    job->trigger->SetOutput(job->encoder.get());
-    job->trigger->SetBufferSize(32768);
+    job->encoder->SetInput(job->trigger.get());
     job->trigger->OnStop = [this, job](TMMDSPComponent*) {
       if (!job->encoder->FileOpened()) job->closedEarly = true;
       ql::Dispatch().Post(alive_, [this, job] { EndJob(job); });
     };
     job->trigger->OnError = [this, job](TMMDSPComponent*) {
       if (job->error.empty()) job->error = job->trigger->LastError();
+      job->encoder->DiscardOnClose();
       ql::Dispatch().Post(alive_, [this, job] { EndJob(job); });
     };
     job->trigger->Start();
   }
 
+  // An external program writes a hidden name, renamed when it succeeded.
   void StartExternalJob(EncodeJob* job) {
+    job->out = std::make_unique<OutputFile>();
+    job->out->Create(Path(Plan(job->track).outName));
     std::vector<std::string> argv =
-        EncoderArgv(s_.encoder, s_.encoderArgs, job->wavePath, job->out->TempPath());
+        ripper::EncoderArgv(s_.encoder, s_.encoderArgs, job->wavePath, job->out->TempPath());
     job->thread = std::thread([this, job, argv] {
-      job->result = RunEncoder(argv);
+      const int pid = ql::process::Start(argv, ql::process::kHide);
+      job->started = pid >= 0;
+      if (pid >= 0) job->exitCode = ql::process::Wait(pid);
       ql::Dispatch().Post(alive_, [this, job] { EndJob(job); });
     });
   }
 
-  static std::string EncoderFailure(const EncodeJob& job, const std::string& program,
-                                    std::int64_t outSize) {
-    const EncoderResult& r = job.result;
-    if (!r.started) return "the encoder " + program + " could not be started: " + r.startError;
-    if (r.signal) return "the encoder was ended by signal " + std::to_string(r.signal);
-    if (r.status != 0) return "the encoder exited with status " + std::to_string(r.status);
-    if (outSize <= 0) return "the encoder wrote no output";
+  std::string EncoderFailure(const EncodeJob& job, std::int64_t outSize) const {
+    const std::string program = "the encoder \"" + s_.encoder + "\"";
+    if (!job.started) return program + " could not be started";
+    if (job.exitCode < 0) return program + " ended abnormally";
+    if (job.exitCode != 0) return program + " exited with status " + std::to_string(job.exitCode);
+    if (outSize <= 0) return program + " wrote no output";
     return {};
   }
 
@@ -332,35 +355,39 @@ class Runner {
     const RipTrackPlan& p = Plan(job->track);
     std::string why = job->error;
     if (job->trigger) {
+      if (!why.empty()) job->encoder->DiscardOnClose();
       try {
         job->trigger->Close();
       } catch (const std::exception& e) {
         if (why.empty()) why = e.what();
       }
-      job->trigger->SetOutput(nullptr);
+      job->encoder->SetInput(nullptr);
       job->trigger->SetInput(nullptr);
-      if (why.empty() && !job->encoder->FailureText().empty()) why = job->encoder->FailureText();
+      if (why.empty()) why = job->encoder->FailureText();
       if (why.empty() && job->closedEarly) why = "not enough disk space, the file ends early";
+      if (why.empty() && FileSize(Path(p.outName)) <= 0) why = "nothing was encoded";
     }
     if (job->thread.joinable()) job->thread.join();
-    const std::int64_t outSize = job->out ? FileSize(job->out->TempPath()) : -1;
-    if (why.empty() && !s_.encoder.empty()) why = EncoderFailure(*job, s_.encoder, outSize);
-    if (why.empty() && outSize <= 0) why = "nothing was encoded";
-    if (why.empty()) {
-      try {
-        job->out->Commit();
-        r.status = "ok";
-        r.file = p.outName;
-        r.bytes = FileSize(Path(r.file));
-        if (job->wave) job->wave->Abandon();
-        if (!job->wavePath.empty()) unlink(job->wavePath.c_str());
-      } catch (const std::exception& e) {
-        why = e.what();
+    if (job->out) {
+      if (why.empty()) why = EncoderFailure(*job, FileSize(job->out->TempPath()));
+      if (why.empty()) {
+        try {
+          job->out->Commit();
+        } catch (const std::exception& e) {
+          why = e.what();
+        }
       }
+      if (!why.empty()) job->out->Abandon();
     }
-    if (!why.empty()) {
+    if (why.empty()) {
+      // The output is complete under its name: the wave may go.
+      r.status = "ok";
+      r.file = p.outName;
+      r.bytes = FileSize(Path(r.file));
+      if (job->wave) job->wave->Abandon();
+      if (!job->wavePath.empty()) unlink(job->wavePath.c_str());
+    } else {
       // The recorded wave stays: the audio is not lost with the encoding.
-      if (job->out) job->out->Abandon();
       if (job->wave) {
         try {
           job->wave->Commit();
@@ -380,7 +407,7 @@ class Runner {
   }
 
   void MaybeQuit() {
-    if (readingDone_ && running_ == 0 && queue_.empty() && committing_ == 0) loop_.Quit();
+    if (readingDone_ && running_ == 0 && queue_.empty()) loop_.Quit();
   }
 
   ql::PollDispatcher& loop_;
@@ -399,6 +426,8 @@ class Runner {
   std::size_t next_ = 0, current_ = 0;
   bool reading_ = false, readingDone_ = false, closedEarly_ = false;
   int gen_ = 0;
+  unsigned ticks_ = 0;
+  std::uint32_t skipped_ = 0;
   std::string error_;
   std::int64_t expected_ = 0;
   double readStart_ = 0;
@@ -407,8 +436,6 @@ class Runner {
   std::deque<std::unique_ptr<EncodeJob>> queue_;
   std::list<std::unique_ptr<EncodeJob>> jobs_;
   int running_ = 0;
-  int committing_ = 0;
-  std::list<std::thread> committers_;
   ql::Alive alive_;
 };
 

@@ -12,8 +12,7 @@
 
 namespace ql::profile {
 
-// SectionValues without splitting the whole file into lines first: the same pairs, in file
-// order, for a fraction of the work on a large file.
+// SectionValues: the pairs of the section, in file order.
 std::vector<std::pair<std::string, std::string>> ReadSectionValues(const std::string& file,
                                                                    const std::string& section);
 
@@ -31,12 +30,9 @@ class TIniSection {
   std::map<std::string, std::string> values_;  // by lower-case key
 };
 
-// WriteStrings in one pass over the file: the same file as WriteStrings gives (each write set
-// where it is found, or added at the end of its section, or in a new section at the end), but
-// the file is split and classified once instead of once per write, which makes a save of a
-// hundred keys into a file of ten thousand sections fast. Writes that delete a key are handed
-// to WriteStrings as they are. Throws EInOutError when the file cannot be replaced (it then
-// stays as it was) or exists and cannot be read.
+// WriteStrings, which edits only the lines of each written section. Throws EInOutError when
+// the file cannot be replaced (it then stays as it was) or exists and cannot be read, and
+// Exception when a write could plant a line (nothing is written then).
 void WriteStringsOnePass(const std::string& file, const std::vector<Write>& writes);
 
 // TIniBatch on WriteStringsOnePass.

@@ -2,8 +2,10 @@
 // rename. A failed track leaves no file under its name and no temporary; the others are whole.
 #include <gtest/gtest.h>
 
+#include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "RipTestSupport.h"
 
@@ -53,7 +55,7 @@ TEST_F(RipFault, OneFailedWriteFailsThatTrackOnly) {
   ASSERT_EQ(s.tracks.size(), 3u) << r.out << r.err;
   EXPECT_EQ(s.tracks[0].status, "failed");
   EXPECT_FALSE(s.tracks[0].reason.empty());
-  EXPECT_EQ(s.tracks[1].status, "ok");
+  EXPECT_EQ(s.tracks[1].status, "ok") << s.tracks[1].reason;
   EXPECT_EQ(s.tracks[2].status, "ok");
   EXPECT_EQ(qltest::ReadFile(out + "/01.wav"), "earlier");
   ExpectOnlyWholeFiles(s);
@@ -86,12 +88,37 @@ TEST_F(RipFault, AFailedSyncOrRenameKeepsTheEarlierFile) {
     // Which track's commit comes first is the order of the background syncs: one fails.
     int failed = 0;
     for (const auto& t : s.tracks) failed += t.status == "failed";
-    EXPECT_EQ(failed, 1) << fault;
+    EXPECT_EQ(failed, 1) << fault << r.out;
     ExpectOnlyWholeFiles(s);
     unlink((out + "/02.wav").c_str());
     unlink((out + "/03.wav").c_str());
     if (qltest::ReadFile(out + "/01.wav") != "earlier")
       qltest::WriteFile(out + "/01.wav", "earlier");
+  }
+}
+
+TEST_F(RipFault, AnUnreadableSectorFailsItsTrackInEveryMode) {
+  // A bad spot in the image file, in track 1's sector 250: never silent zeros.
+  for (const char* mode : {"normal", "burst", "sync"}) {
+    SCOPED_TRACE(mode);
+    unlink((out + "/02.wav").c_str());
+    unlink((out + "/03.wav").c_str());
+    Result r = Trackwell(
+        dir.path(), win,
+        "--image " + img.cue + " rip --all --dir out --json --quiet --mode " + mode,
+        "LD_PRELOAD=" QL_FAULTINJECT_PATH " QL_FAULT_DIR=" + dir.path() +
+            " QL_FAULT_PROGRAM=trackwell QL_FAULT_READ_AT=" + std::to_string(250 * 2352 + 5));
+    EXPECT_EQ(r.status, 1);
+    Summary s = ParseSummary(r.out);
+    ASSERT_EQ(s.tracks.size(), 3u) << r.out << r.err;
+    EXPECT_EQ(s.tracks[0].status, "failed");
+    EXPECT_NE(s.tracks[0].reason.find("could not be read"), std::string::npos)
+        << s.tracks[0].reason;
+    EXPECT_EQ(s.tracks[0].skipped, 1);
+    EXPECT_EQ(s.tracks[1].status, "ok");
+    EXPECT_EQ(s.tracks[2].status, "ok");
+    EXPECT_EQ(qltest::ReadFile(out + "/01.wav"), "earlier");
+    ExpectOnlyWholeFiles(s);
   }
 }
 
