@@ -122,7 +122,11 @@ TFormCDRipper::TFormCDRipper(QWidget* parent) : QMainWindow(parent) {
   if (ACM->ACMPresent()) ACM->SetFormat(&cd);
   ripper::InitTrigger(Trigger);
   Trigger.OnStart = [this](TMMDSPComponent*) { TriggerStart(); };
+  // A sector the reader could not read ends the track early (or fails its start): nothing of
+  // it takes the file's name, and RecordingFailure() gives the reader's message.
+  Trigger.OnError = [this](TMMDSPComponent*) { DiscardUnreadTrack(); };
   Trigger.OnStop = [this](TMMDSPComponent*) {
+    DiscardUnreadTrack();
     ql::Dispatch().Post(alive_, [this] { TriggerStop(); });
   };
   // The trigger's "buffer loaded" is the moment its pull has filled the header.
@@ -159,6 +163,7 @@ TFormCDRipper::~TFormCDRipper() {
   LongTimer.SetEnabled(false);
   FWaveOut->OnStop = nullptr;
   Trigger.OnStop = nullptr;
+  Trigger.OnError = nullptr;
   Trigger.OnStart = nullptr;
   Trigger.OnBufferFilled = nullptr;
   Trigger.OnBufferReady = nullptr;

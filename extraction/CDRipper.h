@@ -294,6 +294,8 @@ class TFormCDRipper : public QMainWindow, public ripper::TRipperFlags {
   bool FinishTrackFile();
   // Why the recording that just ended did not write its whole file; empty when it did.
   std::string RecordingFailure() const;
+  // Drops the file of a track the reader could not read whole (chain thread or UI thread).
+  void DiscardUnreadTrack();
   void SetSavedAs(const std::string& section, int row, const std::string& name);
   void ApplyMp3Settings();
   void ShowMp3Settings();

@@ -295,8 +295,15 @@ void TFormCDRipper::TriggerStop() {
 }
 
 std::string TFormCDRipper::RecordingFailure() const {
+  if (std::string unread = FCDReader.FailureText(); !unread.empty()) return unread;
   // The sink closed itself on a write error or a full disk and removed its unfinished file.
   return recordedMp3_ ? MP3Encoder.FailureText() : WaveFile.FailureText();
+}
+
+void TFormCDRipper::DiscardUnreadTrack() {
+  if (FCDReader.FailureText().empty()) return;
+  WaveFile.DiscardOnClose();
+  MP3Encoder.DiscardOnClose();
 }
 
 bool TFormCDRipper::FinishTrackFile() {
