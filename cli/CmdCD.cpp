@@ -223,8 +223,7 @@ int RunRip(const std::vector<std::string>& args) {
   TMMWaveFile sink;
   sink.Wave()->FileMustExist = false;
   if (!encoder) sink.Wave()->SetFileName(out);
-  // Not ripper::InitTrigger: its SetInterval(0) becomes a 1 ms pause after every buffer.
-  trigger.SetBufferSize(ripper::kTriggerBufferSize);
+  ripper::InitTrigger(trigger);
   if (encoder)
     ripper::LinkRecording(reader, acmConverter, trigger, *encoder);
   else

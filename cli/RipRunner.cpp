@@ -68,8 +68,7 @@ class Runner {
     converter_.SetEnabled(s_.format != nullptr);
     converter_.SetQuality(s_.highQuality ? cqHigh : cqLow);
     if (s_.format) converter_.SetWaveFormat(s_.format);
-    // Not ripper::InitTrigger: its SetInterval(0) becomes a 1 ms pause after every buffer.
-    trigger_.SetBufferSize(ripper::kTriggerBufferSize);
+    ripper::InitTrigger(trigger_);
     waveSink_.Wave()->FileMustExist = false;
     waveSink_.OnClose = [this](TMMDSPComponent*) {
       if (trigger_.State() & TMMTrigger::stPlaying) closedEarly_ = true;
@@ -308,8 +307,7 @@ class Runner {
     job->source->Wave()->SetFileName(job->wave->TempPath());
     job->encoder = MakeMp3Encoder(s_.mp3, Path(Plan(job->track).outName));
     job->trigger = std::make_unique<TMMTrigger>();
-    // Not ripper::InitTrigger: its SetInterval(0) becomes a 1 ms pause after every buffer.
-    job->trigger->SetBufferSize(ripper::kTriggerBufferSize);
+    ripper::InitTrigger(*job->trigger);
     job->trigger->SetInput(job->source.get());
     job->encoder->SetInput(job->trigger.get());
     job->trigger->OnStop = [this, job](TMMDSPComponent*) {

@@ -53,8 +53,9 @@ void LinkPlayback(TMMDSPComponent& source, TMMRingBuffer& ring, const TStages& s
 }
 
 void InitTrigger(TMMTrigger& trigger) {
+  // The interval stays at a new trigger's 0 (as fast as the chain allows): setting it, even to
+  // 0, stores at least 1 ms, a pause after every buffer.
   trigger.SetBufferSize(kTriggerBufferSize);
-  trigger.SetInterval(0);
 }
 
 void LinkRecording(TMMDSPComponent& reader, TMMACMConverter& converter, TMMTrigger& trigger,

@@ -110,3 +110,10 @@ TEST(Chains, AnOfflineChainCarriesAWaveThroughUnchanged) {
   EXPECT_EQ(in.size(), 57330u * 4);
   EXPECT_TRUE(data(dir / "out.wav") == in);
 }
+
+TEST(Chains, TheRecordingTriggerRunsWithoutAPauseBetweenBuffers) {
+  TMMTrigger trigger;
+  ripper::InitTrigger(trigger);
+  EXPECT_EQ(trigger.GetBufferSize(), ripper::kTriggerBufferSize);
+  EXPECT_EQ(trigger.GetInterval(), 0);
+}
