@@ -100,10 +100,14 @@ std::vector<std::pair<std::string, std::string>> ReadSectionValues(const std::st
   return values;
 }
 
-void WriteStringsOnePass(const std::string& file, const std::vector<Write>& writes) {
-  if (writes.empty()) return;
-  for (const Write& w : writes)
+bool WriteStringsOnePass(const std::string& file, const std::vector<Write>& writes) {
+  if (writes.empty()) return true;
+  for (const Write& w : writes) {
     if (!w.value) return WriteStrings(file, writes);
+    // What WriteStrings refuses (a line break, a key or section that would plant another) is
+    // refused here too: nothing is written.
+    if (!ValidSection(w.section) || !ValidKey(w.key) || !ValidValue(*w.value)) return false;
+  }
   std::vector<SectionEdits> edits;
   std::map<std::string, std::size_t> bySection;  // lower-case section -> edits
   for (const Write& w : writes) {
@@ -197,6 +201,7 @@ void WriteStringsOnePass(const std::string& file, const std::vector<Write>& writ
     }
   }
   WriteFileAtomic(path, bytes);
+  return true;
 }
 
 void TIniWriteBatch::Commit() {

@@ -35,9 +35,10 @@ class TIniSection {
 // where it is found, or added at the end of its section, or in a new section at the end), but
 // the file is split and classified once instead of once per write, which makes a save of a
 // hundred keys into a file of ten thousand sections fast. Writes that delete a key are handed
-// to WriteStrings as they are. Throws EInOutError when the file cannot be replaced (it then
-// stays as it was) or exists and cannot be read.
-void WriteStringsOnePass(const std::string& file, const std::vector<Write>& writes);
+// to WriteStrings as they are. What WriteStrings refuses is refused (false, nothing written).
+// Throws EInOutError when the file cannot be replaced (it then stays as it was) or exists and
+// cannot be read.
+bool WriteStringsOnePass(const std::string& file, const std::vector<Write>& writes);
 
 // TIniBatch on WriteStringsOnePass.
 class TIniWriteBatch {

@@ -187,4 +187,17 @@ TEST_F(RipperFaults, TheFirstDriveWatchTickKeepsNamesMadeAfterOpening) {
   EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colName, 1), "Found");
 }
 
+TEST_F(RipperFaults, ClosingADiscNeverNamedShowsNoErrorBox) {
+  auto w = Make();
+  w->FormSettings->SetSaveOnExit(true);
+  w->SliderVolume->setValue(12345);
+  w->MenuItemExitClick();
+  EXPECT_TRUE(w->isHidden());
+  EXPECT_TRUE(g_ui->Texts().empty()) << g_ui->Texts()[0];
+  EXPECT_EQ(
+      TIniFile(work + "/QuillonTrackwell.ini").ReadInteger("OPTIONS: SETTINGS", "VolumeValue", 0),
+      12345);
+  EXPECT_FALSE(ql::profile::HasKey(win + "/cdplayer.ini", w->DiscSection, "artist"));
+}
+
 }  // namespace

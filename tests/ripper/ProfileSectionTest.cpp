@@ -71,3 +71,14 @@ TEST(ProfileSection, ReadingASectionDirectlyGivesWhatSectionValuesGives) {
         << section;
   EXPECT_TRUE(ql::profile::ReadSectionValues(dir / "missing.ini", "disc").empty());
 }
+
+TEST(ProfileSection, OnePassWritesRefuseWhatCouldPlantAKey) {
+  qltest::TempDir dir;
+  qltest::WriteFile(dir / "s.ini", "[a]\r\nx=1\r\n");
+  for (const ql::profile::Write& bad : {ql::profile::Write{"a", "k", std::string("v\nf2=victim")},
+                                        ql::profile::Write{"a", "k=x", std::string("v")},
+                                        ql::profile::Write{"a]", "k", std::string("v")}}) {
+    EXPECT_FALSE(ql::profile::WriteStringsOnePass(dir / "s.ini", {{"a", "ok", "1"}, bad}));
+    EXPECT_EQ(qltest::ReadFile(dir / "s.ini"), "[a]\r\nx=1\r\n");
+  }
+}
