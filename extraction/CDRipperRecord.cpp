@@ -190,6 +190,7 @@ bool TFormCDRipper::BeginTrackFile() {
     recordedName_ = name;
     recordedSection_ = DiscSection;
     recordedMp3_ = Mp3Output;
+    recordedPath_ = path;
   };
   if (BatchMode) {
     std::vector<bool> selected;
@@ -295,6 +296,9 @@ void TFormCDRipper::TriggerStop() {
 }
 
 std::string TFormCDRipper::RecordingFailure() const {
+  // A sector the reader could not read ended the range early: the file is not the track.
+  std::string reader = FCDReader.FailureText();
+  if (!reader.empty()) return reader;
   // The sink closed itself on a write error or a full disk and removed its unfinished file.
   return recordedMp3_ ? MP3Encoder.FailureText() : WaveFile.FailureText();
 }
@@ -307,6 +311,9 @@ bool TFormCDRipper::FinishTrackFile() {
   if (row < 1) return true;
   std::string failure = RecordingFailure();
   if (!failure.empty()) {
+    // A file cut short by the reader looks finished: it goes, so nothing passes for the track.
+    if (!FCDReader.FailureText().empty() && !recordedPath_.empty())
+      std::remove(recordedPath_.c_str());
     ql::UI().ShowMessage(failure);
     return false;
   }
