@@ -3,7 +3,6 @@
 #include "CDRipper.h"
 #include "CDRipperUtil.h"
 #include "Chains.h"
-#include "PartialFile.h"
 
 #include <QAction>
 #include <QApplication>
@@ -164,8 +163,6 @@ void TFormCDRipper::sbRecordClick() {
   if (row < 1 || row >= Grid->RowCount() || Grid->ColCount() < kColumns) return;
   std::string dir = FormSettings->OutputDirectory();
   std::string ext = Mp3Output ? "mp3" : "wav";
-  // Temporaries of recordings that were cut off (the program killed) go first.
-  ql::RemoveLeftovers(dir);
   SaveDialog.InitialDir = dir;
   SaveDialog.DefaultExt = "*." + ext;
   if (!BatchMode) runRows_.clear();  // a single track is a run of its own
