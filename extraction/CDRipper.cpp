@@ -604,6 +604,12 @@ void TFormCDRipper::FWaveOutStop() {
   bool wasPlaying = Playing;
   Playing = false;
   SetIdle(true);
+  // A sector that could not be read ended the track: the user is told, and Repeat ends.
+  if (std::string failure = FCDReader.FailureText(); wasPlaying && !failure.empty()) {
+    lblRepaet->hide();
+    ql::UI().ShowMessage(failure);
+    return;
+  }
   if (wasPlaying && RepeatOn() && Grid->RowCount() > 1) {
     if (CurrentTrack < Grid->RowCount() - 2)
       ++CurrentTrack;

@@ -298,10 +298,18 @@ void TFormCDRipper::closeEvent(QCloseEvent* event) {
 
 void TFormCDRipper::OnClose() {
   LongTimer.SetEnabled(false);
+  // A disc that was never named has nothing to save: closing saves the DSP settings only,
+  // without the error box that Save CD shows for a missing artist or title.
+  auto save = [this] {
+    if (dfsArtist->text().isEmpty() && dfsTitle->text().isEmpty())
+      SaveDSPTOFile(kSettingsName);
+    else
+      RunProtected(&TFormCDRipper::SaveCD1Click, false);
+  };
   if (FormSettings && FormSettings->SaveOnExit()) {
-    RunProtected(&TFormCDRipper::SaveCD1Click, false);
+    save();
   } else if (FormSettings && FormSettings->Execute()) {
-    RunProtected(&TFormCDRipper::SaveCD1Click, false);
+    save();
     try {
       FormSettings->SaveSettings(SettingsFile());
     } catch (const std::exception& e) {

@@ -3,7 +3,6 @@
 #include "CDRipper.h"
 #include "CDRipperUtil.h"
 #include "Chains.h"
-#include "PartialFile.h"
 
 #include <QAction>
 #include <QApplication>
@@ -164,8 +163,6 @@ void TFormCDRipper::sbRecordClick() {
   if (row < 1 || row >= Grid->RowCount() || Grid->ColCount() < kColumns) return;
   std::string dir = FormSettings->OutputDirectory();
   std::string ext = Mp3Output ? "mp3" : "wav";
-  // Temporaries of recordings that were cut off (the program killed) go first.
-  ql::RemoveLeftovers(dir);
   SaveDialog.InitialDir = dir;
   SaveDialog.DefaultExt = "*." + ext;
   if (!BatchMode) runRows_.clear();  // a single track is a run of its own
@@ -190,6 +187,7 @@ bool TFormCDRipper::BeginTrackFile() {
     recordedName_ = name;
     recordedSection_ = DiscSection;
     recordedMp3_ = Mp3Output;
+    recordedPath_ = path;
   };
   if (BatchMode) {
     std::vector<bool> selected;
@@ -295,7 +293,9 @@ void TFormCDRipper::TriggerStop() {
 }
 
 std::string TFormCDRipper::RecordingFailure() const {
-  if (std::string unread = FCDReader.FailureText(); !unread.empty()) return unread;
+  // A sector the reader could not read ended the range early: the file is not the track.
+  std::string reader = FCDReader.FailureText();
+  if (!reader.empty()) return reader;
   // The sink closed itself on a write error or a full disk and removed its unfinished file.
   return recordedMp3_ ? MP3Encoder.FailureText() : WaveFile.FailureText();
 }
@@ -314,6 +314,9 @@ bool TFormCDRipper::FinishTrackFile() {
   if (row < 1) return true;
   std::string failure = RecordingFailure();
   if (!failure.empty()) {
+    // A file cut short by the reader looks finished: it goes, so nothing passes for the track.
+    if (!FCDReader.FailureText().empty() && !recordedPath_.empty())
+      std::remove(recordedPath_.c_str());
     ql::UI().ShowMessage(failure);
     return false;
   }

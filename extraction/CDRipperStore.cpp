@@ -32,7 +32,7 @@ void TFormCDRipper::SaveCD1Click() {
   SaveDSPTOFile(kSettingsName);
   settingsBatch_ = nullptr;
   try {
-    settings.Commit();
+    if (!settings.Commit()) throw Exception("refused");
   } catch (...) {
     ql::UI().ErrorBox("Can not save ini.");
   }
@@ -95,11 +95,11 @@ void TFormCDRipper::SaveDisc() {
     settings.WriteBool(kOptions, "miOutputBladeEnc", miOutputBladeEnc->isChecked());
     settings.WriteBool(kOptions, "miOutputExternal", miOutputExternal->isChecked());
     settings.WriteBool(kOptions, "miOutputWave", miOutputWave->isChecked());
-    discs.Commit();
+    if (!discs.Commit()) throw Exception("refused");
     if (settingsBatch_)
       settingsBatch_->Append(settings);
-    else
-      settings.Commit();
+    else if (!settings.Commit())
+      throw Exception("refused");
   } catch (const EFormRipperError&) {
     ql::UI().ErrorBox(
         "Can not save ini files. A CD can not have the fields Artist and Title empty.");

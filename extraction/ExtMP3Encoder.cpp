@@ -4,6 +4,7 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QVBoxLayout>
@@ -70,7 +71,11 @@ TFormExtMP3Encoder::TFormExtMP3Encoder(QWidget* parent) : QDialog(parent) {
   pbBrowse = new QPushButton("&Browse", this);
   pbBrowse->setObjectName("pbBrowse");
   program_row->addWidget(pbBrowse);
-  form->addRow("&Program", program_row);
+  // A label beside a layout has no buddy of its own: it is given the program box, so the
+  // caption shows "Program" with its shortcut rather than a literal "&Program".
+  auto* program_label = new QLabel("&Program", this);
+  program_label->setBuddy(dfsProgram);
+  form->addRow(program_label, program_row);
   form->addRow("&Arguments", dfsArguments);
   layout->addLayout(form);
 

@@ -1,9 +1,8 @@
 #pragma once
-// One section of a profile (ini) file read at once, for an operation that reads many keys of
-// it: one parse of the file instead of one per key. The object holds what the file said when
-// it was made and is meant to live for one operation only (nothing is cached between
-// operations). Keys are matched without case; of keys written twice the first counts, as in a
-// single key read.
+// For an operation that reads or writes many keys of a profile (ini) file: one section read at
+// once, and writes collected for one replace of the file that other batches may join. Nothing
+// is kept beyond the object, which lives for one operation (nothing cached between operations).
+// Keys are matched without case; of keys written twice the first counts, as in a single read.
 #include <map>
 #include <string>
 #include <vector>
@@ -11,10 +10,6 @@
 #include "Profile.h"
 
 namespace ql::profile {
-
-// SectionValues: the pairs of the section, in file order.
-std::vector<std::pair<std::string, std::string>> ReadSectionValues(const std::string& file,
-                                                                   const std::string& section);
 
 class TIniSection {
  public:
@@ -30,12 +25,8 @@ class TIniSection {
   std::map<std::string, std::string> values_;  // by lower-case key
 };
 
-// WriteStrings, which edits only the lines of each written section. Throws EInOutError when
-// the file cannot be replaced (it then stays as it was) or exists and cannot be read, and
-// Exception when a write could plant a line (nothing is written then).
-void WriteStringsOnePass(const std::string& file, const std::vector<Write>& writes);
-
-// TIniBatch on WriteStringsOnePass.
+// TIniBatch that another batch of the same file can join (Append), so that several savers
+// make one replace of the file.
 class TIniWriteBatch {
  public:
   explicit TIniWriteBatch(std::string file_name) : FileName(std::move(file_name)) {}
@@ -48,8 +39,9 @@ class TIniWriteBatch {
   void WriteBool(const std::string& section, const std::string& key, bool value) {
     WriteString(section, key, value ? "1" : "0");
   }
-  // The collected writes are dropped whatever the outcome.
-  void Commit();
+  // WriteStrings of the collected writes (dropped whatever the outcome): false when one was
+  // refused and nothing was written; throws EInOutError when the file cannot be replaced.
+  bool Commit();
   // Takes the writes of another batch after its own (the other is left empty).
   void Append(TIniWriteBatch& other) {
     writes_.insert(writes_.end(), other.writes_.begin(), other.writes_.end());

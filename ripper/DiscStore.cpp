@@ -2,7 +2,6 @@
 
 #include <map>
 
-#include "ProfileSection.h"
 #include "SafeName.h"
 
 namespace ripper {
@@ -19,7 +18,7 @@ std::string Lower(std::string s) {
 std::map<std::string, std::string> ReadSection(const std::string& file,
                                                const std::string& section) {
   std::map<std::string, std::string> values;
-  for (auto& [key, value] : ql::profile::ReadSectionValues(file, section))
+  for (auto& [key, value] : ql::profile::SectionValues(file, section))
     values.emplace(Lower(key), std::move(value));
   return values;
 }

@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 #include <QComboBox>
+#include <QLabel>
 #include <QRadioButton>
 
 #include "ExtMP3Encoder.h"
@@ -143,4 +144,16 @@ TEST(ExtEncoder, AJobOutlivingItsDialogRunsNothing) {
   }
   SpinUntil([] { return false; }, std::chrono::milliseconds(300));
   EXPECT_EQ(changes, 0);
+}
+
+TEST(ExtEncoder, EveryCaptionWithAShortcutNamesItsControl) {
+  // A caption without a control shows its "&" literally.
+  TFormExtMP3Encoder d;
+  int captions = 0;
+  for (QLabel* l : d.findChildren<QLabel*>()) {
+    if (!l->text().contains('&')) continue;
+    ++captions;
+    EXPECT_NE(l->buddy(), nullptr) << l->text().toStdString();
+  }
+  EXPECT_EQ(captions, 3);
 }

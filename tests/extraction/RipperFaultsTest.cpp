@@ -187,4 +187,40 @@ TEST_F(RipperFaults, TheFirstDriveWatchTickKeepsNamesMadeAfterOpening) {
   EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colName, 1), "Found");
 }
 
+TEST_F(RipperFaults, ClosingADiscNeverNamedShowsNoErrorBox) {
+  auto w = Make();
+  w->FormSettings->SetSaveOnExit(true);
+  w->SliderVolume->setValue(12345);
+  w->MenuItemExitClick();
+  EXPECT_TRUE(w->isHidden());
+  EXPECT_TRUE(g_ui->Texts().empty()) << g_ui->Texts()[0];
+  EXPECT_EQ(
+      TIniFile(work + "/QuillonTrackwell.ini").ReadInteger("OPTIONS: SETTINGS", "VolumeValue", 0),
+      12345);
+  EXPECT_FALSE(ql::profile::HasKey(win + "/cdplayer.ini", w->DiscSection, "artist"));
+}
+
+TEST_F(RipperFaults, ADataTrackIsRefusedWithItsMessageAndNothingIsNamed) {
+  img = qltest::WriteCdImage(dir.path(), "mixed", {qltest::DataTrack(50), 60});
+  setenv("QL_CD_IMAGES", img.cue.c_str(), 1);
+  auto w = Make();
+  SetOutput(*w);
+  NoNamingOptions(*w);
+  w->Grid->SetRow(1);
+  w->sbRecordOneClick();
+  ASSERT_TRUE(SpinUntil([&] { return !w->Recording; }, 10s));
+  ASSERT_FALSE(g_ui->Texts().empty());
+  EXPECT_EQ(g_ui->Texts()[0], "Track 1 is a data track: it holds no audio");
+  EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colSavedAs, 1), "");
+  EXPECT_FALSE(Exists(out + "/01.wav"));
+  // The audio track next to it records as ever.
+  g_ui->Clear();
+  w->Grid->SetRow(2);
+  w->sbRecordOneClick();
+  ASSERT_TRUE(SpinUntil([&] { return !w->Recording; }, 10s));
+  EXPECT_TRUE(g_ui->Texts().empty()) << g_ui->Texts()[0];
+  EXPECT_TRUE(WaveData(out + "/02.wav") == Track(1));
+  EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colSavedAs, 2), "02.wav");
+}
+
 }  // namespace

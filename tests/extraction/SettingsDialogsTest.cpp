@@ -1,13 +1,13 @@
 // The general options and MP3 options dialogs with their settings file on disk.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
-#include <sys/stat.h>
 
 #include "DirectoryList.h"
 #include "Fs.h"
@@ -65,12 +65,12 @@ TEST_F(Dialogs, GeneralOptionsStartAsDesignedAndRoundTrip) {
   EXPECT_EQ(ql::fs::GetCurrentDir(), out);  // choosing a folder makes it current
   s.SaveSettings(Ini());
   TIniFile ini(Ini());
-  EXPECT_EQ(ini.ReadSection("OPTIONS: SETTINGS"),
-            (std::vector<std::string>{"AutoSave", "QuestionSave", "Equalizer", "Pitch", "Volume",
-                                      "CCDDAPlay", "AddArtist", "AddTitle", "AddNumber",
-                                      "HalfSpeed", "NormalCopy", "BurstCopy", "JitterCorrection",
-                                      "RemoveFirstSec", "RemoveLastSec", "UseCODEC", "DeviceType",
-                                      "Directory", "Drive"}));
+  EXPECT_EQ(
+      ini.ReadSection("OPTIONS: SETTINGS"),
+      (std::vector<std::string>{"AutoSave", "QuestionSave", "Equalizer", "Pitch", "Volume",
+                                "CCDDAPlay", "AddArtist", "AddTitle", "AddNumber", "HalfSpeed",
+                                "NormalCopy", "BurstCopy", "JitterCorrection", "RemoveFirstSec",
+                                "RemoveLastSec", "UseCODEC", "DeviceType", "Directory", "Drive"}));
   EXPECT_EQ(ini.ReadString("OPTIONS: SETTINGS", "DeviceType", ""), "PLEXTOR");
   EXPECT_EQ(ini.ReadString("OPTIONS: SETTINGS", "BurstCopy", ""), "1");
 
@@ -96,8 +96,9 @@ TEST_F(Dialogs, PitchAndTimeStretchExcludeEachOtherAlsoWhenLoaded) {
   EXPECT_FALSE(s.Pitch());
   s.SetTimeStretch(false);
   EXPECT_FALSE(s.Pitch() || s.TimeStretch());  // both may be off
-  qltest::WriteFile(Ini(), "[OPTIONS: SETTINGS]\r\nPitch=1\r\nHalfSpeed=1\r\nJitterCorrection=1\r\n"
-                           "Directory=/no/such/folder\r\n");
+  qltest::WriteFile(Ini(),
+                    "[OPTIONS: SETTINGS]\r\nPitch=1\r\nHalfSpeed=1\r\nJitterCorrection=1\r\n"
+                    "Directory=/no/such/folder\r\n");
   s.LoadSettings(Ini());
   EXPECT_TRUE(s.TimeStretch());  // read later, it wins
   EXPECT_FALSE(s.Pitch());
@@ -158,7 +159,8 @@ TEST_F(Dialogs, Mp3OptionsIndexesAndTheirStore) {
   EXPECT_EQ(back.FileTypeIndex(), 0);
   EXPECT_TRUE(back.Privat());
   // Out-of-range stored values fall back.
-  qltest::WriteFile(Ini(), "[OPTIONS: MP3 Settings]\r\nBitRate=99\r\nChannelMode=7\r\nFileType=5\r\n");
+  qltest::WriteFile(Ini(),
+                    "[OPTIONS: MP3 Settings]\r\nBitRate=99\r\nChannelMode=7\r\nFileType=5\r\n");
   back.LoadMp3Settings(Ini());
   EXPECT_EQ(back.BitRateIndex(), 8);
   EXPECT_EQ(back.ChannelModeIndex(), 0);

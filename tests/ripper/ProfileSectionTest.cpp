@@ -2,8 +2,6 @@
 #include "ProfileSection.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "Profile.h"
 #include "TestFiles.h"
@@ -30,44 +28,22 @@ TEST(ProfileSection, ReadsAsTheKeyReadsOfTheFileDo) {
   EXPECT_EQ(none.ReadInteger("a", 3), 3);
 }
 
-TEST(ProfileSection, OnePassWritesGiveTheFileThatWritesOneByOneGive) {
+TEST(ProfileSection, BatchesJoinForOneReplaceAndRefuseWhatCouldPlantAKey) {
   qltest::TempDir dir;
-  const std::string start =
-      "; kept\r\n[A]\r\nx=1\r\n\r\n[b]\r\nY = 2\r\ny=dup\r\n\r\n\r\n[a]\r\nz=3\r\nnot a key\r\n"
-      "\r\n[C]\r\n";
-  std::vector<ql::profile::Write> writes = {
-      {"a", "X", "10"},    {"B", "new", "n"},   {"A", "w", "added"},  {"b", "y", "20"},
-      {"D", "first", "1"}, {"a", "x", "11"},    {"d", "Second", "2"}, {"E", "k", "v"},
-      {"c", "k", "c"},     {"A", "W", "again"}, {"b", "y", "21"}};
-  qltest::WriteFile(dir / "one.ini", start);
-  qltest::WriteFile(dir / "each.ini", start);
-  ql::profile::WriteStringsOnePass(dir / "one.ini", writes);
-  ql::profile::WriteStrings(dir / "each.ini", writes);
-  EXPECT_EQ(qltest::ReadFile(dir / "one.ini"), qltest::ReadFile(dir / "each.ini"));
-  // A new file, and a batch through the batch object.
-  ql::profile::TIniWriteBatch batch(dir / "new.ini");
-  batch.WriteString("S", "a", "1");
-  batch.WriteInteger("S", "n", 7);
-  batch.WriteBool("T", "b", true);
-  batch.Commit();
-  EXPECT_EQ(batch.Pending(), 0u);
-  EXPECT_EQ(qltest::ReadFile(dir / "new.ini"), "[S]\r\na=1\r\nn=7\r\n\r\n[T]\r\nb=1\r\n");
-  // A file that exists but cannot be read is not written over.
-  if (geteuid() != 0) {
-    chmod((dir / "one.ini").c_str(), 0);
-    EXPECT_THROW(ql::profile::WriteStringsOnePass(dir / "one.ini", writes), std::exception);
-  }
-}
-
-TEST(ProfileSection, ReadingASectionDirectlyGivesWhatSectionValuesGives) {
-  qltest::TempDir dir;
-  std::string file = dir / "r.ini";
-  qltest::WriteFile(file,
-                    "x=before\n [ Disc ] \r\n a = 1 \r\n;c=2\r\nb=\"q\"\rc=\"\"\r\nnoeq\n[x\n"
-                    "d=\"half\n\t[other]\nz=9\n[DISC]\ne=last");
-  for (const char* section : {"disc", "other", "x", "", "none"})
-    EXPECT_EQ(ql::profile::ReadSectionValues(file, section),
-              ql::profile::SectionValues(file, section))
-        << section;
-  EXPECT_TRUE(ql::profile::ReadSectionValues(dir / "missing.ini", "disc").empty());
+  std::string file = dir / "s.ini";
+  qltest::WriteFile(file, "[a]\r\nx=1\r\n");
+  ql::profile::TIniWriteBatch first(file), second(file);
+  first.WriteString("a", "x", "2");
+  second.WriteInteger("b", "n", 7);
+  second.WriteBool("a", "x", false);  // joined later: the last write of a key wins
+  first.Append(second);
+  EXPECT_EQ(second.Pending(), 0u);
+  EXPECT_TRUE(first.Commit());
+  EXPECT_EQ(first.Pending(), 0u);
+  EXPECT_EQ(qltest::ReadFile(file), "[a]\r\nx=0\r\n\r\n[b]\r\nn=7\r\n");
+  ql::profile::TIniWriteBatch bad(file);
+  bad.WriteString("a", "ok", "1");
+  bad.WriteString("a", "k", "v\nf2=victim");
+  EXPECT_FALSE(bad.Commit());
+  EXPECT_EQ(qltest::ReadFile(file), "[a]\r\nx=0\r\n\r\n[b]\r\nn=7\r\n");
 }
