@@ -398,7 +398,7 @@ void TMMWave::CloseWave() {
   if (!partial_) return;
   if (ok) {
     try {
-      partial_->Commit();
+      partial_->Commit(SyncOnClose);
     } catch (const EInOutError& e) {
       SetFailure(e.what());
       ok = false;

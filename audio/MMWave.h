@@ -60,6 +60,9 @@ class TMMWave {
   void SetFileName(const std::string& name);
   const std::string& GetFileName() const { return fileName_; }
   bool FileMustExist = true;
+  // A created file is synced to the disk before it takes its name. False for a caller that
+  // syncs and renames the finished file itself (trackwell rip does that beside the reading).
+  bool SyncOnClose = true;
   TMMTimeFormats TimeFormat = tfSample;
   void SetIOBufferSize(int size) { ioBufferSize_ = size < 8192 ? 8192 : size; }
   int GetIOBufferSize() const { return ioBufferSize_; }

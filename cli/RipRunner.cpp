@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdlib>
 #include <deque>
+#include <future>
 #include <list>
 #include <thread>
 
@@ -70,6 +71,8 @@ class Runner {
     if (s_.format) converter_.SetWaveFormat(s_.format);
     ripper::InitTrigger(trigger_);
     waveSink_.Wave()->FileMustExist = false;
+    // A wave recorded here is renamed once more by its OutputFile, which syncs it first.
+    waveSink_.Wave()->SyncOnClose = false;
     waveSink_.OnClose = [this](TMMDSPComponent*) {
       if (trigger_.State() & TMMTrigger::stPlaying) closedEarly_ = true;
     };
@@ -104,6 +107,15 @@ class Runner {
     loop_.Run();
     ql::Dispatch().KillTimer(timer);
     trigger_.SetOutput(nullptr);
+    // A track counts as written only once its file is on the disk under its name.
+    for (auto& [k, commit] : commits_) {
+      const std::string why = commit.get();
+      if (why.empty()) continue;
+      TrackResult& r = results_[k];
+      r.file.clear();
+      r.bytes = 0;
+      Fail(r, why);
+    }
   }
 
  private:
@@ -263,17 +275,34 @@ class Runner {
       queue_.push_back(std::move(job));
     } else {
       try {
-        if (readOut_) readOut_->Commit();
-        if (s_.encoder.empty()) {
+        if (readOut_ && s_.encoder.empty()) {
+          // The sync and rename of a finished wave run beside the reading of the next track:
+          // the disk writes while the drive reads.
           r.status = "ok";
-          r.file = Mp3InChain() ? Plan(k).outName : Plan(k).waveName;
-          r.bytes = FileSize(file);
+          r.file = Plan(k).waveName;
+          r.bytes = FileSize(readOut_->TempPath());
+          commits_.emplace_back(
+              k, std::async(std::launch::async, [out = std::move(readOut_)]() -> std::string {
+                try {
+                  out->Commit();
+                  return {};
+                } catch (const std::exception& e) {
+                  return e.what();
+                }
+              }));
         } else {
-          // The wave is complete under its own name before the encoder sees it.
-          auto job = std::make_unique<EncodeJob>();
-          job->track = k;
-          job->wavePath = file;
-          queue_.push_back(std::move(job));
+          if (readOut_) readOut_->Commit();
+          if (s_.encoder.empty()) {
+            r.status = "ok";
+            r.file = Mp3InChain() ? Plan(k).outName : Plan(k).waveName;
+            r.bytes = FileSize(file);
+          } else {
+            // The wave is complete under its own name before the encoder sees it.
+            auto job = std::make_unique<EncodeJob>();
+            job->track = k;
+            job->wavePath = file;
+            queue_.push_back(std::move(job));
+          }
         }
       } catch (const std::exception& e) {
         Fail(r, e.what());
@@ -420,6 +449,7 @@ class Runner {
   TMMWaveFile waveSink_;
   std::unique_ptr<TMMMP3Encoder> mp3Sink_;
   std::unique_ptr<OutputFile> readOut_;
+  std::vector<std::pair<std::size_t, std::future<std::string>>> commits_;
 
   std::size_t next_ = 0, current_ = 0;
   bool reading_ = false, readingDone_ = false, closedEarly_ = false;

@@ -326,7 +326,6 @@ class TFormCDRipper : public QMainWindow, public ripper::TRipperFlags {
   int recordedRow_ = 0;
   std::string recordedName_, recordedSection_;
   bool recordedMp3_ = false;
-  std::string recordedPath_;
   // While Save CD runs: the one batch of the settings file that the disc and DSP saves join.
   ql::profile::TIniWriteBatch* settingsBatch_ = nullptr;
   // The rows of the batch being recorded (or last recorded): their file names are distinct.

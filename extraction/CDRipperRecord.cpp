@@ -187,7 +187,6 @@ bool TFormCDRipper::BeginTrackFile() {
     recordedName_ = name;
     recordedSection_ = DiscSection;
     recordedMp3_ = Mp3Output;
-    recordedPath_ = path;
   };
   if (BatchMode) {
     std::vector<bool> selected;
@@ -314,9 +313,8 @@ bool TFormCDRipper::FinishTrackFile() {
   if (row < 1) return true;
   std::string failure = RecordingFailure();
   if (!failure.empty()) {
-    // A file cut short by the reader looks finished: it goes, so nothing passes for the track.
-    if (!FCDReader.FailureText().empty() && !recordedPath_.empty())
-      std::remove(recordedPath_.c_str());
+    // A take cut short by the reader was discarded at the trigger's stop (DiscardUnreadTrack):
+    // an earlier file of the name stays as it was.
     ql::UI().ShowMessage(failure);
     return false;
   }

@@ -181,14 +181,14 @@ void PartialFile::Write(const void* data, std::size_t size) {
   }
 }
 
-void PartialFile::Commit() {
+void PartialFile::Commit(bool sync) {
   if (temp_.empty()) Fail(EBADF);
   auto fail = [this](int err) {
     Abandon();
     Fail(err);
   };
   if (fd_ >= 0) {
-    if (::fsync(fd_) != 0 && errno != EINVAL) fail(errno);
+    if (sync && ::fsync(fd_) != 0 && errno != EINVAL) fail(errno);
     int fd = fd_;
     fd_ = -1;
     if (::close(fd) != 0 && errno != EINTR) fail(errno);
@@ -196,7 +196,7 @@ void PartialFile::Commit() {
   if (::rename(temp_.c_str(), target_.c_str()) != 0) fail(errno);
   Unregister(slot_);
   temp_.clear();
-  FsyncFolder(DirOf(target_));
+  if (sync) FsyncFolder(DirOf(target_));
 }
 
 void PartialFile::Abandon() noexcept {

@@ -55,8 +55,9 @@ class PartialFile {
   // until Abandon() or the destructor.
   void Write(const void* data, std::size_t size);
   // fsync, close, rename over the target, fsync of the folder. Throws EInOutError; the
-  // temporary is then removed and the target untouched.
-  void Commit();
+  // temporary is then removed and the target untouched. sync false leaves out both fsyncs,
+  // for a caller that renames the file once more after syncing it itself.
+  void Commit(bool sync = true);
   // Closes and removes the temporary; nothing happens to the target. Never throws.
   void Abandon() noexcept;
 

@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <chrono>
+#include <thread>
 
 #include "ExtMP3Encoder.h"
 #include "MMControls.h"
@@ -112,6 +114,11 @@ TEST_F(RipperFaults, StopEndsARecordingAlsoWhileRepeatIsOn) {
   NoNamingOptions(*w);
   w->sbRepeatClick();
   ASSERT_TRUE(w->RepeatOn());
+  // Recording runs as fast as the image is read: each read waits a little, so the track
+  // lasts long enough for a Stop in the middle.
+  w->FCDReader.OnDataRead = [](TMMDSPComponent*) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(3));
+  };
   w->Grid->SetRow(1);
   w->sbRecordOneClick();
   ASSERT_TRUE(w->Recording);
@@ -128,6 +135,7 @@ TEST_F(RipperFaults, StopEndsARecordingAlsoWhileRepeatIsOn) {
   EXPECT_TRUE(data == Track(0).substr(0, data.size()))
       << data.size() << " at " << Track(0).find(data.substr(0, 4096)) << " of " << Track(0).size();
   EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colSavedAs, 1), "01.wav");
+  w->FCDReader.OnDataRead = nullptr;
 }
 
 TEST_F(RipperFaults, CancelledDialogsEndTheirCommandsAndBatchesUseTheStoredMp3Options) {
