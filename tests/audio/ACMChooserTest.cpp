@@ -38,17 +38,17 @@ bool Has(const std::vector<std::string>& v, const std::string& s) {
 }
 
 // Runs act on the chooser once it is shown modally.
+void PollShown(const std::function<void(TACMChooserDlg*)>& act) {
+  for (QWidget* w : QApplication::topLevelWidgets())
+    if (auto* d = dynamic_cast<TACMChooserDlg*>(w); d && d->isVisible()) {
+      act(d);
+      return;
+    }
+  QTimer::singleShot(10, [act] { PollShown(act); });
+}
+
 void WhenShown(std::function<void(TACMChooserDlg*)> act) {
-  auto poll = std::make_shared<std::function<void()>>();
-  *poll = [act, poll] {
-    for (QWidget* w : QApplication::topLevelWidgets())
-      if (auto* d = dynamic_cast<TACMChooserDlg*>(w); d && d->isVisible()) {
-        act(d);
-        return;
-      }
-    QTimer::singleShot(10, *poll);
-  };
-  QTimer::singleShot(0, *poll);
+  QTimer::singleShot(0, [act] { PollShown(act); });
 }
 
 }  // namespace
