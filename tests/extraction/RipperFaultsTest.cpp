@@ -1,12 +1,15 @@
 // The CD-extraction window where it used to lose or forge data: hostile names, failing
 // encoders, Stop with Repeat on, cancelled dialogs, unsaved grid edits, the help pages and the
 // first tick of the drive watch.
+#include <sys/resource.h>
 #include <QAction>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+
 #include <chrono>
+#include <csignal>
 #include <thread>
 
 #include "ExtMP3Encoder.h"
@@ -232,3 +235,40 @@ TEST_F(RipperFaults, ADataTrackIsRefusedWithItsMessageAndNothingIsNamed) {
 }
 
 }  // namespace
+
+// A disk that fills up while a batch records: the process may write no file larger than
+// 400 KiB (a real write error, EFBIG, as a full disk gives ENOSPC). Track 1 (300 sectors,
+// 705,600 bytes) cannot be written whole.
+TEST_F(RipperFaults, AFullDiskStopsTheBatchWithAMessageAndNamesNoFile) {
+  auto w = Make();
+  SetOutput(*w);
+  NoNamingOptions(*w);
+  qltest::WriteToneWav(out + "/01.wav", 0.5);
+  const std::string earlier = qltest::ReadFile(out + "/01.wav");
+  for (int r = 1; r <= 3; ++r) w->Grid->SetCell(TFormCDRipper::colSelect, r, "Yes");
+  struct rlimit old;
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+  struct rlimit small = old;
+  small.rlim_cur = 400 * 1024;
+  auto oldSignal = signal(SIGXFSZ, SIG_IGN);
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+  AnswerNextModal("btnOK");  // the wave format
+  AnswerNextModal("pbOK");   // the options
+  w->MenuItemRecordall->trigger();
+  const bool ended = SpinUntil([&] { return !w->Recording && !w->BatchMode; }, 20s);
+  setrlimit(RLIMIT_FSIZE, &old);
+  signal(SIGXFSZ, oldSignal);
+  ASSERT_TRUE(ended);
+  QApplication::processEvents();
+  // The user is told which file could not be written, and why.
+  ASSERT_FALSE(g_ui->Texts().empty());
+  const std::string shown = g_ui->Texts().back();
+  EXPECT_NE(shown.find(out + "/01.wav"), std::string::npos) << shown;
+  // The earlier file is as it was, nothing half-written lies beside it, and the batch did
+  // not go on to the other tracks.
+  EXPECT_TRUE(qltest::ReadFile(out + "/01.wav") == earlier);
+  EXPECT_EQ(qltest::Run("ls -A '" + out + "' | grep -v '^01.wav$'"), 1);
+  EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colSavedAs, 1), "");
+  EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colSavedAs, 2), "");
+  EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colSavedAs, 3), "");
+}
