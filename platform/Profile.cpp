@@ -270,7 +270,6 @@ bool EditText(std::string& text, const std::vector<Write>& writes, size_t i, siz
   }
   if (count == 0 && writes[i].value) {
     // The first write appends the section at the end; the others then edit only its lines.
-    std::vector<std::string> tail;
     if (!text.empty()) {
       size_t last = text.size();
       if (text.back() == '\n') --last;
@@ -278,8 +277,9 @@ bool EditText(std::string& text, const std::vector<Write>& writes, size_t i, siz
       start = (start == std::string::npos || last == 0) ? 0 : start + 1;
       std::string_view last_line = std::string_view(text).substr(start, last - start);
       if (!last_line.empty() && last_line.back() == '\r') last_line.remove_suffix(1);
+      const bool blank_last = Trim(last_line).empty();  // before text grows under the view
       if (text.back() != '\n') text += "\r\n";
-      if (!Trim(last_line).empty()) text += "\r\n";
+      if (!blank_last) text += "\r\n";
     }
     text += "[" + section + "]\r\n" + writes[i].key + "=" + *writes[i].value + "\r\n";
     if (i + 1 < j) EditText(text, writes, i + 1, j);

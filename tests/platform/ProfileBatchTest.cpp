@@ -35,6 +35,10 @@ std::string RandomFile(std::mt19937& rng) {
     }
     text += (rng() % 4) ? "\r\n" : "\n";
   }
+  // Files that end without a line end, and long last lines (the text grows when a section is
+  // appended).
+  if (!text.empty() && rng() % 3 == 0) text.erase(text.find_last_not_of("\r\n") + 1);
+  if (rng() % 5 == 0) text += std::string(40 + rng() % 200, 'z') + "=long";
   return text;
 }
 
