@@ -13,6 +13,7 @@
 #include "Chains.h"
 #include "CmdRipAll.h"
 #include "Commands.h"
+#include "Console.h"
 #include "MMACMBind.h"
 #include "MMACMCvt.h"
 #include "MMCDRead.h"
@@ -32,40 +33,6 @@
 
 namespace trackwell {
 namespace {
-
-// Message boxes of the components go to stderr.
-class ConsoleUi : public ql::ScriptedUi {
- public:
-  void ErrorBox(const std::string& text, const std::string&) override {
-    std::fprintf(stderr, "trackwell: %s\n", text.c_str());
-  }
-};
-
-struct Session {
-  ConsoleUi ui;
-  ql::PollDispatcher loop;
-  std::string failure;
-  Session() {
-    ql::SetUi(&ui);
-    ql::SetDispatcher(&loop);
-    SetApplicationExceptionHandler([this](const std::exception& e) {
-      if (failure.empty()) failure = e.what();
-    });
-  }
-  ~Session() {
-    SetApplicationExceptionHandler(nullptr);
-    ql::SetDispatcher(nullptr);
-    ql::SetUi(nullptr);
-  }
-};
-
-bool ParseInt(const std::string& s, long lo, long hi, int& out) {
-  char* end = nullptr;
-  long v = std::strtol(s.c_str(), &end, 10);
-  if (s.empty() || *end || v < lo || v > hi) return false;
-  out = static_cast<int>(v);
-  return true;
-}
 
 bool ParseNumber(const std::string& s, double& v) {
   std::istringstream in(s);

@@ -9,6 +9,7 @@
 
 #include "CDImages.h"
 #include "Commands.h"
+#include "Console.h"
 #include "MMACMBind.h"
 #include "MMACMCvt.h"
 #include "MMCDDB.h"
@@ -33,32 +34,6 @@ const char* const kRipAllUsage =
 
 namespace {
 
-// Message boxes of the components go to stderr.
-class ConsoleUi : public ql::ScriptedUi {
- public:
-  void ErrorBox(const std::string& text, const std::string&) override {
-    std::fprintf(stderr, "trackwell: %s\n", text.c_str());
-  }
-};
-
-struct Session {
-  ConsoleUi ui;
-  ql::PollDispatcher loop;
-  Session() {
-    ql::SetUi(&ui);
-    ql::SetDispatcher(&loop);
-    // Failures of a chain reach the track through the trigger's error event; the text is
-    // shown here as well.
-    SetApplicationExceptionHandler(
-        [](const std::exception& e) { std::fprintf(stderr, "trackwell rip: %s\n", e.what()); });
-  }
-  ~Session() {
-    SetApplicationExceptionHandler(nullptr);
-    ql::SetDispatcher(nullptr);
-    ql::SetUi(nullptr);
-  }
-};
-
 struct Options {
   bool all = false, tracksGiven = false;
   std::vector<int> tracks;
@@ -73,14 +48,6 @@ struct Options {
   WfxPtr format;
   bool jobsGiven = false;
 };
-
-bool ParseInt(const std::string& s, long lo, long hi, int& out) {
-  char* end = nullptr;
-  long v = std::strtol(s.c_str(), &end, 10);
-  if (s.empty() || *end || v < lo || v > hi) return false;
-  out = static_cast<int>(v);
-  return true;
-}
 
 // Returns 0, or the exit status of a usage error (printed).
 int Parse(const std::vector<std::string>& args, Options& o) {
@@ -264,6 +231,10 @@ int RunRipAll(const std::vector<std::string>& args) {
   InstallOutputCleanup();
 
   Session s;
+  // Failures of a chain reach the track through the trigger's error event; the text is shown
+  // here as well.
+  SetApplicationExceptionHandler(
+      [](const std::exception& e) { std::fprintf(stderr, "trackwell rip: %s\n", e.what()); });
   TMMCDReader reader;
   SelectDevice(reader, o.device);
   if (!reader.ReadTOC()) throw EMMCDDAError("no readable disc in " + reader.GetDeviceName());
