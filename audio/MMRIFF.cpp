@@ -23,25 +23,16 @@ bool TMMIOFile::Open(const std::string& name, TMMIOMode mode) {
   int flags = mode == mmioCreate      ? (O_RDWR | O_CREAT | O_TRUNC)
               : mode == mmioReadWrite ? O_RDWR
                                       : O_RDONLY;
-  fd_ = ::open(name.c_str(), flags | O_CLOEXEC, 0644);
-  if (fd_ < 0) return false;
-  struct stat st {};
-  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd_);
-    fd_ = -1;
-    return false;
-  }
-  size_ = st.st_size;
-  pos_ = bufStart_ = 0;
-  bufValid_ = 0;
-  dirty_ = failed_ = false;
-  err_ = 0;
-  return true;
+  return Adopt(::open(name.c_str(), flags | O_CLOEXEC, 0644));
 }
 
 bool TMMIOFile::Attach(int fd) {
   Close();
-  fd_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
+  return Adopt(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+}
+
+bool TMMIOFile::Adopt(int fd) {
+  fd_ = fd;
   if (fd_ < 0) return false;
   struct stat st {};
   if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {

@@ -58,6 +58,8 @@ class TMMIOFile {
   bool CreateChunk(TMMCKInfo& ck, int kind);
 
  private:
+  // Takes an open descriptor (or -1) as the file: a regular file only.
+  bool Adopt(int fd);
   bool Fill();
   int fd_ = -1;
   std::vector<char> buf_ = std::vector<char>(8192);
