@@ -182,7 +182,9 @@ void TMMWave::SetFileName(const std::string& name) {
   if (name == fileName_ && !name.empty() && FileSizeOf(name) == info_.fileSize) return;
   Release();
   fileName_.clear();
-  if (!name.empty()) {
+  if (!name.empty() && IgnoreExisting) {
+    fileName_ = name;
+  } else if (!name.empty()) {
     TMMWaveIOInfo parsed;
     const bool exists = FileSizeOf(name) >= 0;
     if (!parsed.io.Open(name, mmioRead)) {
@@ -243,6 +245,7 @@ void TMMWave::CreateWave(const std::string& name, const TWaveFormatEx* format) {
   ql::RemoveLeftovers(target.find('/') == std::string::npos
                           ? std::string()
                           : target.substr(0, target.rfind('/') + 1));
+  finished_.reset();  // one the caller never took
   partial_ = std::make_unique<ql::PartialFile>();
   try {
     partial_->Create(name);
@@ -396,6 +399,10 @@ void TMMWave::CloseWave() {
     SetFailure(info_.io.LastError() ? ql::InOutError(info_.io.LastError()).what()
                                     : std::string("I/O error"));
   if (!partial_) return;
+  if (ok && HoldOnClose) {
+    finished_ = std::move(partial_);
+    return;
+  }
   if (ok) {
     try {
       partial_->Commit(SyncOnClose);

@@ -63,6 +63,13 @@ class TMMWave {
   // A created file is synced to the disk before it takes its name. False for a caller that
   // syncs and renames the finished file itself (trackwell rip does that beside the reading).
   bool SyncOnClose = true;
+  // A created file that CloseWave completes keeps its temporary name: TakeFinished() hands it
+  // over, for a caller that decides afterwards whether it takes its name (trackwell rip, once
+  // the track proved whole and while the next one is read).
+  bool HoldOnClose = false;
+  // SetFileName neither reads nor checks a file the name already holds: the name is only ever
+  // created (and what it holds replaced once the new file is complete).
+  bool IgnoreExisting = false;
   TMMTimeFormats TimeFormat = tfSample;
   void SetIOBufferSize(int size) { ioBufferSize_ = size < 8192 ? 8192 : size; }
   int GetIOBufferSize() const { return ioBufferSize_; }
@@ -95,6 +102,9 @@ class TMMWave {
   // left as it was. (Data appended to an existing file cannot be taken back: that file is
   // completed with what it holds.)
   void AbandonWave();
+  // With HoldOnClose: the file the last CloseWave completed, still under its temporary name
+  // (Commit gives it its name, the destructor removes it); null when there is none.
+  std::unique_ptr<ql::PartialFile> TakeFinished() { return std::move(finished_); }
   // Empty, or the reason the last write, close or rename failed ("Disk full", an I/O error,
   // kWaveTooLarge). Cleared by CreateWave and AppendWave.
   const std::string& FailureText() const { return failure_; }
@@ -124,6 +134,7 @@ class TMMWave {
   std::string fileName_;
   int ioBufferSize_ = 32768;
   TMMWaveIOInfo info_;
-  std::unique_ptr<ql::PartialFile> partial_;  // the new file until it is complete
+  std::unique_ptr<ql::PartialFile> partial_;   // the new file until it is complete
+  std::unique_ptr<ql::PartialFile> finished_;  // complete, held for the caller
   std::string failure_;
 };

@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 
 #include "CDImages.h"
@@ -18,7 +19,6 @@
 #include "PollDispatcher.h"
 #include "ReaderTrackTable.h"
 #include "RipNames.h"
-#include "RipOutput.h"
 #include "RipRunner.h"
 #include "RipperText.h"
 #include "SafeName.h"
@@ -30,7 +30,8 @@ const char* const kRipAllUsage =
     "(--all | --tracks LIST) --dir DIR [--device N] [--mode normal|burst|sync] [--trim-first] "
     "[--trim-last] [--add-artist] [--add-title] [--add-number] [--cddb --email USER@HOST "
     "[--server HOST[:PORT]]] [--mp3 [MP3 options] [--jobs N] | --format TAG,RATE,BITS,CHANNELS "
-    "[--hq] | --encoder PROGRAM [--encoder-args TEMPLATE] [--jobs N]] [--json] [--quiet]";
+    "[--hq] | --encoder PROGRAM [--encoder-args TEMPLATE] [--jobs N]] [--no-sync] [--json] "
+    "[--quiet]";
 
 namespace {
 
@@ -133,6 +134,8 @@ int Parse(const std::vector<std::string>& args, Options& o) {
       o.jobsGiven = true;
     } else if (a == "--json") {
       o.json = true;
+    } else if (a == "--no-sync") {
+      o.rip.sync = false;
     } else if (a == "--quiet") {
       o.quiet = true;
     } else {
@@ -214,9 +217,13 @@ bool IsRipAll(const std::vector<std::string>& args) {
 int RunRipAll(const std::vector<std::string>& args) {
   Options o;
   if (int rc = Parse(args, o)) return rc;
+  // The folder is made when it is missing, as other rippers do.
+  std::error_code made;
+  std::filesystem::create_directories(o.dir, made);
   struct stat st {};
   if (stat(o.dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    std::fprintf(stderr, "trackwell rip: %s: no such folder\n", o.dir.c_str());
+    std::fprintf(stderr, "trackwell rip: %s: cannot make the folder: %s\n", o.dir.c_str(),
+                 made ? made.message().c_str() : "it is not a folder");
     return 1;
   }
   // Encoders get full paths, as in the window.
@@ -228,7 +235,7 @@ int RunRipAll(const std::vector<std::string>& args) {
   o.rip.dir = real;
   // What an interrupted run left behind goes first; a signal now removes this run's own.
   ql::RemoveLeftovers(o.rip.dir);
-  InstallOutputCleanup();
+  ql::InstallSignalCleanup();
 
   Session s;
   // Failures of a chain reach the track through the trigger's error event; the text is shown

@@ -1,24 +1,14 @@
 #include "RipReport.h"
 
-#include <zlib.h>
-
 #include <algorithm>
 
 #include "AudioTap.h"
+#include "Checksums.h"
 
 namespace trackwell {
 
 std::uint32_t Crc32Update(std::uint32_t crc, const void* data, std::size_t size) {
-  // zlib's CRC-32 (the zip polynomial) runs at several GB/s; a table loop would cost more than
-  // the reading itself.
-  const auto* p = static_cast<const Bytef*>(data);
-  while (size > 0) {
-    const auto n = static_cast<uInt>(std::min<std::size_t>(size, 1u << 30));
-    crc = static_cast<std::uint32_t>(crc32(crc, p, n));
-    p += n;
-    size -= n;
-  }
-  return crc;
+  return ripper::Crc32(crc, data, size);
 }
 
 std::string JsonString(const std::string& s) {

@@ -21,8 +21,8 @@
 #include "MMTrigg.h"
 #include "MMWave.h"
 #include "MMWaveFile.h"
+#include "PartialFile.h"
 #include "Process.h"
-#include "RipOutput.h"
 
 namespace trackwell {
 
@@ -41,9 +41,9 @@ double Now() {
 // external program on a thread of its own.
 struct EncodeJob {
   std::size_t track = 0;
-  std::unique_ptr<OutputFile> wave;  // MP3 jobs: the temporary wave read from the disc
-  std::string wavePath;              // external jobs: the wave, complete under its own name
-  std::unique_ptr<OutputFile> out;
+  std::unique_ptr<ql::PartialFile> wave;  // MP3 jobs: the wave read from the disc, held unnamed
+  std::string wavePath;                   // external jobs: the wave, complete under its own name
+  std::unique_ptr<ql::PartialFile> out;
   // MP3 jobs
   std::unique_ptr<TMMWaveFile> source;
   std::unique_ptr<TMMMP3Encoder> encoder;
@@ -70,9 +70,12 @@ class Runner {
     converter_.SetQuality(s_.highQuality ? cqHigh : cqLow);
     if (s_.format) converter_.SetWaveFormat(s_.format);
     ripper::InitTrigger(trigger_);
+    // The wave is created under a temporary name whatever the target name holds, and handed
+    // over complete but unnamed: it takes its name only once the track proved whole.
     waveSink_.Wave()->FileMustExist = false;
-    // A wave recorded here is renamed once more by its OutputFile, which syncs it first.
-    waveSink_.Wave()->SyncOnClose = false;
+    waveSink_.Wave()->IgnoreExisting = true;
+    waveSink_.Wave()->HoldOnClose = true;
+    waveSink_.OverwriteExisting = true;
     waveSink_.OnClose = [this](TMMDSPComponent*) {
       if (trigger_.State() & TMMTrigger::stPlaying) closedEarly_ = true;
     };
@@ -152,7 +155,7 @@ class Runner {
   // The files being written are synced when they close; their data starts for the disk now,
   // so that sync finds little left and the disk works while the reading goes on.
   void StartWriteback() {
-    if (!reading_) return;
+    if (!reading_ || !s_.sync) return;
     DIR* d = opendir("/proc/self/fd");
     if (!d) return;
     const std::string prefix = s_.dir + "/.";
@@ -193,7 +196,8 @@ class Runner {
         }
         trigger_.SetOutput(nullptr);
         mp3Sink_.reset();
-        if (readOut_) readOut_->Abandon();
+        readOut_ = waveSink_.Wave()->TakeFinished();
+        readOut_.reset();
         Fail(r, e.what());
       }
     }
@@ -215,17 +219,11 @@ class Runner {
     error_.clear();
     skipped_ = 0;
     ++gen_;
-    // The components make the file appear under its name only when it is complete. A wave is
-    // recorded to a hidden name of ours all the same, renamed once the track proved whole: the
-    // wave component refuses a name that holds a file which is no wave, and a wave that is
-    // only the input of the MP3 workers never gets a name of its own.
+    // The components make the file appear under its name only when it is complete. The wave
+    // component hands its file over unnamed (readOut_): it is named once the track proved
+    // whole, and a wave that is only the input of the MP3 workers never gets a name.
     readOut_.reset();
-    std::string file = Path(Mp3InChain() ? Plan(k).outName : Plan(k).waveName);
-    if (!Mp3InChain()) {
-      readOut_ = std::make_unique<OutputFile>();
-      readOut_->Create(file);
-      file = readOut_->TempPath();
-    }
+    const std::string file = Path(Mp3InChain() ? Plan(k).outName : Plan(k).waveName);
     trigger_.SetOutput(nullptr);
     mp3Sink_.reset();
     if (Mp3InChain()) {
@@ -256,6 +254,8 @@ class Runner {
     if (why.empty() && closedEarly_) why = "not enough disk space, the file ends early";
     trigger_.SetOutput(nullptr);
     mp3Sink_.reset();
+    if (!Mp3InChain()) readOut_ = waveSink_.Wave()->TakeFinished();
+    if (why.empty() && !Mp3InChain() && !readOut_) why = "nothing was written";
     const std::size_t k = current_;
     TrackResult& r = results_[k];
     r.audioBytes = tap_.Bytes();
@@ -282,14 +282,15 @@ class Runner {
           r.file = Plan(k).waveName;
           r.bytes = FileSize(readOut_->TempPath());
           commits_.emplace_back(
-              k, std::async(std::launch::async, [out = std::move(readOut_)]() -> std::string {
-                try {
-                  out->Commit();
-                  return {};
-                } catch (const std::exception& e) {
-                  return e.what();
-                }
-              }));
+              k, std::async(std::launch::async,
+                            [out = std::move(readOut_), sync = s_.sync]() -> std::string {
+                              try {
+                                out->Commit(sync);
+                                return {};
+                              } catch (const std::exception& e) {
+                                return e.what();
+                              }
+                            }));
         } else {
           if (readOut_) readOut_->Commit();
           if (s_.encoder.empty()) {
@@ -353,8 +354,8 @@ class Runner {
 
   // An external program writes a hidden name, renamed when it succeeded.
   void StartExternalJob(EncodeJob* job) {
-    job->out = std::make_unique<OutputFile>();
-    job->out->Create(Path(Plan(job->track).outName));
+    // The temporary keeps the output's extension: encoders that pick the format by the name.
+    job->out = std::make_unique<ql::PartialFile>(Path(Plan(job->track).outName), true);
     std::vector<std::string> argv =
         ripper::EncoderArgv(s_.encoder, s_.encoderArgs, job->wavePath, job->out->TempPath());
     job->thread = std::thread([this, job, argv] {
@@ -448,7 +449,7 @@ class Runner {
   TMMTrigger trigger_;
   TMMWaveFile waveSink_;
   std::unique_ptr<TMMMP3Encoder> mp3Sink_;
-  std::unique_ptr<OutputFile> readOut_;
+  std::unique_ptr<ql::PartialFile> readOut_;
   std::vector<std::pair<std::size_t, std::future<std::string>>> commits_;
 
   std::size_t next_ = 0, current_ = 0;

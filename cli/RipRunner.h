@@ -34,6 +34,9 @@ struct RipSettings {
   std::string encoder, encoderArgs;  // an external encoder
   int jobs = 0;                      // 0: MP3 encoded in the recording chain
   bool progress = true;
+  // Each finished wave is flushed to the disk before it takes its name (--no-sync: the system
+  // writes it back in its own time; the name still appears only for a complete file).
+  bool sync = true;
 };
 
 // Rips the planned tracks; results[i] belongs to plan[i] (number and name already set).

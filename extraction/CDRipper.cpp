@@ -9,6 +9,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -21,6 +22,7 @@
 #include <QResizeEvent>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -413,10 +415,17 @@ void TFormCDRipper::ResizeColumns() {
     Grid->SetColWidth(0, 639);
     return;
   }
-  Grid->SetColWidth(colTrack, 35);
-  Grid->SetColWidth(colStart, 45);
-  Grid->SetColWidth(colTime, 45);
-  Grid->SetColWidth(colSize, 50);
+  // The widths of the form, or what the header and the widest value need in the font this
+  // desktop uses, whichever is more.
+  const QFontMetrics fm(Grid->font());
+  auto fit = [&](int form, const char* header, const char* widest) {
+    return std::max({form, fm.horizontalAdvance(QString::fromLatin1(header)) + 10,
+                     fm.horizontalAdvance(QString::fromLatin1(widest)) + 10});
+  };
+  Grid->SetColWidth(colTrack, fit(35, "Track", "99"));
+  Grid->SetColWidth(colStart, fit(45, "Start", "00:00"));
+  Grid->SetColWidth(colTime, fit(45, "Time", "00:00"));
+  Grid->SetColWidth(colSize, fit(50, "Size (kB)", "999999"));
   int name = (Grid->width() - Grid->ColWidth(colSize) - Grid->ColWidth(colTime) -
               Grid->ColWidth(colStart) - Grid->ColWidth(colTrack)) /
                  2 -

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "CDRipperUtil.h"
 #include "Profile.h"
 #include "ProfileSection.h"
 #include "Ui.h"
@@ -74,6 +75,7 @@ TFormMP3Settings::TFormMP3Settings(QWidget* parent) : QDialog(parent) {
   connect(pbSave, &QPushButton::clicked, this, [this] { pbSaveClick(); });
   connect(pbCancel, &QPushButton::clicked, this, [this] { pbCancelClick(); });
   connect(pbHelp, &QPushButton::clicked, this, [this] { ql::UI().ShowHelp(HelpFile, 0); });
+  ripper_window::FitTitle(this);
 }
 
 int TFormMP3Settings::BitRateIndex() const {

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <optional>
@@ -96,22 +97,46 @@ extern "C" void OnFatalSignal(int sig) {
 
 }  // namespace
 
-bool IsPartialName(const std::string& name) {
-  const std::size_t suffix = std::strlen(kPartialSuffix);
-  if (name.size() < 1 + suffix + 4 || name[0] != '.' ||
-      name.compare(name.size() - suffix, suffix, kPartialSuffix) != 0)
-    return false;
-  // ".<name>.<pid>-<n>" before the suffix.
-  std::size_t end = name.size() - suffix;
+namespace {
+
+// The extension a temporary carries after its suffix: the target's own (".mp3"), when it is
+// short and plain, so a program that picks its output format by the extension still can.
+std::string KeptExtension(const std::string& base) {
+  std::size_t dot = base.rfind('.');
+  if (dot == std::string::npos || dot == 0 || base.size() - dot > 9 || dot + 1 == base.size())
+    return {};
+  for (std::size_t i = dot + 1; i < base.size(); ++i)
+    if (!std::isalnum(static_cast<unsigned char>(base[i]))) return {};
+  return base.substr(dot);
+}
+
+// ".<name>.<pid>-<n>.qlpart" or ".<name>.<pid>-<n>.qlpart.<ext>": the pid, or -1 when name
+// is no temporary.
+long PartialPid(const std::string& name) {
+  if (name.size() < 2 || name[0] != '.') return -1;
+  std::size_t end = name.rfind(kPartialSuffix);
+  if (end == std::string::npos) return -1;
+  const std::size_t after = end + std::strlen(kPartialSuffix);
+  if (after != name.size() && KeptExtension(name) != name.substr(after)) return -1;
+  if (end == 0) return -1;
   std::size_t dash = name.rfind('-', end - 1);
-  if (dash == std::string::npos || dash + 1 == end) return false;
+  if (dash == std::string::npos || dash + 1 == end) return -1;
   for (std::size_t i = dash + 1; i < end; ++i)
-    if (name[i] < '0' || name[i] > '9') return false;
+    if (name[i] < '0' || name[i] > '9') return -1;
   std::size_t dot = name.rfind('.', dash);
-  if (dot == std::string::npos || dot == 0 || dot + 1 == dash) return false;
-  for (std::size_t i = dot + 1; i < dash; ++i)
-    if (name[i] < '0' || name[i] > '9') return false;
-  return true;
+  if (dot == std::string::npos || dot == 0 || dot + 1 == dash || dash - dot - 1 > 9) return -1;
+  long pid = 0;
+  for (std::size_t i = dot + 1; i < dash; ++i) {
+    if (name[i] < '0' || name[i] > '9') return -1;
+    pid = pid * 10 + (name[i] - '0');
+  }
+  return pid;
+}
+
+}  // namespace
+
+bool IsPartialName(const std::string& name) {
+  return PartialPid(name) >= 0;
 }
 
 std::string ResolveOutputTarget(const std::string& name) {
@@ -141,12 +166,12 @@ std::string ResolveOutputTarget(const std::string& name) {
   throw EInOutError(5, "Cannot write " + name + ": too many symbolic links");
 }
 
-void PartialFile::Create(const std::string& finalName) {
+void PartialFile::Create(const std::string& finalName, bool keepExtension) {
   Abandon();
   std::string target = ResolveOutputTarget(finalName);
   std::string dir = DirOf(target);
-  std::string tail =
-      "." + std::to_string(::getpid()) + "-" + std::to_string(++g_counter) + kPartialSuffix;
+  std::string tail = "." + std::to_string(::getpid()) + "-" + std::to_string(++g_counter) +
+                     kPartialSuffix + (keepExtension ? KeptExtension(BaseOf(target)) : "");
   // A file name holds at most 255 bytes; the temporary's name gives way, never the target's.
   std::string temp = "." + CutUtf8(BaseOf(target), 255 - 1 - tail.size()) + tail;
   if (!dir.empty()) temp = (dir == "/" ? "/" : dir + "/") + temp;
@@ -309,14 +334,9 @@ int RemoveLeftovers(const std::string& dir) {
   int removed = 0;
   while (dirent* e = ::readdir(d)) {
     std::string name = e->d_name;
-    if (!IsPartialName(name)) continue;
-    // ".<name>.<pid>-<n>.qlpart"
-    std::size_t end = name.size() - std::strlen(kPartialSuffix);
-    std::size_t dash = name.rfind('-', end - 1);
-    std::size_t dot = name.rfind('.', dash);
-    std::string digits = name.substr(dot + 1, dash - dot - 1);
-    if (digits.size() > 9) continue;
-    pid_t pid = static_cast<pid_t>(std::stol(digits));
+    const long found = PartialPid(name);
+    if (found <= 0) continue;
+    const pid_t pid = static_cast<pid_t>(found);
     if (pid <= 0 || pid == self) continue;
     if (::kill(pid, 0) == 0 || errno != ESRCH) continue;  // still running (or not ours to ask)
     std::string path = folder == "/" ? "/" + name : folder + "/" + name;

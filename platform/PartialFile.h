@@ -3,12 +3,12 @@
 // renamed over the final name only when complete, so no reader ever sees a half-written file
 // under the final name, and an earlier file of that name stays whole until its successor is.
 //
-// The temporary is ".<name>.<pid>-<n>.qlpart" beside the target (hidden, and no reader takes
-// it for a finished file). Commit() flushes it to the disk, renames it over the target and
-// flushes the folder. Abandon() (and the destructor) removes it. Every live temporary is in a
-// process-wide registry; InstallSignalCleanup() makes SIGINT and SIGTERM remove them before
-// the process dies of the signal, and RemoveLeftovers() removes those of processes that are
-// gone (a kill -9, a power cut).
+// The temporary is ".<name>.<pid>-<n>.qlpart" (or with the target's extension after it) beside the
+// target (hidden, and no reader takes it for a finished file). Commit() flushes it to the disk,
+// renames it over the target and flushes the folder. Abandon() (and the destructor) removes it.
+// Every live temporary is in a process-wide registry; InstallSignalCleanup() makes SIGINT and
+// SIGTERM remove them before the process dies of the signal, and RemoveLeftovers() removes those of
+// processes that are gone (a kill -9, a power cut).
 //
 // A final name that is a symbolic link is written through: the link stays, its target is
 // replaced. A final name that is a device, a FIFO, a socket or a folder is refused.
@@ -33,15 +33,19 @@ std::string ResolveOutputTarget(const std::string& name);
 class PartialFile {
  public:
   PartialFile() = default;
-  explicit PartialFile(const std::string& finalName) { Create(finalName); }
+  explicit PartialFile(const std::string& finalName, bool keepExtension = false) {
+    Create(finalName, keepExtension);
+  }
   ~PartialFile() { Abandon(); }
   PartialFile(const PartialFile&) = delete;
   PartialFile& operator=(const PartialFile&) = delete;
 
   // Creates the temporary for finalName (any earlier one of this object is abandoned). The
-  // temporary takes the permissions of the file it will replace. Throws EInOutError ("Disk
+  // temporary takes the permissions of the file it will replace. keepExtension ends the
+  // temporary's name with the target's extension too (".x.mp3.<pid>-<n>.qlpart.mp3"), for a
+  // program given the temporary that picks its format by the name. Throws EInOutError ("Disk
   // full", "Access denied", ... or the message of ResolveOutputTarget).
-  void Create(const std::string& finalName);
+  void Create(const std::string& finalName, bool keepExtension = false);
   bool IsOpen() const { return fd_ >= 0; }
   const std::string& FinalName() const { return final_; }
   // Where the file lands on Commit (the final name with its links resolved).

@@ -4,6 +4,7 @@
 #include <unistd.h>
 #include <cerrno>
 
+#include "PartialFile.h"
 #include "Process.h"
 
 namespace ripper {
@@ -52,8 +53,19 @@ std::vector<std::string> EncoderArgv(const std::string& program, const std::stri
 TEncodeResult RunEncoderJob(const TEncoderJob& job) {
   TEncodeResult r;
   const std::string kept = "; the wave file \"" + job.wavePath + "\" was kept.";
-  int pid = ql::process::Start(EncoderArgv(job.program, job.arguments, job.wavePath, job.mp3Path),
-                               ql::process::kHide);
+  // The encoder writes a temporary beside the MP3 (with its extension, for encoders that pick
+  // the format by the name), named only when the encoding succeeded: a failing encoder never
+  // leaves a half-written MP3 nor replaces an earlier one.
+  ql::PartialFile out;
+  try {
+    out.Create(job.mp3Path, true);
+  } catch (const std::exception& e) {
+    r.status = TEncodeStatus::kNotStarted;
+    r.message = "External MP3 encoder failed! " + std::string(e.what()) + kept;
+    return r;
+  }
+  int pid = ql::process::Start(
+      EncoderArgv(job.program, job.arguments, job.wavePath, out.TempPath()), ql::process::kHide);
   if (pid < 0) {
     r.status = TEncodeStatus::kNotStarted;
     r.message = "External MP3 encoder failed! \"" + job.program + "\" could not be started" + kept;
@@ -69,10 +81,17 @@ TEncodeResult RunEncoderJob(const TEncoderJob& job) {
     return r;
   }
   struct stat st;
-  if (stat(job.mp3Path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) {
+  if (stat(out.TempPath().c_str(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size == 0) {
     r.status = TEncodeStatus::kNoOutput;
     r.message = "External MP3 encoder failed! \"" + job.program + "\" wrote no MP3 file \"" +
                 job.mp3Path + "\"" + kept;
+    return r;
+  }
+  try {
+    out.Commit();
+  } catch (const std::exception& e) {
+    r.status = TEncodeStatus::kNoOutput;
+    r.message = "External MP3 encoder failed! " + std::string(e.what()) + kept;
     return r;
   }
   r.status = TEncodeStatus::kDone;

@@ -108,7 +108,13 @@ TEST_F(RipAll, TrackListsAndTheirErrors) {
         "--all --dir out --email a@b", "--all --dir out --jobs 2",
         "--all --dir out --mp3 --encoder lame", "--all --dir out --bitrate 128"})
     EXPECT_EQ(Rip(bad).status, 2) << bad;
-  EXPECT_EQ(Rip("--all --dir nowhere").status, 1);
+  // A folder that is missing is made; a name that holds a file is refused.
+  EXPECT_EQ(Rip("--all --dir made/deeper --quiet").status, 0);
+  EXPECT_EQ(ListDir(dir / "made/deeper").size(), 3u);
+  qltest::WriteFile(dir / "afile", "x");
+  Result r2 = Rip("--all --dir afile --quiet");
+  EXPECT_EQ(r2.status, 1);
+  EXPECT_NE(r2.err.find("afile"), std::string::npos) << r2.err;
 }
 
 TEST_F(RipAll, NamesFromTheDiscStoreWithTheWindowsNamingRules) {

@@ -54,6 +54,24 @@ TEST(PartialFile, TheFinalNameChangesOnlyAtCommit) {
   EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"out.wav"});
 }
 
+TEST(PartialFile, ATemporaryForAProgramKeepsTheOutputsExtension) {
+  TempDir dir;
+  ql::PartialFile f(dir / "01 Song.mp3", true);
+  const std::string temp = fs::path(f.TempPath()).filename().string();
+  EXPECT_EQ(temp.rfind(".01 Song.mp3.", 0), 0u) << temp;
+  EXPECT_EQ(temp.substr(temp.size() - 11), ".qlpart.mp3") << temp;
+  EXPECT_TRUE(ql::IsPartialName(temp));
+  // No extension, or none a program could read as one: the plain form.
+  ql::PartialFile g(dir / "Song. Live!", true), h(dir / "noext", true);
+  for (auto* p : {&g, &h}) {
+    const std::string t = fs::path(p->TempPath()).filename().string();
+    EXPECT_EQ(t.substr(t.size() - 7), ".qlpart") << t;
+  }
+  f.Write("mp3", 3);
+  f.Commit();
+  EXPECT_EQ(ReadFile(dir / "01 Song.mp3"), "mp3");
+}
+
 TEST(PartialFile, KeepsPermissionsAndWritesThroughSymbolicLinks) {
   TempDir dir;
   fs::create_directory(dir / "real");
@@ -141,19 +159,23 @@ TEST(PartialFile, LeftoversOfDeadProcessesAreRemovedOthersKept) {
   if (child == 0) {
     ql::PartialFile f(dir / "track01.wav");
     f.Write("partial", 7);
+    // One an encoder writes, named with the output's extension.
+    ql::PartialFile g(dir / "track01.mp3", true);
     kill(getpid(), SIGKILL);  // no cleanup at all
     _exit(0);
   }
   int status = 0;
   waitpid(child, &status, 0);
-  ASSERT_EQ(Names(dir.path()).size(), 1u);
+  ASSERT_EQ(Names(dir.path()).size(), 2u);
+  for (const auto& n : Names(dir.path())) EXPECT_TRUE(ql::IsPartialName(n)) << n;
   ql::PartialFile mine(dir / "track02.wav");     // this process is alive
   WriteFile(dir / ".init.1-1.qlpart", "x");      // pid 1 is alive
   WriteFile(dir / ".notes.txt", "x");            // not a temporary
   WriteFile(dir / "x.999999999-1.qlpart", "x");  // not hidden: not ours
-  EXPECT_EQ(ql::RemoveLeftovers(dir.path()), 1);
+  WriteFile(dir / ".a.999999999-1.qlpart.m p3", "x");  // not an extension the temporaries get
+  EXPECT_EQ(ql::RemoveLeftovers(dir.path()), 2);
   auto names = Names(dir.path());
-  EXPECT_EQ(names.size(), 4u);
-  for (const auto& n : names) EXPECT_EQ(n.find(".track01.wav."), std::string::npos) << n;
+  EXPECT_EQ(names.size(), 5u);
+  for (const auto& n : names) EXPECT_EQ(n.find(".track01."), std::string::npos) << n;
   EXPECT_TRUE(fs::exists(mine.TempPath()));
 }

@@ -6,6 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "RipperText.h"
 #include "TestFiles.h"
 
@@ -58,7 +60,12 @@ TEST(EncoderJob, ANameWithQuotesAndATabHandsTheEncoderNoExtraOption) {
   qltest::WriteFile(wave, "RIFF....");
   auto r = RunEncoderJob({enc, "-b 128 $1 $2", wave, mp3});
   EXPECT_TRUE(r.ok()) << r.message;
-  EXPECT_EQ(qltest::ReadFile(dir / "args"), "-b\n128\n" + wave + "\n" + mp3 + "\n");
+  // The encoder writes a hidden temporary beside the MP3 that keeps its extension; the MP3
+  // takes its name once the encoder succeeded.
+  const std::string args = qltest::ReadFile(dir / "args");
+  const std::string head = "-b\n128\n" + wave + "\n" + dir.path() + "/.";
+  ASSERT_EQ(args.compare(0, head.size(), head), 0) << args;
+  EXPECT_EQ(args.substr(args.size() - 5), ".mp3\n") << args;
   EXPECT_EQ(qltest::ReadFile(mp3), "RIFF....");
   EXPECT_FALSE(Exists(wave));
 }
@@ -81,6 +88,7 @@ TEST(EncoderJob, AFailingMissingOrSilentEncoderKeepsTheWaveAndSaysWhy) {
   qltest::TempDir dir;
   std::string wave = dir / "t.wav", mp3 = dir / "t.mp3";
   qltest::WriteFile(wave, "wave bytes");
+  qltest::WriteFile(mp3, "an earlier MP3");
 
   auto missing = RunEncoderJob({dir / "no-such-encoder", "$1 $2", wave, mp3});
   EXPECT_EQ(missing.status, TEncodeStatus::kNotStarted);
@@ -100,7 +108,6 @@ TEST(EncoderJob, AFailingMissingOrSilentEncoderKeepsTheWaveAndSaysWhy) {
   EXPECT_NE(killed.message.find("ended abnormally"), std::string::npos);
 
   // Exit 0 without an MP3, or with an empty one.
-  unlink(mp3.c_str());
   auto none = RunEncoderJob({Script(dir, "none", "exit 0"), "$1 $2", wave, mp3});
   EXPECT_EQ(none.status, TEncodeStatus::kNoOutput);
   auto empty = RunEncoderJob({Script(dir, "empty", ": > \"$2\""), "$1 $2", wave, mp3});
@@ -108,4 +115,9 @@ TEST(EncoderJob, AFailingMissingOrSilentEncoderKeepsTheWaveAndSaysWhy) {
   EXPECT_NE(empty.message.find("wrote no MP3 file"), std::string::npos);
 
   EXPECT_EQ(qltest::ReadFile(wave), "wave bytes");  // kept through all of them
+  // The half-written MP3 of the failing encoder never replaced the earlier one, and no
+  // temporary is left.
+  EXPECT_EQ(qltest::ReadFile(mp3), "an earlier MP3");
+  for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+    EXPECT_NE(e.path().filename().string()[0], '.') << e.path();
 }
