@@ -416,31 +416,22 @@ void TFormCDRipper::ResizeColumns() {
     return;
   }
   // The widths of the form, or what the header and the widest value need in the font this
-  // desktop uses, whichever is more.
+  // desktop uses, whichever is more; the two name columns share what is left.
   const QFontMetrics fm(Grid->font());
   auto fit = [&](int form, const char* header, const char* widest) {
     return std::max({form, fm.horizontalAdvance(QString::fromLatin1(header)) + 10,
                      fm.horizontalAdvance(QString::fromLatin1(widest)) + 10});
   };
   Grid->SetColWidth(colTrack, fit(35, "Track", "99"));
+  Grid->SetColWidth(colSelect, fit(40, "Select", "Yes"));
   Grid->SetColWidth(colStart, fit(45, "Start", "00:00"));
   Grid->SetColWidth(colTime, fit(45, "Time", "00:00"));
   Grid->SetColWidth(colSize, fit(50, "Size (kB)", "999999"));
-  int name = (Grid->width() - Grid->ColWidth(colSize) - Grid->ColWidth(colTime) -
-              Grid->ColWidth(colStart) - Grid->ColWidth(colTrack)) /
-                 2 -
-             20;
-  Grid->SetColWidth(colName, name);
-  Grid->SetColWidth(colSavedAs, name);
+  FitNameColumns();
 }
 
-void TFormCDRipper::FormResize() {
-  int minHeight = PanelBottom->height() + PanelArtist->height() + 200 +
-                  (PanelDSP->isVisible() ? PanelDSP->height() : 0);
-  if (width() < 639 || height() < minHeight)
-    resize(std::max(width(), 639), std::max(height(), minHeight));
+void TFormCDRipper::FitNameColumns() {
   if (Grid->ColCount() < kColumns) return;
-  Grid->SetColWidth(colSelect, 40);
   double w = (width() - 6 - Grid->ColWidth(colTrack) - Grid->ColWidth(colStart) -
               Grid->ColWidth(colTime) - Grid->ColWidth(colSize) - Grid->ColWidth(colSelect)) /
                  2.0 -
@@ -450,6 +441,14 @@ void TFormCDRipper::FormResize() {
     Grid->SetColWidth(colName, rounded);
     Grid->SetColWidth(colSavedAs, rounded);
   }
+}
+
+void TFormCDRipper::FormResize() {
+  int minHeight = PanelBottom->height() + PanelArtist->height() + 200 +
+                  (PanelDSP->isVisible() ? PanelDSP->height() : 0);
+  if (width() < 639 || height() < minHeight)
+    resize(std::max(width(), 639), std::max(height(), minHeight));
+  FitNameColumns();
 }
 
 void TFormCDRipper::resizeEvent(QResizeEvent* event) {

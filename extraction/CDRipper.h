@@ -140,6 +140,8 @@ class TFormCDRipper : public QMainWindow, public ripper::TRipperFlags {
   virtual void SetRecordingView(bool on);
   virtual void StartTrack(int index);
   virtual void ResizeColumns();
+  // Name and Saved As share the width the other columns leave.
+  void FitNameColumns();
   virtual void SetHints(bool on);
   virtual void ResetCounters();
   virtual void FillDeviceList();

@@ -24,6 +24,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <initializer_list>
+#include <utility>
 
 #include "ACMChooser.h"
 #include "About.h"
@@ -555,14 +557,25 @@ void TFormCDRipper::BuildMenus() {
 // ---------------------------------------------------------------------------------------------
 // Idle / busy views
 
+namespace {
+// Hides before it shows: showing a control lays its panel out at once, and with both sets of
+// buttons shown for a moment the window would grow wider for good.
+void SetVisibleSet(std::initializer_list<std::pair<QWidget*, bool>> controls) {
+  for (auto [w, on] : controls)
+    if (!on) w->setVisible(false);
+  for (auto [w, on] : controls)
+    if (on) w->setVisible(true);
+}
+}  // namespace
+
 void TFormCDRipper::SetIdle(bool idle) {
-  sbPlay->setVisible(idle);
-  sbEject->setVisible(idle);
-  sbRecord->setVisible(idle);
-  sbStop->setVisible(!idle);
-  sbRepeat->setVisible(!idle);
-  sbNext->setVisible(!Recording);
-  sbPrevious->setVisible(!Recording);
+  SetVisibleSet({{sbPlay, idle},
+                 {sbEject, idle},
+                 {sbRecord, idle},
+                 {sbStop, !idle},
+                 {sbRepeat, !idle},
+                 {sbNext, !Recording},
+                 {sbPrevious, !Recording}});
   for (QAction* a :
        {MenuItemPlay, MenuItemEject, MenuItemRecord, MenuItemRecordall, miLoadCD, miSaveCD,
         miWaveFormat, gmiDeleteTrackName, gmiDeleteStoredFile, gmiRecord, gmiPlay})
@@ -583,11 +596,9 @@ void TFormCDRipper::SetRecordingView(bool on) {
   MenuItemNextTrack->setEnabled(!on);
   MenuItemPrevioustrack->setEnabled(!on);
   Grid->setEnabled(!on && Grid->RowCount() > 1);
-  sbRepeat->setVisible(!on);
-  lblBuffer->setVisible(!on);
-  GaugeBuffer->setVisible(!on);
-  lblRecording->setVisible(on);
-  GaugeRecord->setVisible(on);
+  // Repeat belongs to playing: hidden while recording, and (as SetIdle has it) when idle.
+  if (on) sbRepeat->setVisible(false);
+  SetVisibleSet({{lblBuffer, !on}, {GaugeBuffer, !on}, {lblRecording, on}, {GaugeRecord, on}});
   ResetCounters();
 }
 

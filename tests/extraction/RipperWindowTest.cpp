@@ -11,10 +11,12 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFontMetrics>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTimer>
 #include <cstring>
 #include <functional>
@@ -579,3 +581,29 @@ TEST_F(RipperWindow, ClosingSavesTheDiscWhenTheOptionsSayAlways) {
 }
 
 }  // namespace
+TEST_F(RipperWindow, KeepsItsWidthThroughPlayAndStopAndItsColumnsFitTheirTexts) {
+  auto w = Make();
+  QApplication::processEvents();
+  ASSERT_EQ(w->width(), 639);
+  w->Grid->SetRow(1);
+  for (int round = 0; round < 2; ++round) {
+    w->sbPlayClick();
+    QApplication::processEvents();
+    EXPECT_TRUE(w->sbRepeat->isVisible());
+    w->sbStopClick();
+    QApplication::processEvents();
+    // Repeat belongs to playing; the idle window has its width of before.
+    EXPECT_FALSE(w->sbRepeat->isVisible());
+    EXPECT_EQ(w->width(), 639);
+  }
+  // Every header and a five-digit size fit their columns, and the grid needs no scroll bar.
+  TStringGrid& g = *w->Grid;
+  const QFontMetrics fm(g.font());
+  for (int c = 0; c < TFormCDRipper::kColumns; ++c)
+    EXPECT_GT(g.ColWidth(c), fm.horizontalAdvance(g.Cell(c, 0))) << c;
+  EXPECT_GT(g.ColWidth(TFormCDRipper::colSize), fm.horizontalAdvance("99999"));
+  int total = 0;
+  for (int c = 0; c < TFormCDRipper::kColumns; ++c) total += g.ColWidth(c);
+  EXPECT_LE(total, g.viewport()->width());
+  EXPECT_FALSE(g.horizontalScrollBar()->isVisible());
+}
