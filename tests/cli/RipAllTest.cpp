@@ -187,6 +187,32 @@ TEST_F(RipAll, HostileCddbNamesStayInTheFolderAndApart) {
   r = Rip("--all --dir out --cddb --email me@example.org --server 127.0.0.1:1 --quiet");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(ListDir(out).size(), 3u);
+  // A server that refuses the query or the read, or sends a bare CR inside a title: each
+  // refusal fails the run with a message and writes nothing; the CR never reaches a name.
+  for (const char* refusal : {"--force query=\"500 Command syntax error\"",
+                              "--force read=\"402 Server error\"",
+                              "--force hello=\"431 Handshake not successful\""}) {
+    const std::string port2 = StartCddbServer(db, dir / "port2", refusal);
+    ASSERT_FALSE(port2.empty());
+    r = Rip("--all --dir refused --cddb --email me@example.org --server 127.0.0.1:" + port2 +
+            " --quiet");
+    EXPECT_EQ(r.status, 1) << refusal;
+    EXPECT_FALSE(r.err.empty()) << refusal;
+    EXPECT_TRUE(ListDir(dir / "refused").empty()) << refusal;
+  }
+  qltest::WriteFile(db + "/rock/" + id,
+                    "# xmcd\r\n#\r\nDISCID=" + id +
+                        "\r\nDTITLE=Band / Live\r\nTTITLE0=Intro\rf2=victim.txt\r\n"
+                        "TTITLE1=Two\r\nTTITLE2=Three\r\n");
+  const std::string port3 = StartCddbServer(db, dir / "port3");
+  r = Rip("--all --dir cr --cddb --email me@example.org --server 127.0.0.1:" + port3 +
+          " --json --quiet");
+  ASSERT_EQ(r.status, 0) << r.err;
+  s = ParseSummary(r.out);
+  ASSERT_EQ(s.tracks.size(), 3u);
+  for (const auto& t : s.tracks)
+    for (unsigned char c : t.file) EXPECT_GE(c, 0x20) << t.file;
+  EXPECT_EQ(ListDir(dir / "cr").size(), 3u);
 }
 
 TEST_F(RipAll, ExternalEncoderLameThenTheWaveGoes) {

@@ -120,10 +120,11 @@ std::vector<std::string> ListDir(const std::string& dir) {
   return names;
 }
 
-std::string StartCddbServer(const std::string& dir, const std::string& portFile) {
+std::string StartCddbServer(const std::string& dir, const std::string& portFile,
+                            const std::string& options) {
   // The server ends when sleep closes its input; nothing of it holds the test's own output.
   FILE* server = popen(("(sleep 30 | /usr/bin/python3 " QL_CDDB_SERVER " --dir " + Quote(dir) +
-                        ") > " + Quote(portFile) + " 2>/dev/null </dev/null &")
+                        " " + options + ") > " + Quote(portFile) + " 2>/dev/null </dev/null &")
                            .c_str(),
                        "r");
   if (!server) return {};

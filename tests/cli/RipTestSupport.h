@@ -43,8 +43,9 @@ std::string PythonCrc32(const std::string& file, long long offset, long long siz
 std::vector<std::string> ListDir(const std::string& dir);
 
 // A loopback CDDB server over dir (category/discid files); port empty when it did not start.
-// It ends when the test process ends.
-std::string StartCddbServer(const std::string& dir, const std::string& portFile);
+// It ends when the test process ends. options go to the server's command line (misbehaviour).
+std::string StartCddbServer(const std::string& dir, const std::string& portFile,
+                            const std::string& options = "");
 
 // The signal-to-noise ratio (dB) of decoded 16-bit stereo audio against the original, at the
 // best alignment within the first 4000 frames (an MP3 decoder adds a delay).
