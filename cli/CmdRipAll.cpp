@@ -20,6 +20,7 @@
 #include "ReaderTrackTable.h"
 #include "RipNames.h"
 #include "RipRunner.h"
+#include "RipVerify.h"
 #include "RipperText.h"
 #include "SafeName.h"
 #include "ScriptedUi.h"
@@ -30,8 +31,8 @@ const char* const kRipAllUsage =
     "(--all | --tracks LIST) --dir DIR [--device N] [--mode normal|burst|sync] [--trim-first] "
     "[--trim-last] [--add-artist] [--add-title] [--add-number] [--cddb --email USER@HOST "
     "[--server HOST[:PORT]]] [--mp3 [MP3 options] [--jobs N] | --format TAG,RATE,BITS,CHANNELS "
-    "[--hq] | --encoder PROGRAM [--encoder-args TEMPLATE] [--jobs N]] [--no-sync] [--json] "
-    "[--quiet]";
+    "[--hq] | --encoder PROGRAM [--encoder-args TEMPLATE] [--jobs N]] [--verify "
+    "[--accuraterip-server URL]] [--no-sync] [--json] [--quiet]";
 
 namespace {
 
@@ -44,6 +45,7 @@ struct Options {
   std::string email, server;
   int port = 0;
   bool json = false, quiet = false;
+  std::string arServer = kAccurateRipServer;
   NamingOptions naming;
   RipSettings rip;
   WfxPtr format;
@@ -134,6 +136,12 @@ int Parse(const std::vector<std::string>& args, Options& o) {
       o.jobsGiven = true;
     } else if (a == "--json") {
       o.json = true;
+    } else if (a == "--verify") {
+      o.rip.accurateRip = true;
+    } else if (a == "--accuraterip-server") {
+      const std::string* v = value();
+      if (!v || v->empty()) return UsageError(cmd, "--accuraterip-server needs an http:// address");
+      o.arServer = *v;
     } else if (a == "--no-sync") {
       o.rip.sync = false;
     } else if (a == "--quiet") {
@@ -294,6 +302,12 @@ int RunRipAll(const std::vector<std::string>& args) {
   std::vector<std::string> outNames =
       (o.rip.mp3.on || external) ? TrackFileNames(names, positions, planNumbers, "mp3", waveNaming)
                                  : waveNames;
+  int firstAudio = -1, lastAudio = -1;
+  for (std::uint32_t i = 0; i < toc.dwNumTracks; ++i)
+    if (!IsDataTrack(toc.Tracks[i])) {
+      if (firstAudio < 0) firstAudio = static_cast<int>(i);
+      lastAudio = static_cast<int>(i);
+    }
   std::vector<RipTrackPlan> plan;
   std::vector<TrackResult> results;
   for (std::size_t k = 0; k < positions.size(); ++k) {
@@ -303,6 +317,8 @@ int RunRipAll(const std::vector<std::string>& args) {
     p.outName = outNames[k];
     p.data = IsDataTrack(toc.Tracks[positions[k]]);
     p.named = !o.all;
+    p.firstAudio = positions[k] == firstAudio;
+    p.lastAudio = positions[k] == lastAudio;
     plan.push_back(p);
     TrackResult r;
     r.number = planNumbers[k];
@@ -311,6 +327,17 @@ int RunRipAll(const std::vector<std::string>& args) {
   }
 
   RunRip(s.loop, reader, o.rip, plan, results);
+  if (o.rip.accurateRip) {
+    const std::string why = VerifyAccurateRip(reader, o.arServer, results);
+    if (!why.empty()) std::fprintf(stderr, "trackwell rip: %s\n", why.c_str());
+    for (const auto& r : results) {
+      if (!r.arComputed) continue;
+      const std::string confidence =
+          r.arConfidence ? " (confidence " + std::to_string(r.arConfidence) + ")" : "";
+      std::fprintf(stderr, "trackwell rip: track %d: AccurateRip %08x/%08x: %s%s\n", r.number,
+                   r.arV1, r.arV2, r.accurateRip.c_str(), confidence.c_str());
+    }
+  }
 
   results.insert(results.end(), missing.begin(), missing.end());
   bool ok = true;

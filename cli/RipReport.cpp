@@ -64,6 +64,11 @@ void WriteJsonSummary(std::FILE* out, const std::vector<TrackResult>& tracks, bo
                  i ? "," : "", t.number, JsonString(t.name).c_str(), JsonString(t.file).c_str(),
                  static_cast<long long>(t.bytes), JsonString(t.status).c_str(), crc,
                  static_cast<long long>(t.audioBytes), t.skippedSectors);
+    if (t.arComputed)
+      std::fprintf(out,
+                   ", \"accuraterip_v1\": \"%08x\", \"accuraterip_v2\": \"%08x\", "
+                   "\"accuraterip\": %s, \"accuraterip_confidence\": %d",
+                   t.arV1, t.arV2, JsonString(t.accurateRip).c_str(), t.arConfidence);
     if (!t.reason.empty()) std::fprintf(out, ", \"reason\": %s", JsonString(t.reason).c_str());
     std::fprintf(out, "}");
   }

@@ -18,6 +18,11 @@ struct TrackResult {
   std::int64_t audioBytes = 0;     // bytes of audio read
   long skippedSectors = 0;
   std::string reason;  // why a track failed or was skipped
+  // --verify: the AccurateRip checksums of a track read whole, and the database's answer
+  bool arComputed = false;
+  std::uint32_t arV1 = 0, arV2 = 0;
+  std::string accurateRip;  // "accurate", "not accurate", "not in database", "unverified"
+  int arConfidence = 0;
 };
 
 // A string as JSON: quotes, backslashes and control characters escaped, bytes that are no

@@ -214,6 +214,10 @@ class Runner {
     reader_.SetCopyMode(s_.mode);
     reader_.SetRange(start, length);
     tap_.Reset();
+    // AccurateRip sums whole tracks only.
+    if (s_.accurateRip && !s_.trimFirst && !s_.trimLast)
+      tap_.SumAccurateRip(static_cast<std::uint32_t>(expected_ / 4), Plan(k).firstAudio,
+                          Plan(k).lastAudio);
     current_ = k;
     closedEarly_ = false;
     error_.clear();
@@ -261,6 +265,12 @@ class Runner {
     r.audioBytes = tap_.Bytes();
     r.crc = tap_.Crc();
     r.skippedSectors = skipped_;
+    if (s_.accurateRip && !s_.trimFirst && !s_.trimLast && why.empty() &&
+        tap_.AccurateRip().Frames() * 4 == static_cast<std::uint64_t>(expected_)) {
+      r.arComputed = true;
+      r.arV1 = tap_.AccurateRip().V1();
+      r.arV2 = tap_.AccurateRip().V2();
+    }
     const std::string file = Path(Mp3InChain() ? Plan(k).outName : Plan(k).waveName);
     const std::string written = readOut_ ? readOut_->TempPath() : file;
     if (why.empty() && FileSize(written) <= 0) why = "nothing was written";

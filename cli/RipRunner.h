@@ -22,6 +22,7 @@ struct RipTrackPlan {
   std::string outName;   // file name of the final output (== waveName for wave output)
   bool data = false;     // a data track
   bool named = false;    // asked for by number (--tracks): a data track fails
+  bool firstAudio = false, lastAudio = false;  // the disc's first and last audio track
 };
 
 struct RipSettings {
@@ -37,6 +38,7 @@ struct RipSettings {
   // Each finished wave is flushed to the disk before it takes its name (--no-sync: the system
   // writes it back in its own time; the name still appears only for a complete file).
   bool sync = true;
+  bool accurateRip = false;  // --verify: AccurateRip checksums of every track read whole
 };
 
 // Rips the planned tracks; results[i] belongs to plan[i] (number and name already set).

@@ -378,3 +378,87 @@ TEST_F(RipAll, AnInterruptedRunLeavesNothingHalfWrittenAndItsLeftoversGoNextTime
 }
 
 }  // namespace
+
+namespace {
+
+// AccurateRip's rule written out once more, over a whole track.
+void PlainAccurateRip(const std::string& audio, bool first, bool last, std::uint32_t& v1,
+                      std::uint32_t& v2) {
+  v1 = v2 = 0;
+  const std::uint64_t n = audio.size() / 4;
+  for (std::uint64_t i = 0; i < n; ++i) {
+    const auto* b = reinterpret_cast<const unsigned char*>(audio.data() + 4 * i);
+    const std::uint64_t word = b[0] | b[1] << 8 | b[2] << 16 | std::uint64_t(b[3]) << 24;
+    const std::uint64_t mult = i + 1;
+    if ((first && mult < 2939) || (last && mult > n - 2940)) continue;
+    v1 += static_cast<std::uint32_t>(word * mult);
+    v2 += static_cast<std::uint32_t>(word * mult) + static_cast<std::uint32_t>(word * mult >> 32);
+  }
+}
+
+std::string Le32(std::uint32_t v) {
+  return std::string{char(v), char(v >> 8), char(v >> 16), char(v >> 24)};
+}
+
+// A static HTTP server over dir on loopback for 60 s; its port, empty when it did not start.
+std::string StartFileServer(const std::string& dir, const std::string& portFile) {
+  FILE* p = popen(("timeout 60 python3 -u -m http.server 0 --bind 127.0.0.1 --directory '" + dir +
+                   "' > '" + portFile + "' 2>/dev/null </dev/null &")
+                      .c_str(),
+                  "r");
+  if (!p) return {};
+  pclose(p);
+  for (int i = 0; i < 200; ++i) {
+    const std::string text = qltest::ReadFile(portFile);
+    const auto at = text.find(" port ");
+    if (at != std::string::npos) return text.substr(at + 6, text.find(' ', at + 6) - at - 6);
+    usleep(50000);
+  }
+  return {};
+}
+
+}  // namespace
+
+TEST_F(RipAll, VerifyComputesAccurateRipChecksumsAndReadsTheDatabasesAnswer) {
+  std::string id = Trackwell(dir.path(), win, image + "discid").out;
+  ASSERT_EQ(id.rfind("DiscID\t", 0), 0u) << id;
+  const std::uint32_t cddb = static_cast<std::uint32_t>(std::stoul(id.substr(7, 8), nullptr, 16));
+  // Tracks of 300, 37 and 150 sectors from sector 0.
+  const std::uint32_t id1 = 0 + 300 + 337 + 487, id2 = 1 + 300 * 2 + 337 * 3 + 487 * 4;
+  std::uint32_t v1[3], v2[3];
+  for (int t = 1; t <= 3; ++t) PlainAccurateRip(Track(t), t == 1, t == 3, v1[t - 1], v2[t - 1]);
+  char path[128];
+  std::snprintf(path, sizeof path, "%x/%x/%x/dBAR-003-%08x-%08x-%08x.bin", id1 & 0xF,
+                (id1 >> 4) & 0xF, (id1 >> 8) & 0xF, id1, id2, cddb);
+  const std::string db = dir / "ar";
+  ASSERT_EQ(qltest::Run("mkdir -p '" + db + "/" + std::string(path).substr(0, 5) + "'"), 0);
+  // Track 1 by its v1 sum, track 3 by its v2 sum; track 2 holds another sum.
+  std::string entry = std::string(1, 3) + Le32(id1) + Le32(id2) + Le32(cddb);
+  entry += std::string(1, 12) + Le32(v1[0]) + Le32(0);
+  entry += std::string(1, 4) + Le32(v1[1] ^ 1) + Le32(0);
+  entry += std::string(1, 2) + Le32(v2[2]) + Le32(0);
+  qltest::WriteFile(db + "/" + path, entry);
+  const std::string port = StartFileServer(db, dir / "arport");
+  ASSERT_FALSE(port.empty());
+
+  Result r = Rip("--all --dir out --verify --accuraterip-server http://127.0.0.1:" + port +
+                 "/ --json --quiet");
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const char* text : {"track 1: AccurateRip", "accurate (confidence 12)", "not accurate",
+                           "accurate (confidence 2)"})
+    EXPECT_NE(r.err.find(text), std::string::npos) << text << "\n" << r.err;
+  char sums[64];
+  std::snprintf(sums, sizeof sums, "\"accuraterip_v1\": \"%08x\"", v1[1]);
+  EXPECT_NE(r.out.find(sums), std::string::npos) << r.out;
+
+  // Another disc: not in the database. No server: unverified, and the files are still good.
+  std::remove((db + "/" + path).c_str());
+  r = Rip("--all --dir out --verify --accuraterip-server http://127.0.0.1:" + port + "/ --quiet");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("not in database"), std::string::npos) << r.err;
+  r = Rip("--all --dir out --verify --accuraterip-server http://127.0.0.1:1/ --json --quiet");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.err.find("AccurateRip: "), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find("\"accuraterip\": \"unverified\""), std::string::npos) << r.out;
+  EXPECT_TRUE(WaveAudio(out + "/" + ListDir(out)[0]) == Track(1));
+}
