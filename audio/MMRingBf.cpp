@@ -369,10 +369,11 @@ int TMMRingBuffer::GetSlotData(void* data, int bytes, std::uint32_t* user, std::
   }
   std::unique_lock lock(mutex_);
   if (used_ == 0 && mode_ == qmRead && work_ && !ended_) {
-    // A fill pass is running: its data is about to arrive. Waiting for it delays this pull a
-    // little, where a buffer of silence would be heard as a gap inside the track.
+    // A fill pass is running: its data is about to arrive. Waiting a little for it (a slow
+    // read, a loaded machine) delays this pull, where a buffer of silence would be heard as a
+    // gap inside the track; a source that stalls for longer gets the silence.
     lock.unlock();
-    Wait([this] { return used_ > 0 || !work_ || ended_; }, TimeOut);
+    Wait([this] { return used_ > 0 || !work_ || ended_; }, std::min<int>(TimeOut, 200));
     lock.lock();
   }
   if (used_ == 0) {
