@@ -239,8 +239,8 @@ int Run(const std::vector<std::string>& args) {
   }
   const std::int64_t clipped = volume.ClippedSamples() + equalizer.ClippedSamples();
   if (clipped > 0)
-    std::fprintf(stderr, "trackwell process: %lld samples clipped\n",
-                 static_cast<long long>(clipped));
+    std::fprintf(stderr, "trackwell process: %lld sample%s clipped\n",
+                 static_cast<long long>(clipped), clipped == 1 ? "" : "s");
   return 0;
 }
 
