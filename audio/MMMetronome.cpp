@@ -74,7 +74,7 @@ bool TMMMetronome::PullInput(PWaveHdr h) {
 // The position in [lo, hi] whose first x_ frames continue the previous grain best: the largest
 // normalised cross-correlation of the channels' sum, coarse first, then to the frame.
 int TMMMetronome::Search(std::int64_t nominal, std::int64_t lo, std::int64_t hi) const {
-  const int x = x_, n = static_cast<int>(hi - lo) + x;
+  const int x = static_cast<int>(tail_.size()) / ch_, n = static_cast<int>(hi - lo) + x;
   std::vector<float> ref(static_cast<std::size_t>(x)), mono(static_cast<std::size_t>(n));
   for (int j = 0; j < x; ++j) {
     float v = 0;
@@ -120,8 +120,9 @@ int TMMMetronome::Search(std::int64_t nominal, std::int64_t lo, std::int64_t hi)
 // continuation.
 void TMMMetronome::Segment(bool ended) {
   const std::int64_t ha = hs_ / 2, nominal = segment_ * ha, end = inBase_ + inFrames_;
+  const int xf = static_cast<int>(tail_.size()) / ch_;  // this seam's cross-fade
   std::int64_t a = nominal;
-  if (segment_ > 0 && overlap_ == otSOLA) {
+  if (xf > 0 && overlap_ == otSOLA) {
     const std::int64_t lo = std::max(nominal - kSearch, inBase_);
     std::int64_t hi = nominal + kSearch;
     if (ended) hi = std::min(hi, end - hs_ - x_);
@@ -133,13 +134,15 @@ void TMMMetronome::Segment(bool ended) {
   for (int j = 0; j < hs_; ++j) {
     for (int c = 0; c < ch_; ++c) {
       float v = At(a + j, c);
-      if (j < x_ && segment_ > 0) {
-        const float w = (static_cast<float>(j) + 0.5f) / static_cast<float>(x_);
+      if (j < xf) {
+        const float w = (static_cast<float>(j) + 0.5f) / static_cast<float>(xf);
         v = tail_[static_cast<std::size_t>(j) * ch_ + c] * (1 - w) + v * w;
       }
       o[static_cast<std::size_t>(j) * ch_ + c] = v;
     }
   }
+  // The overlap slider takes effect at the next seam.
+  x_ = std::clamp(divSize_.load(), 10, hs_);
   tail_.resize(static_cast<std::size_t>(x_) * ch_);
   for (int j = 0; j < x_; ++j)
     for (int c = 0; c < ch_; ++c) tail_[static_cast<std::size_t>(j) * ch_ + c] = At(a + hs_ + j, c);
@@ -213,8 +216,8 @@ void TMMMetronome::BufferLoad(PWaveHdr h, bool& MoreBuffers) {
     active_ = true;
     ch_ = pwfx_->nChannels;
     bits_ = pwfx_->wBitsPerSample;
-    x_ = std::clamp(divSize_.load(), 10, 4096);
-    hs_ = std::max(2048, x_);
+    hs_ = 2048;
+    x_ = std::clamp(divSize_.load(), 10, hs_);
   }
   auto done = [&] { return ended_ && outFrames_ >= 2 * (inBase_ + inFrames_); };
   while ((out_.size() - outHead_) / ch_ < static_cast<std::size_t>(wantFrames) && !done()) {

@@ -4,7 +4,7 @@
 // time, are laid out twice as far apart and joined by cross-fades, so the output is exactly
 // twice as long. S.O.L.A. moves each grain a little to where it continues the previous one
 // best (by cross-correlation); O.D.A.S. takes the grains where they lie. DivSize is the length
-// of the cross-fade in frames. With Stretch 1 the audio passes unchanged, bit for bit.
+// of the cross-fade in frames (at most 2048, the grain's spacing), taken at the next seam. With Stretch 1 the audio passes unchanged, bit for bit.
 // Pulls of any size give the same stream; 8- and 16-bit PCM, mono and stereo.
 #include <atomic>
 #include <vector>

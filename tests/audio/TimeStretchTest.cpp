@@ -153,3 +153,22 @@ TEST(TimeStretch, SeamsOfSolaFollowTheWave) {
     EXPECT_LT(worst, 10000 * 2 * M_PI * 440 / 44100 * 1.1) << div;
   }
 }
+
+TEST(TimeStretch, OverlapSliderMovedWhilePlaying) {
+  const TWaveFormatEx f = Pcm();
+  const std::string in = Chirp(f, 200, 2000, 2.0, 8000);
+  TMemorySource src(in, f);
+  TMMMetronome m;
+  src.SetOutput(&m);
+  m.Started();
+  auto h = AllocWaveHdr(8192);
+  std::string out;
+  bool more = true;
+  for (int i = 0; more && i < 10000; ++i) {
+    m.SetDivSize(16 + (i * 37) % 4000);
+    h->dwBufferLength = 8192;
+    m.BufferLoad(h.get(), more);
+    out.append(h->lpData, h->dwBytesRecorded);
+  }
+  EXPECT_EQ(out.size(), 2 * in.size());
+}
