@@ -325,3 +325,30 @@ TEST(Trackwell, ProcessReadsExtensiblePcmAndRefusesBadInputsWithTheReason) {
   EXPECT_NE(err.find("not a regular file"), std::string::npos) << err;
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
 }
+
+// Extensible files as sox writes them (24-bit): copied without stages, sample for sample, and
+// read back by sox.
+TEST(Trackwell, ProcessCopiesAnExtensibleFileSoxWrote) {
+  if (qltest::Run("command -v sox >/dev/null 2>&1") != 0) GTEST_SKIP() << "no sox";
+  TempDir dir;
+  ASSERT_EQ(qltest::Run("sox -n -r 44100 -c 2 -b 24 " + dir / "in.wav" +
+                        " synth 0.7 sine 440 sine 660 2>/dev/null"),
+            0);
+  // sox marks a 24-bit file as extensible (format tag 0xFFFE at byte 20).
+  const std::string raw = qltest::ReadFile(dir / "in.wav");
+  ASSERT_GT(raw.size(), 22u);
+  ASSERT_EQ(static_cast<unsigned char>(raw[20]), 0xFE);
+  ASSERT_EQ(qltest::Run(Trackwell("process " + dir / "in.wav " + dir / "out.wav")), 0);
+  auto data = [](const std::string& path) {
+    TMMWave w;
+    w.SetFileName(path);
+    w.OpenWave();
+    std::string d(static_cast<std::size_t>(w.DataSize()), '\0');
+    w.ReadWaveData(d.data(), static_cast<int>(d.size()));
+    return d;
+  };
+  const std::string in = data(dir / "in.wav");
+  EXPECT_EQ(in.size(), 30870u * 6);
+  EXPECT_TRUE(data(dir / "out.wav") == in);
+  EXPECT_EQ(qltest::Run("sox " + dir / "out.wav -n stat 2>/dev/null"), 0);
+}
