@@ -255,15 +255,16 @@ void TMMEqualizer::Assign(const TMMEqualizer& o) {
 
 void TMMEqualizer::RebuildGains() {
   if (!engine_) return;
-  eqSetBand(engine_, 0, static_cast<float>(sampleRate_) / 2, 0);
+  // Always from every band: the response does not depend on the order of changes.
+  std::vector<TEQBand> bands;
   for (const auto& f : filters_.items_)
-    if (f->Enabled()) eqSetBand(engine_, f->Gain(), f->Upper(), f->Lower());
+    if (f->Enabled()) bands.push_back({f->Lower(), f->Upper(), f->Gain()});
+  eqSetBands(engine_, bands.data(), static_cast<int>(bands.size()));
 }
 
-void TMMEqualizer::BandChanged(TMMEQFilter* band) {
+void TMMEqualizer::BandChanged(TMMEQFilter*) {
   if (updating_) return;
-  if (prepared_)
-    eqSetBand(engine_, band->Enabled() ? band->Gain() : 0, band->Upper(), band->Lower());
+  if (prepared_) RebuildGains();
   if (OnChange) OnChange(this);
 }
 
@@ -300,18 +301,31 @@ void TMMEqualizer::Started() {
     RebuildGains();
     eqReset(engine_);
   }
+  inputEnded_ = false;
+  clipped_ = 0;
+  skip_ = CompensateLatency && pwfx_ ? LatencyFrames() * pwfx_->nBlockAlign : 0;
   TMMDSPComponent::Started();
 }
 
 void TMMEqualizer::Repositioned() {
   if (prepared_) eqReset(engine_);
+  inputEnded_ = false;
+  skip_ = CompensateLatency && pwfx_ ? LatencyFrames() * pwfx_->nBlockAlign : 0;
   TMMDSPComponent::Repositioned();
+}
+
+void TMMEqualizer::Clipped(std::int64_t before) {
+  const std::int64_t now = eqClippedSamples(engine_);
+  if (now == before) return;
+  clipped_ += now - before;
+  if (OnPcmOverflow) CallSynchronized([this] { OnPcmOverflow(this); });
 }
 
 void TMMEqualizer::Process(PWaveHdr h) {
   if (!prepared_ || !enabled_ || !engine_) return;
-  if (eqProcess(engine_, Channel, h->lpData, static_cast<int>(h->dwBytesRecorded)) && OnPcmOverflow)
-    CallSynchronized([this] { OnPcmOverflow(this); });
+  const std::int64_t before = eqClippedSamples(engine_);
+  eqProcess(engine_, Channel, h->lpData, static_cast<int>(h->dwBytesRecorded));
+  Clipped(before);
 }
 
 void TMMEqualizer::BufferReady(PWaveHdr h) {
@@ -320,8 +334,44 @@ void TMMEqualizer::BufferReady(PWaveHdr h) {
 }
 
 void TMMEqualizer::BufferLoad(PWaveHdr h, bool& MoreBuffers) {
-  TMMDSPComponent::BufferLoad(h, MoreBuffers);
-  Process(h);
+  if (!prepared_ || !enabled_ || !engine_ || !pwfx_) {
+    TMMDSPComponent::BufferLoad(h, MoreBuffers);
+    return;
+  }
+  // Pulls whole blocks from the input, whatever size is asked here, and hands on filtered
+  // samples only: no silence is put in the stream. At the input's end the rest of the filter
+  // is flushed, so the stream is the input's length plus LatencyFrames().
+  const int align = pwfx_->nBlockAlign;
+  const int want = static_cast<int>(h->dwBufferLength) / align * align;
+  const std::int64_t before = eqClippedSamples(engine_);
+  if (!pull_ || static_cast<int>(pull_->dwBufferLength) < maxBuf_)
+    pull_ = AllocWaveHdr(static_cast<std::size_t>(maxBuf_));
+  while (eqAvailable(engine_) < want + skip_ && !inputEnded_) {
+    TMMWaveHdr* p = pull_.get();
+    p->dwBufferLength = static_cast<std::uint32_t>(maxBuf_ / align * align);
+    p->dwBytesRecorded = 0;
+    p->Looping = h->Looping;
+    p->LoopCount = h->LoopCount;
+    p->LoopsLeft = h->LoopsLeft;
+    p->Looped = 0;
+    bool more = false;
+    TMMDSPComponent::BufferLoad(p, more);
+    if (p->Looped) h->Looped = p->Looped;
+    h->dwUser = p->dwUser;
+    if (p->dwBytesRecorded > 0)
+      eqWrite(engine_, Channel, p->lpData, static_cast<int>(p->dwBytesRecorded));
+    if (!more || p->dwBytesRecorded == 0) {
+      inputEnded_ = true;
+      eqFinish(engine_, Channel);
+    }
+  }
+  // With the delay compensated, the filter's first LatencyFrames() frames are dropped: the
+  // stream lines up with the input and has its length.
+  while (skip_ > 0 && eqAvailable(engine_) > 0)
+    skip_ -= eqRead(engine_, h->lpData, std::min(skip_, want > 0 ? want : align));
+  h->dwBytesRecorded = static_cast<std::uint32_t>(eqRead(engine_, h->lpData, want));
+  MoreBuffers = !inputEnded_ || eqAvailable(engine_) > 0;
+  Clipped(before);
 }
 
 void SetupTwelveBands(TMMEqualizer& eq) {

@@ -100,8 +100,14 @@ class TMMEqualizer : public TMMDSPComponent {
 
   bool Prepared() const { return prepared_; }
   PEQEngine Engine() const { return engine_; }
-  // Delay of the filter in frames (N / 4) while prepared.
-  int LatencyFrames() const { return engine_ ? eqTransformSize(engine_) / 4 : 0; }
+  // Delay of the filter in frames while prepared: pulled through the equalizer, output frame
+  // n + LatencyFrames() answers input frame n, and the stream is that much longer.
+  int LatencyFrames() const { return engine_ ? eqLatency(engine_) : 0; }
+  // Pulled through the equalizer, the stream starts LatencyFrames() later instead and has
+  // the input's length (for offline processing; set before the start).
+  bool CompensateLatency = false;
+  // Samples clipped since the last start.
+  std::int64_t ClippedSamples() const { return clipped_; }
 
  private:
   friend class TMMEQFilterList;
@@ -111,6 +117,7 @@ class TMMEqualizer : public TMMDSPComponent {
   void BandChanged(TMMEQFilter* band);
   void ListChanged();
   void Process(PWaveHdr h);
+  void Clipped(std::int64_t before);
 
   std::atomic<bool> enabled_{true};
   int sampleRate_ = 4000;
@@ -121,6 +128,10 @@ class TMMEqualizer : public TMMDSPComponent {
   bool updating_ = false;
   int maxBuf_ = 0;
   PEQEngine engine_ = nullptr;
+  WaveHdrPtr pull_;  // the pulls from the input
+  bool inputEnded_ = false;
+  int skip_ = 0;  // bytes still to drop (CompensateLatency)
+  std::atomic<std::int64_t> clipped_{0};
 };
 
 // The twelve bands of the CD-extraction window's equalizer (Hz): 10-30, 31-60, 61-120,

@@ -1,5 +1,7 @@
 #include "MMRIFF.h"
 
+#include "MMUtils.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -23,7 +25,11 @@ bool TMMIOFile::Open(const std::string& name, TMMIOMode mode) {
   int flags = mode == mmioCreate      ? (O_RDWR | O_CREAT | O_TRUNC)
               : mode == mmioReadWrite ? O_RDWR
                                       : O_RDONLY;
-  return Adopt(::open(name.c_str(), flags | O_CLOEXEC, 0644));
+  // Not blocking: opening a FIFO for reading would wait for a writer. Anything but a regular
+  // file is refused by Adopt; the descriptor blocks again for the reads and writes.
+  int fd = ::open(name.c_str(), flags | O_CLOEXEC | O_NONBLOCK, 0644);
+  if (fd >= 0) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return Adopt(fd);
 }
 
 bool TMMIOFile::Attach(int fd) {
@@ -250,4 +256,17 @@ bool TMMIOFile::CreateChunk(TMMCKInfo& ck, int kind) {
   ck.dwDataOffset = pos_ - (n - 8);
   ck.dirty = true;
   return true;
+}
+
+const char* WaveFormatProblem(const TWaveFormatEx* f) {
+  if (!f) return "the file has no format";
+  if (f->nChannels == 0) return "the format has no channels";
+  if (f->nChannels > 64) return "the format has more than 64 channels";
+  if (f->nSamplesPerSec == 0) return "the sample rate is 0";
+  if (f->nSamplesPerSec > 1536000) return "the sample rate is above 1536000 Hz";
+  if (f->wFormatTag == WAVE_FORMAT_PCM && (f->wBitsPerSample == 0 || f->wBitsPerSample % 8 != 0 ||
+                                           f->wBitsPerSample > 32))
+    return "PCM samples must have 8, 16, 24 or 32 bits";
+  if (f->wFormatTag != WAVE_FORMAT_PCM && f->nBlockAlign == 0) return "the block alignment is 0";
+  return nullptr;
 }

@@ -71,3 +71,9 @@ class TMMIOFile {
   std::int64_t pos_ = 0;
   std::int64_t size_ = 0;  // largest known end of file
 };
+
+// Why a wave format read from a file cannot be used ("the format has no channels", ...), or
+// none when it can: no channels, a rate of 0, more channels or a higher rate than any sound
+// hardware has, and PCM samples that are not 8, 16, 24 or 32 bits.
+struct TWaveFormatEx;
+const char* WaveFormatProblem(const TWaveFormatEx* f);

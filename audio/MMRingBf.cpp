@@ -358,13 +358,24 @@ int TMMRingBuffer::GetSlotData(void* data, int bytes, std::uint32_t* user, std::
     primed = primed_;
   }
   if (!primed) {
-    if (mode_ == qmRead && !Wait([this] { return done_ || used_ > 0; }, TimeOut)) return 0;
+    // The consumer is served once the first fill pass has finished (the queue is full or the
+    // input has ended), not at its first slot: a consumer that starts on one slot drains it
+    // faster than the pass refills and hears silence.
+    if (mode_ == qmRead && !Wait([this] { return !work_; }, TimeOut)) return 0;
     std::lock_guard lock(mutex_);
     done_ = false;
     if (used_ == 0) return 0;
     primed_ = true;
   }
   std::unique_lock lock(mutex_);
+  if (used_ == 0 && mode_ == qmRead && work_ && !ended_) {
+    // A fill pass is running: its data is about to arrive. Waiting a little for it (a slow
+    // read, a loaded machine) delays this pull, where a buffer of silence would be heard as a
+    // gap inside the track; a source that stalls for longer gets the silence.
+    lock.unlock();
+    Wait([this] { return used_ > 0 || !work_ || ended_; }, std::min<int>(TimeOut, 200));
+    lock.lock();
+  }
   if (used_ == 0) {
     const bool ended = ended_;
     lock.unlock();

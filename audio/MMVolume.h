@@ -5,6 +5,8 @@
 
 class TMMVolume : public TMMDSPComponent {
  public:
+  // Volume is kept within 0..kMaxVolume (16384 = unity), Panning within -16384..16384.
+  static constexpr int kMaxVolume = 65536;
   std::atomic<bool> Enabled{true};
   int GetVolume() const { return values_[0]; }
   void SetVolume(int v) { SetValue(0, v); }
@@ -15,7 +17,9 @@ class TMMVolume : public TMMDSPComponent {
   int LeftGain() const { return left_; }
   int RightGain() const { return right_; }
   bool Clipped() const { return clipped_; }
-  void ResetClipped() { clipped_ = false; }
+  void ResetClipped() { clipped_ = false, clippedSamples_ = 0; }
+  // Samples clipped since the last ResetClipped.
+  std::int64_t ClippedSamples() const { return clippedSamples_; }
 
   void SetWaveFormat(const TWaveFormatEx* format) override;
   void Opened() override;
@@ -29,4 +33,5 @@ class TMMVolume : public TMMDSPComponent {
   std::atomic<int> left_{16384}, right_{16384};
   bool active_ = false;
   std::atomic<bool> clipped_{false};
+  std::atomic<std::int64_t> clippedSamples_{0};
 };

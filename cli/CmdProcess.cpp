@@ -16,6 +16,7 @@
 #include "MMPitch.h"
 #include "MMTrigg.h"
 #include "MMVolume.h"
+#include "MMWave.h"
 #include "MMWaveFile.h"
 #include "PartialFile.h"
 #include "PollDispatcher.h"
@@ -92,7 +93,8 @@ int Parse(const std::vector<std::string>& args, Options& o) {
       std::string item;
       o.gains.clear();
       while (std::getline(list, item, ',')) {
-        if (!ParseNumber(item, v)) return UsageError(cmd, "bad equalizer gain '" + item + "'");
+        if (!ParseNumber(item, v) || v < -10 || v > 10)
+          return UsageError(cmd, "bad equalizer gain '" + item + "' (from -10 to 10 dB)");
         o.gains.push_back(static_cast<float>(v));
       }
       if (o.gains.size() != 12)
@@ -100,12 +102,14 @@ int Parse(const std::vector<std::string>& args, Options& o) {
                           "--eq needs twelve gains in dB, got " + std::to_string(o.gains.size()));
       o.eq = true;
     } else if (a == "--pitch") {
-      if (!value(v)) return UsageError(cmd, "--pitch needs a number from -50 to 50");
+      if (!value(v) || v < -50 || v > 50)
+        return UsageError(cmd, "--pitch needs a number from -50 to 50");
       o.pitch = true;
       o.pitchValue = static_cast<float>(v);
     } else if (a == "--volume") {
-      if (!value(v) || v < 0 || v != std::floor(v))
-        return UsageError(cmd, "--volume needs a whole number (16384 = unchanged)");
+      if (!value(v) || v < 0 || v > 32000 || v != std::floor(v))
+        return UsageError(cmd,
+                          "--volume needs a whole number from 0 to 32000 (16384 = unchanged)");
       o.volume = true;
       o.volumeValue = static_cast<int>(v);
     } else if (a == "--panning") {
@@ -165,7 +169,25 @@ int Run(const std::vector<std::string>& args) {
                           ? std::string()
                           : target.substr(0, target.rfind('/') + 1));
 
-  source.Wave()->SetFileName(o.in);
+  // The input: a regular wave file with a usable format, or a message with the reason (a FIFO
+  // or a device is refused before it is opened: reading one could wait for ever).
+  struct stat st {};
+  if (::stat(o.in.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    std::fprintf(stderr, "trackwell process: %s: not a regular file\n", o.in.c_str());
+    return 1;
+  }
+  try {
+    source.Wave()->SetFileName(o.in);
+  } catch (const EMMWaveError&) {
+    TMMWaveIOInfo parsed;
+    if (parsed.io.Open(o.in, mmioRead) && wioParseWave(parsed.io, parsed) != 0 && parsed.fmt &&
+        WaveFormatProblem(parsed.fmt.get())) {
+      std::fprintf(stderr, "trackwell process: %s: %s\n", o.in.c_str(),
+                   WaveFormatProblem(parsed.fmt.get()));
+      return 1;
+    }
+    throw;
+  }
   if (!source.GetWaveFormat()) throw EMMWaveError("Invalid wave file...");
   sink.Wave()->FileMustExist = false;
   sink.Wave()->SetFileName(o.out);
@@ -187,6 +209,8 @@ int Run(const std::vector<std::string>& args) {
   if (o.seam >= 0) metronome.SetOverlapType(static_cast<TMMOverlapType>(o.seam));
   if (o.eq)
     for (int i = 0; i < 12; ++i) equalizer.Filters()->Items(i)->SetGain(o.gains[i]);
+  // The output lines up with the input: the equalizer's delay is taken off.
+  equalizer.CompensateLatency = true;
   trigger.SetInput(ripper::LinkStages(&source, stages));
   trigger.SetOutput(&sink);
   ripper::InitTrigger(trigger);
@@ -213,6 +237,10 @@ int Run(const std::vector<std::string>& args) {
                                             : sink.FailureText().c_str());
     return 1;
   }
+  const std::int64_t clipped = volume.ClippedSamples() + equalizer.ClippedSamples();
+  if (clipped > 0)
+    std::fprintf(stderr, "trackwell process: %lld sample%s clipped\n",
+                 static_cast<long long>(clipped), clipped == 1 ? "" : "s");
   return 0;
 }
 

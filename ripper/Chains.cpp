@@ -25,11 +25,9 @@ TMMDSPComponent* LinkStages(TMMDSPComponent* first, const TStages& s) {
   };
   append(s.pitch);
   append(s.volume);
-  // Half speed is the stretcher and the pitch drop together, or neither.
-  if (s.metronome && s.slowDown) {
-    append(s.metronome);
-    append(s.slowDown);
-  }
+  // The stretcher makes the whole half-speed stream at the source's rate (and passes the audio
+  // unchanged while half speed is off); the slow-down is not linked behind it.
+  append(s.metronome);
   append(s.equalizer);
   return last;
 }

@@ -1,7 +1,7 @@
 #pragma once
 // The two chains of the CD ripper with their initial settings, built the same way by the
 // CD-extraction window, `trackwell play`, `trackwell rip` and `trackwell process`:
-//   playback:  source -> RingBuffer -> [Pitch] -> [Volume] -> [Metronome -> SlowDown]
+//   playback:  source -> RingBuffer -> [Pitch] -> [Volume] -> [Metronome]
 //              -> [Equalizer] -> WaveOut -> Connector
 //   recording: FCDReader -> ACMConverter -> Trigger -> WaveFile or MP3Encoder
 // The components belong to the caller; these functions only set and link them (on the thread
@@ -31,8 +31,9 @@ inline constexpr int kMetronomeDivSize = 516;
 struct TStages {
   TMMPitch* pitch = nullptr;
   TMMVolume* volume = nullptr;
-  TMMMetronome* metronome = nullptr;  // with slowDown: half speed
-  TMMPitch* slowDown = nullptr;
+  TMMMetronome* metronome = nullptr;  // half speed
+  TMMPitch* slowDown = nullptr;       // set up at pitch -50 but not linked: the stretcher
+                                      // makes the half-speed stream on its own
   TMMEqualizer* equalizer = nullptr;
 };
 

@@ -182,7 +182,15 @@ class MemorySink final : public Sink {
     if (n == 0) return 0;
     {
       std::lock_guard lock(store_->mutex);
-      store_->bytes.append(data, n);
+      std::string& b = store_->bytes;
+      b.append(data, n);
+      // Older bytes go in steps of at least a quarter of what is kept, so each is moved a few
+      // times at most (whole frames, so what stays starts on a frame).
+      const std::size_t keep = store_->options.keepBytes / format_.nBlockAlign * format_.nBlockAlign;
+      if (b.size() > keep + keep / 4 + 65536) {
+        const std::size_t drop = (b.size() - keep) / format_.nBlockAlign * format_.nBlockAlign;
+        b.erase(0, drop);
+      }
     }
     written_ += frames;
     return static_cast<long>(n);

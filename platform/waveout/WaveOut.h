@@ -148,9 +148,13 @@ struct MemoryDeviceOptions {
   std::string product = "Memory wave device";
   bool realTime = false;
   std::uint32_t bufferMs = 100;
+  // The most recent bytes kept (older ones are let go): a device that plays for hours holds
+  // bounded memory. About three minutes of CD audio by default.
+  std::size_t keepBytes = std::size_t(32) << 20;
 };
 std::uint32_t AddMemoryDevice(const MemoryDeviceOptions& options = {});
-// Everything the memory device has played since it was added or cleared.
+// What the memory device has played since it was added or cleared: everything, or the last
+// keepBytes of it.
 std::string MemoryDeviceBytes(std::uint32_t uDeviceID);
 void ClearMemoryDevice(std::uint32_t uDeviceID);
 

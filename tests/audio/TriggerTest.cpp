@@ -179,12 +179,13 @@ TEST_F(TriggerFixture, EmptyWaveFileCannotStartAndFormatChangeCloses) {
 
 TEST_F(TriggerFixture, WorkerEventsRunOnTheUiThread) {
   // Full-scale square wave through an equalizer with gain: it clips on the trigger's thread.
-  std::vector<std::int16_t> loud(2 * 2048 * 8);
+  std::vector<std::int16_t> loud(2 * 2048 * 64);
   for (std::size_t i = 0; i < loud.size(); ++i) loud[i] = (i / 64) % 2 ? 30000 : -30000;
   TMemorySource src(Samples16(loud), Pcm());
   TMMEqualizer eq;
   SetupTwelveBands(eq);
   for (int i = 0; i < 12; ++i) eq.Filters()->Items(i)->SetGain(10);
+  eq.CompensateLatency = true;
   TMemorySink sink;
   TMMTrigger trigger;
   eq.SetInput(&src);

@@ -210,8 +210,7 @@ TEST_F(RipperWindow, PlaybackChainFollowsTheOptionsAndRepeatWrapsToTheFirstTrack
   w->SetDSPValues();
   EXPECT_EQ(w->Volume.GetInput(), &w->RingBuffer);
   EXPECT_EQ(w->Metronome.GetInput(), &w->Volume);
-  EXPECT_EQ(w->SlowDown.GetInput(), &w->Metronome);
-  EXPECT_EQ(w->Equalizer.GetInput(), &w->SlowDown);
+  EXPECT_EQ(w->Equalizer.GetInput(), &w->Metronome);
   EXPECT_EQ(w->FWaveOut->GetInput(), &w->Equalizer);
   EXPECT_FALSE(w->PanelDSP->isHidden());
   EXPECT_TRUE(w->PanelPitch->isHidden());

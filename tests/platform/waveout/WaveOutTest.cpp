@@ -1,6 +1,7 @@
 // The wave output layer: the memory device, and ALSA through its file and null plugins.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -145,6 +146,29 @@ TEST_F(WaveOut, MemoryDeviceRecordsEveryByteInOrder) {
   EXPECT_EQ(rec_.closes, 1);
   ClearMemoryDevice(id);
   EXPECT_TRUE(MemoryDeviceBytes(id).empty());
+}
+
+// A device that plays for a long time keeps only its most recent bytes: bounded memory, and
+// what it keeps is the end of what was played, starting on a frame.
+TEST_F(WaveOut, MemoryDeviceKeepsBoundedMemory) {
+  MemoryDeviceOptions o;
+  o.keepBytes = 100000;
+  std::uint32_t id = AddMemoryDevice(o);
+  HWAVEOUT h = Open(id);
+  ASSERT_NE(h, nullptr);
+  std::vector<std::uint32_t> lengths(300, 4096);
+  Buffers b(lengths);
+  std::size_t largest = 0;
+  rec_.onDone = [&](HWAVEOUT, WAVEHDR*) { largest = std::max(largest, MemoryDeviceBytes(id).size()); };
+  WriteAll(h, b);
+  ASSERT_TRUE(rec_.WaitDone(b.headers.size()));
+  const std::string kept = MemoryDeviceBytes(id);
+  EXPECT_GE(kept.size(), 100000u);
+  EXPECT_LE(largest, 100000u + 100000u / 4 + 65536 + 4096);
+  EXPECT_EQ(kept.size() % 4, 0u);
+  EXPECT_TRUE(kept == b.data.substr(b.data.size() - kept.size()));
+  for (auto& hdr : b.headers) waveOutUnprepareHeader(h, &hdr, sizeof hdr);
+  EXPECT_EQ(waveOutClose(h), MMSYSERR_NOERROR);
 }
 
 TEST_F(WaveOut, HeaderAndHandleErrors) {
