@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "CddbCache.h"
 #include "DiscID.h"
 #include "MMCDDB.h"
 #include "PollDispatcher.h"
@@ -17,6 +18,9 @@ struct Options {
   int port = 0;
   int timeout = 0;
   bool first_match = false;
+  bool http = false, no_cache = false;
+  std::string path;
+  int proto = 0;
 };
 
 bool ParseNumber(const std::string& s, int& v) {
@@ -45,6 +49,14 @@ bool ParseOptions(const std::vector<std::string>& args, size_t first, Options& o
       if (!ParseNumber(args[++i], o.timeout)) return false;
     } else if (a == "--first-match" && network && device_ok) {
       o.first_match = true;
+    } else if (a == "--no-cache" && network && device_ok) {
+      o.no_cache = true;
+    } else if (a == "--http" && network) {
+      o.http = true;
+    } else if (a == "--path" && network && more) {
+      o.path = args[++i];
+    } else if (a == "--proto" && network && more) {
+      if (!ParseNumber(args[++i], o.proto) || o.proto < 1 || o.proto > 6) return false;
     } else {
       return false;
     }
@@ -71,7 +83,13 @@ class CommandLoop {
 
 void Configure(TMMCDDB& cddb, const Options& o) {
   if (!o.server.empty()) cddb.SetServer(o.server);
+  if (o.http) {
+    cddb.SetTransport(ctHttp);
+    cddb.SetPort(TMMCDDB::kDefaultHttpPort);
+    cddb.SetHttpPath(o.path);
+  }
   if (o.port) cddb.SetPort(o.port);
+  if (o.proto) cddb.SetMaxProtoLevel(o.proto);
   if (o.timeout) cddb.SetConnectTimeOut(o.timeout);
   cddb.SetAppName("trackwell");
   cddb.SetRevision("1.0");
@@ -109,7 +127,8 @@ int RunCddbCommand(const std::vector<std::string>& args, const TTrackTableOpener
                    std::ostream& out, std::ostream& err) {
   const char* usage =
       "usage: cddb query [--device N] [--server HOST] [--port P] --email E [--first-match]\n"
-      "       cddb sites|categories [--server HOST] [--port P] --email E\n";
+      "                  [--http [--path CGI]] [--proto LEVEL] [--no-cache] [--timeout MS]\n"
+      "       cddb sites|categories [--server HOST] [--port P] --email E [--http [--path CGI]]\n";
   if (args.empty()) {
     err << usage;
     return 2;
@@ -144,6 +163,7 @@ int RunCddbCommand(const std::vector<std::string>& args, const TTrackTableOpener
     }
     cddb.SetCDReader(table);
     cddb.SetUseFirstMatch(o.first_match);
+    if (!o.no_cache) cddb.SetCacheDir(CddbDefaultCacheDir());
     bool unchosen = false;
     cddb.OnSelectMatch = [&](TMMCDDB*, TMMCDDBMatches& matches, int& match) {
       for (const auto& m : matches)
@@ -166,8 +186,16 @@ int RunCddbCommand(const std::vector<std::string>& args, const TTrackTableOpener
     out << "artist\t" << cddb.GetArtist() << "\n";
     out << "title\t" << cddb.GetTitle() << "\n";
     out << "disctitle\t" << cddb.GetDiscTitle() << "\n";
+    if (!cddb.GetYear().empty()) out << "year\t" << cddb.GetYear() << "\n";
+    if (!cddb.GetGenre().empty()) out << "genre\t" << cddb.GetGenre() << "\n";
+    out << "category\t" << cddb.GetEntryCategory() << "\n";
     int n = 1;
     for (const auto& t : cddb.TrackTitles()) out << "track\t" << n++ << "\t" << t << "\n";
+    n = 1;
+    for (const auto& a : cddb.TrackArtists()) {
+      if (!a.empty()) out << "trackartist\t" << n << "\t" << a << "\n";
+      ++n;
+    }
   } catch (const std::exception& e) {
     err << e.what() << "\n";
     return 1;

@@ -19,7 +19,7 @@ TCommandRegistration discid({"discid", "[--device N]",
 
 TCommandRegistration cddb(
     {"cddb",
-     "query [--device N] [--server HOST] [--port P] --email E [--first-match] | "
+     "query [--device N] [--server HOST] [--port P] --email E [--first-match] [--http] [--no-cache] | "
      "sites|categories [--server HOST] [--port P] --email E",
      "Name a disc through a CDDB server, or list its sites or categories.",
      [](const std::vector<std::string>& args) {
