@@ -65,6 +65,11 @@ class TMMCDDB : public TMMTrackTableClient {
   void SetConnectTimeOut(int ms);
   const std::string& GetEmail() const { return FEmail; }
   void SetEmail(const std::string& v);
+  // No address: a lookup then refuses to start ("Need an email address").
+  void ResetEmail() {
+    FEmail.clear();
+    FHostName.clear();
+  }
   const std::string& GetHostName() const { return FHostName; }
   void SetHostName(const std::string& v);
   const std::string& GetAppName() const { return FAppName; }
@@ -80,6 +85,7 @@ class TMMCDDB : public TMMTrackTableClient {
   // The level asked for after the greeting (1..6), and the level the connection runs at.
   int GetMaxProtoLevel() const { return FMaxProtoLevel; }
   void SetMaxProtoLevel(int v);
+  // 0 until a server has been asked.
   int GetProtoLevel() const { return FProtoLevel; }
   // Folder of the entry cache (CddbCache.h); empty: no cache.
   const std::string& GetCacheDir() const { return FCacheDir; }
@@ -177,7 +183,7 @@ class TMMCDDB : public TMMTrackTableClient {
   bool FUseFirstMatch = false;
   TMMCDDBTransport FTransport = ctLine;
   std::string FHttpPath = kDefaultHttpPath, FCacheDir, FHttpFailure, FRefusal;
-  int FMaxProtoLevel = kMaxProtoLevel, FProtoLevel = 1;
+  int FMaxProtoLevel = kMaxProtoLevel, FProtoLevel = 0;
   bool FHttpSession = false, FFromCache = false;
   TMMTrackTable* FCDReader = nullptr;
 
@@ -197,5 +203,14 @@ class TMMCDDB : public TMMTrackTableClient {
   net::TWSocket FSocket;
   TimerId FTimer = 0;
 };
+
+// Blanks as "+", everything but unreserved characters percent-encoded.
+std::string CddbFormEncode(const std::string& s);
+// The CGI address of one command:
+//   http://SERVER[:PORT]PATH?cmd=COMMAND&hello=USER+HOST+APP+REVISION&proto=LEVEL
+std::string CddbHttpURL(const std::string& server, int port, const std::string& path,
+                        const std::string& command, const std::string& user,
+                        const std::string& host, const std::string& app,
+                        const std::string& revision, int level);
 
 }  // namespace ql

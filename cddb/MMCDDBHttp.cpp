@@ -9,10 +9,7 @@
 
 namespace ql {
 
-namespace {
-
-// Form encoding: blanks become "+", everything but unreserved characters is percent-encoded.
-std::string FormEncode(const std::string& s) {
+std::string CddbFormEncode(const std::string& s) {
   static const char* hex = "0123456789ABCDEF";
   std::string out;
   for (char ch : s) {
@@ -29,6 +26,24 @@ std::string FormEncode(const std::string& s) {
   }
   return out;
 }
+
+std::string CddbHttpURL(const std::string& server, int port, const std::string& path,
+                        const std::string& command, const std::string& user,
+                        const std::string& host, const std::string& app,
+                        const std::string& revision, int level) {
+  // An IPv6 literal goes in brackets.
+  std::string h = server.find(':') != std::string::npos && server.front() != '['
+                      ? "[" + server + "]"
+                      : server;
+  std::string url = "http://" + h;
+  if (port > 0 && port != TMMCDDB::kDefaultHttpPort) url += ":" + std::to_string(port);
+  return url + (path.empty() ? TMMCDDB::kDefaultHttpPath : path) +
+         "?cmd=" + CddbFormEncode(command) + "&hello=" +
+         CddbFormEncode(user + " " + host + " " + app + " " + revision) +
+         "&proto=" + std::to_string(level);
+}
+
+namespace {
 
 // A body whose lines end in LF alone gets CR LF, as the reply parsers expect.
 std::string CrLfLines(const std::string& body) {
@@ -65,13 +80,8 @@ class BoundedBody : public std::stringbuf {
 
 int TMMCDDB::HttpCommand(const std::string& Text) {
   std::string cmd = Text.substr(0, Text.find(kCrLfText));
-  std::string host = FServer.find(':') != std::string::npos && FServer.front() != '['
-                         ? "[" + FServer + "]"
-                         : FServer;
-  std::string url = "http://" + host + ":" + std::to_string(FPort) + FHttpPath +
-                    "?cmd=" + FormEncode(cmd) + "&hello=" +
-                    FormEncode(GetUser() + " " + FHostName + " " + FAppName + " " + FRevision) +
-                    "&proto=" + std::to_string(FProtoLevel);
+  std::string url = CddbHttpURL(FServer, FPort, FHttpPath, cmd, GetUser(), FHostName, FAppName,
+                                FRevision, FProtoLevel);
   FResponse.clear();
   FHttpFailure.clear();
   FWaiting = true;

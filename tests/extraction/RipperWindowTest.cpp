@@ -459,10 +459,21 @@ TEST_F(RipperWindow, NamesTheDiscFromTheCddbServer) {
     // Without a user the lookup is refused.
     settings.WriteString("OPTIONS: CDDB Settings", "UserName", "");
     auto w = Make();
+    // ... and the CDDB options are opened for the address.
+    bool asked = false;
+    QTimer::singleShot(0, [&] {
+      if (QWidget* m = QApplication::activeModalWidget()) {
+        asked = m->objectName() == "FormCDDBSettings";
+        static_cast<QDialog*>(m)->reject();
+      }
+    });
     w->GetdatafromMMCDDBClick();
     ASSERT_FALSE(g_ui->Texts().empty());
     EXPECT_EQ(g_ui->Texts().back(), "Invalid e-mail address");
+    EXPECT_TRUE(asked);
+    EXPECT_TRUE(w->FCDDB.GetEmail().empty());
   }
+  settings.WriteString("OPTIONS: CDDB Settings", "Protocol", "CDDBP");
   settings.WriteString("OPTIONS: CDDB Settings", "UserName", "me");
   settings.WriteString("OPTIONS: CDDB Settings", "UserHost", "example.org");
   settings.WriteString("OPTIONS: CDDB Settings", "CDDBHost",
