@@ -201,3 +201,18 @@ TEST_F(CddbLevelTest, CacheAnswersWithoutTheNetwork) {
   EXPECT_EQ(cddb.TrackTitles()[0], kUtf8Track);
   EXPECT_EQ(cddb.GetEntryCategory(), "rock");
 }
+
+TEST_F(CddbLevelTest, ServersOnIPv6) {
+  for (bool http : {false, true}) {
+    std::vector<std::string> sw = {"--ipv6"};
+    if (http) sw.push_back("--http");
+    server = qltest::StartCddbServer(dir.path(), sw);
+    if (!server->running()) GTEST_SKIP() << "no IPv6 loopback";
+    cddb.SetServer("::1");
+    cddb.SetPort(server->port());
+    cddb.SetTransport(http ? ctHttp : ctLine);
+    std::string result;
+    cddb.QueryDisc(result);
+    ExpectNamed();
+  }
+}

@@ -1,6 +1,8 @@
 // The CDDB dialogs with the window's client talking to the test CDDB server on loopback.
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QLabel>
@@ -13,6 +15,7 @@
 
 #include "CDDB.h"
 #include "CDDBID.h"
+#include "CDDBList.h"
 #include "Fs.h"
 #include "diction.h"
 #include <sys/stat.h>
@@ -242,4 +245,51 @@ TEST(DownloadWindow, BuildsItsUrlFetchesOverHttpAndFillsTheDictionary) {
   EXPECT_LT(w.FDictionary->Find("#", " xmcd"), 0);
   EXPECT_FALSE(w.Fetch(base + "/missing", "x", "me", "example.org", "tests", "1"));
   ql::fs::SetCurrentDir(before);
+}
+
+// The lookup's progress window stays usable while it has every other window disabled: its Abort
+// ends a request the server is slow to answer, at once and without an error.
+TEST_F(CddbDialogs, AbortWorksWhileARequestRuns) {
+  auto slow = qltest::StartCddbServer(dir.path(), {"--slow", "3000"});
+  ASSERT_TRUE(slow->running());
+  cddb.SetPort(slow->port());
+  ql::TMMTrackList disc({{1, 150, 19850}, {2, 20000, 20000}, {3, 40000, 15000}});
+  cddb.SetCDReader(&disc);
+  QWidget owner;
+  owner.show();
+  bool enabled = false;
+  QTimer::singleShot(200, [&] {
+    ASSERT_NE(CDDBProgress, nullptr);
+    enabled = CDDBProgress->isEnabled() && CDDBProgress->btnCancel->isEnabled() &&
+              !owner.isEnabled();
+    CDDBProgress->btnCancel->click();
+  });
+  auto t0 = std::chrono::steady_clock::now();
+  std::string result;
+  WithProgress(&owner, cddb, [&] { cddb.QueryDisc(result); });
+  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 2.0);
+  EXPECT_TRUE(enabled);
+  EXPECT_TRUE(cddb.GetAborted());
+  EXPECT_TRUE(cddb.TrackTitles().empty());
+  EXPECT_TRUE(owner.isEnabled());
+  EXPECT_EQ(CDDBProgress, nullptr);
+}
+
+TEST_F(CddbDialogs, TheUserChoosesAmongMatches) {
+  ql::TMMCDDBMatches matches(2);
+  matches[0] = {"reggae", "Some / One", "One", "Some", "1b02db03"};
+  matches[1] = {"soundtrack", "Other / Two", "Two", "Other", "1b02db03"};
+  QWidget owner;
+  owner.setEnabled(false);  // as during a lookup
+  TFormCDDBList list(&owner);
+  QTimer::singleShot(0, [&] {
+    EXPECT_TRUE(list.isEnabled());
+    ASSERT_EQ(list.FListBox->count(), 2);
+    list.FListBox->setCurrentRow(1);
+    EXPECT_EQ(list.ChosenDisc(), "1b02db03");  // a category of any length
+    list.btnOK->click();
+  });
+  EXPECT_EQ(ChooseCddbMatch(list, matches), 1);
+  QTimer::singleShot(0, [&] { list.btnCancel->click(); });
+  EXPECT_EQ(ChooseCddbMatch(list, matches), -1);
 }
