@@ -404,6 +404,8 @@ void THttpCli::SocketSessionClosed(int Error) {
     Dispatch().Post(FAlive, [this] {
       if (FState == httpReady || FState == httpAborting) return;
       if (OnLocationChange) OnLocationChange(this);
+      // The handler may have aborted the request.
+      if (FState == httpReady || FState == httpAborting) return;
       StartLookup();
     });
     return;
