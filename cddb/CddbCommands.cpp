@@ -81,6 +81,14 @@ class CommandLoop {
   std::unique_ptr<PollDispatcher> own_;
 };
 
+// A value as one field of a tab-separated line: the tabs and line ends an entry's escapes give
+// become blanks.
+std::string Field(std::string s) {
+  for (char& c : s)
+    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+  return s;
+}
+
 void Configure(TMMCDDB& cddb, const Options& o) {
   if (!o.server.empty()) cddb.SetServer(o.server);
   if (o.http) {
@@ -167,7 +175,8 @@ int RunCddbCommand(const std::vector<std::string>& args, const TTrackTableOpener
     bool unchosen = false;
     cddb.OnSelectMatch = [&](TMMCDDB*, TMMCDDBMatches& matches, int& match) {
       for (const auto& m : matches)
-        out << "match\t" << m.Category << "\t" << m.DiscID << "\t" << m.DiscTitle << "\n";
+        out << "match\t" << Field(m.Category) << "\t" << Field(m.DiscID) << "\t"
+            << Field(m.DiscTitle) << "\n";
       unchosen = true;
       match = -1;
     };
@@ -183,17 +192,17 @@ int RunCddbCommand(const std::vector<std::string>& args, const TTrackTableOpener
           << "\n";
       return 1;
     }
-    out << "artist\t" << cddb.GetArtist() << "\n";
-    out << "title\t" << cddb.GetTitle() << "\n";
-    out << "disctitle\t" << cddb.GetDiscTitle() << "\n";
-    if (!cddb.GetYear().empty()) out << "year\t" << cddb.GetYear() << "\n";
-    if (!cddb.GetGenre().empty()) out << "genre\t" << cddb.GetGenre() << "\n";
+    out << "artist\t" << Field(cddb.GetArtist()) << "\n";
+    out << "title\t" << Field(cddb.GetTitle()) << "\n";
+    out << "disctitle\t" << Field(cddb.GetDiscTitle()) << "\n";
+    if (!cddb.GetYear().empty()) out << "year\t" << Field(cddb.GetYear()) << "\n";
+    if (!cddb.GetGenre().empty()) out << "genre\t" << Field(cddb.GetGenre()) << "\n";
     out << "category\t" << cddb.GetEntryCategory() << "\n";
     int n = 1;
-    for (const auto& t : cddb.TrackTitles()) out << "track\t" << n++ << "\t" << t << "\n";
+    for (const auto& t : cddb.TrackTitles()) out << "track\t" << n++ << "\t" << Field(t) << "\n";
     n = 1;
     for (const auto& a : cddb.TrackArtists()) {
-      if (!a.empty()) out << "trackartist\t" << n << "\t" << a << "\n";
+      if (!a.empty()) out << "trackartist\t" << n << "\t" << Field(a) << "\n";
       ++n;
     }
   } catch (const std::exception& e) {

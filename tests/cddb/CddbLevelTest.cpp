@@ -4,7 +4,9 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <sstream>
 
+#include "CddbCommands.h"
 #include "MMCDDB.h"
 #include "NetTestSupport.h"
 #include "TestFiles.h"
@@ -215,4 +217,28 @@ TEST_F(CddbLevelTest, ServersOnIPv6) {
     cddb.QueryDisc(result);
     ExpectNamed();
   }
+}
+
+TEST_F(CddbLevelTest, CommandOverHttpAndItsRefusals) {
+  TTrackTableOpener open = [&](int, std::ostream&) -> TMMTrackTable* { return &reader; };
+  Start({"--http"});
+  std::string port = std::to_string(server->port());
+  std::ostringstream out, err;
+  EXPECT_EQ(RunCddbCommand({"query", "--http", "--server", "127.0.0.1", "--port", port, "--email",
+                            "u@example.org", "--no-cache"},
+                           open, out, err),
+            0)
+      << err.str();
+  // UTF-8 as it came, and the escaped tab a blank in the tab-separated output.
+  EXPECT_EQ(out.str().substr(0, out.str().find('\n')), "artist\t" + kUtf8Artist);
+  EXPECT_NE(out.str().find("track\t3\tDrei vier\n"), std::string::npos) << out.str();
+  Start({"--http", "--force", "query=500 Unknown developer email"});
+  out.str("");
+  EXPECT_EQ(RunCddbCommand({"query", "--http", "--server", "127.0.0.1", "--port",
+                            std::to_string(server->port()), "--email", "u@example.org",
+                            "--no-cache"},
+                           open, out, err),
+            1);
+  EXPECT_EQ(err.str(), "500 Unknown developer email\n");
+  EXPECT_EQ(out.str(), "");
 }
