@@ -55,8 +55,7 @@ std::string CddbEntryReply(const std::string& category, const std::string& disc_
 
 bool CddbValidCategory(const std::string& category) {
   return !category.empty() && category.size() <= 32 &&
-         std::all_of(category.begin(), category.end(),
-                     [](char c) { return c >= 'a' && c <= 'z'; });
+         std::all_of(category.begin(), category.end(), [](char c) { return c >= 'a' && c <= 'z'; });
 }
 
 bool CddbValidDiscID(const std::string& disc_id) {
@@ -98,8 +97,8 @@ bool CddbCacheFind(const std::string& dir, const std::string& disc_id, std::stri
   return false;
 }
 
-bool CddbCacheStore(const std::string& dir, const std::string& category,
-                    const std::string& disc_id, const std::string& body) {
+bool CddbCacheStore(const std::string& dir, const std::string& category, const std::string& disc_id,
+                    const std::string& body) {
   std::string cat = Lower(category), id = Lower(disc_id);
   if (dir.empty() || !CddbValidCategory(cat) || !CddbValidDiscID(id)) return false;
   try {

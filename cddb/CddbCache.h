@@ -24,7 +24,7 @@ bool CddbCacheFind(const std::string& dir, const std::string& disc_id, std::stri
                    std::string& body);
 // Writes the entry under its final name only when complete; false (nothing written) for names
 // that are not valid or when the file cannot be written.
-bool CddbCacheStore(const std::string& dir, const std::string& category,
-                    const std::string& disc_id, const std::string& body);
+bool CddbCacheStore(const std::string& dir, const std::string& category, const std::string& disc_id,
+                    const std::string& body);
 
 }  // namespace ql

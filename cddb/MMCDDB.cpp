@@ -51,9 +51,13 @@ void TMMCDDB::SetEmail(const std::string& v) {
   if (at != std::string::npos) FHostName = v.substr(at + 1);
 }
 
-std::string TMMCDDB::GetUser() const { return FEmail.substr(0, FEmail.find('@')); }
+std::string TMMCDDB::GetUser() const {
+  return FEmail.substr(0, FEmail.find('@'));
+}
 
-void TMMCDDB::SetMaxProtoLevel(int v) { FMaxProtoLevel = std::clamp(v, 1, kMaxProtoLevel); }
+void TMMCDDB::SetMaxProtoLevel(int v) {
+  FMaxProtoLevel = std::clamp(v, 1, kMaxProtoLevel);
+}
 
 void TMMCDDB::SetHostName(const std::string& v) {
   if (v.find(' ') != std::string::npos) DoError("No spaces allowed in HostName");
@@ -301,8 +305,7 @@ bool TMMCDDB::NegotiateLevel() {
   if (current >= 1) FProtoLevel = current;
   if (supported > FProtoLevel && supported < FMaxProtoLevel) {
     if (SendCommand("proto " + std::to_string(supported) + kCrLf) != 1) return false;
-    if (CddbReplyCode(FResponse) == 201 || CddbReplyCode(FResponse) == 502)
-      FProtoLevel = supported;
+    if (CddbReplyCode(FResponse) == 201 || CddbReplyCode(FResponse) == 502) FProtoLevel = supported;
   }
   return true;
 }
@@ -383,8 +386,7 @@ std::string TMMCDDB::EntryValue(const std::string& Key) {
 }
 
 bool TMMCDDB::ProtocolFailure(const std::string& reply) {
-  if (reply == kClosedReply || reply == kTooLongReply ||
-      reply.compare(0, 4, kHttpFailure) == 0) {
+  if (reply == kClosedReply || reply == kTooLongReply || reply.compare(0, 4, kHttpFailure) == 0) {
     DoError(reply.substr(4));
     return true;
   }

@@ -32,14 +32,13 @@ std::string CddbHttpURL(const std::string& server, int port, const std::string& 
                         const std::string& host, const std::string& app,
                         const std::string& revision, int level) {
   // An IPv6 literal goes in brackets.
-  std::string h = server.find(':') != std::string::npos && server.front() != '['
-                      ? "[" + server + "]"
-                      : server;
+  std::string h =
+      server.find(':') != std::string::npos && server.front() != '[' ? "[" + server + "]" : server;
   std::string url = "http://" + h;
   if (port > 0 && port != TMMCDDB::kDefaultHttpPort) url += ":" + std::to_string(port);
   return url + (path.empty() ? TMMCDDB::kDefaultHttpPath : path) +
-         "?cmd=" + CddbFormEncode(command) + "&hello=" +
-         CddbFormEncode(user + " " + host + " " + app + " " + revision) +
+         "?cmd=" + CddbFormEncode(command) +
+         "&hello=" + CddbFormEncode(user + " " + host + " " + app + " " + revision) +
          "&proto=" + std::to_string(level);
 }
 

@@ -31,8 +31,8 @@ void Exercise(ql::TMMCDDB& cddb, std::size_t& sink) {
     }
   };
   guarded([&] { cddb.QueryDisc(result); });
-  sink += result.size() + cddb.GetArtist().size() + cddb.GetTitle().size() +
-          cddb.GetYear().size() + cddb.TrackTitles().size() + cddb.TrackArtists().size();
+  sink += result.size() + cddb.GetArtist().size() + cddb.GetTitle().size() + cddb.GetYear().size() +
+          cddb.TrackTitles().size() + cddb.TrackArtists().size();
   for (const auto& t : cddb.TrackTitles()) sink += t.size();
   guarded([&] { sink += static_cast<std::size_t>(cddb.GetSites()); });
   guarded([&] { sink += static_cast<std::size_t>(cddb.GetCategories()); });

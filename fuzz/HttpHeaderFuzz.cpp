@@ -1,7 +1,7 @@
 // Received header text and URLs (addresses and Location values) through the HTTP parsers.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <algorithm>
 #include <string>
 
 #include "HttpHeader.h"

@@ -85,8 +85,7 @@ std::string PercentDecode(const std::string& s) {
   std::string out;
   out.reserve(s.size());
   for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '%' && i + 2 < s.size() &&
-        std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
+    if (s[i] == '%' && i + 2 < s.size() && std::isxdigit(static_cast<unsigned char>(s[i + 1])) &&
         std::isxdigit(static_cast<unsigned char>(s[i + 2]))) {
       out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
       i += 2;
@@ -230,11 +229,10 @@ bool THttpChunkDecoder::Feed(const char* data, std::size_t len, std::string& out
             FState = sBad;  // no real chunk needs more than 2^60 bytes
             break;
           }
-          FSize = FSize * 16 +
-                  static_cast<std::uint64_t>(std::isdigit(static_cast<unsigned char>(c))
-                                                 ? c - '0'
-                                                 : std::tolower(static_cast<unsigned char>(c)) -
-                                                       'a' + 10);
+          FSize = FSize * 16 + static_cast<std::uint64_t>(
+                                   std::isdigit(static_cast<unsigned char>(c))
+                                       ? c - '0'
+                                       : std::tolower(static_cast<unsigned char>(c)) - 'a' + 10);
         } else if (FDigits > 0 && (c == ';' || c == ' ' || c == '\t')) {
           FState = sSizeExt;
         } else if (FDigits > 0 && c == '\r') {

@@ -40,9 +40,10 @@ bool IsDottedAddress(const std::string& s) {
 // The text of an address found by the lookup, IPv4 or IPv6.
 bool AddressText(const sockaddr* sa, std::string& text) {
   char buf[INET6_ADDRSTRLEN];
-  const void* addr = sa->sa_family == AF_INET6
-                         ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(sa)->sin6_addr)
-                         : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(sa)->sin_addr);
+  const void* addr =
+      sa->sa_family == AF_INET6
+          ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(sa)->sin6_addr)
+          : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(sa)->sin_addr);
   if (!inet_ntop(sa->sa_family, addr, buf, sizeof buf)) return false;
   text = buf;
   return true;
@@ -175,8 +176,7 @@ void TCustomWSocket::DnsLookup(const std::string& HostName) {
       if (rc == 0) {
         for (addrinfo* p = res; p; p = p->ai_next) {
           std::string t;
-          if ((p->ai_family == AF_INET || p->ai_family == AF_INET6) &&
-              AddressText(p->ai_addr, t)) {
+          if ((p->ai_family == AF_INET || p->ai_family == AF_INET6) && AddressText(p->ai_addr, t)) {
             bool seen = false;
             for (auto& e : list) seen = seen || e == t;
             if (!seen) list.push_back(t);

@@ -80,10 +80,18 @@ void Libcddb(benchmark::State& state, bool http) {
   }
 }
 
-void BM_QueryDisc(benchmark::State& state) { QueryDisc(state, false); }
-void BM_Libcddb(benchmark::State& state) { Libcddb(state, false); }
-void BM_QueryDiscHttp(benchmark::State& state) { QueryDisc(state, true); }
-void BM_LibcddbHttp(benchmark::State& state) { Libcddb(state, true); }
+void BM_QueryDisc(benchmark::State& state) {
+  QueryDisc(state, false);
+}
+void BM_Libcddb(benchmark::State& state) {
+  Libcddb(state, false);
+}
+void BM_QueryDiscHttp(benchmark::State& state) {
+  QueryDisc(state, true);
+}
+void BM_LibcddbHttp(benchmark::State& state) {
+  Libcddb(state, true);
+}
 
 }  // namespace
 

@@ -242,7 +242,8 @@ TFormCDDBSettings::TFormCDDBSettings(QWidget* parent, ql::TMMCDDB* cddb, std::st
 
   connect(pbSave, &QPushButton::clicked, this, [this] { pbSaveClick(); });
   connect(pbCancel, &QPushButton::clicked, this, &QDialog::reject);
-  connect(pbHelp, &QPushButton::clicked, this, [this] { ql::UI().ShowHelp(HelpFile, HelpContext); });
+  connect(pbHelp, &QPushButton::clicked, this,
+          [this] { ql::UI().ShowHelp(HelpFile, HelpContext); });
   connect(pbGetCDDBHost, &QPushButton::clicked, this, [this] { pbGetCDDBHostClick(); });
   connect(pbCategory, &QPushButton::clicked, this, [this] { pbCategoryClick(); });
 }
@@ -325,7 +326,8 @@ void TFormCDDBSettings::ApplyTo(ql::TMMCDDB& cddb) const {
   SplitHostPort(FCDDBHost->currentText().trimmed().toStdString(), server, host_port);
   if (!server.empty()) cddb.SetServer(server);
   if (host_port) port = host_port;  // "host:port" names a server on another port
-  if (port <= 0 || port > 65535) port = http ? ql::TMMCDDB::kDefaultHttpPort : ql::TMMCDDB::kDefaultPort;
+  if (port <= 0 || port > 65535)
+    port = http ? ql::TMMCDDB::kDefaultHttpPort : ql::TMMCDDB::kDefaultPort;
   cddb.SetPort(port);
 }
 
@@ -397,7 +399,9 @@ void TFormCDDBSettings::ShowHints(bool on) {
   for (QWidget* w : findChildren<QWidget*>()) w->setToolTipDuration(on ? -1 : 0);
 }
 
-void TFormCDDBSettings::SetHelpContexts() { HelpContext = 7100; }
+void TFormCDDBSettings::SetHelpContexts() {
+  HelpContext = 7100;
+}
 
 const char* const TCDDBDlg::kHomepage = "http://gnudb.gnudb.org/";
 
@@ -429,7 +433,8 @@ TCDDBDlg::TCDDBDlg(QWidget* parent, ql::TMMCDDB& cddb) : QDialog(parent), cddb_(
   Label2 = new QLabel("Disc information from the freely available CDDB servers", credits);
   Label3 = new QLabel("and the people who enter their discs there.", credits);
   Label4 = new QLabel("CDDB homepage:", credits);
-  lblAddress = new QLabel(QString("<a href=\"%1\" style=\"color:blue\">%1</a>").arg(kHomepage), credits);
+  lblAddress =
+      new QLabel(QString("<a href=\"%1\" style=\"color:blue\">%1</a>").arg(kHomepage), credits);
   lblAddress->setObjectName("lblAddress");
   lblAddress->setCursor(Qt::PointingHandCursor);
   lblAddress->setTextInteractionFlags(Qt::LinksAccessibleByMouse);

@@ -53,8 +53,7 @@ class TFormCDDBSettings : public QDialog {
  public:
   // cddb: the window's client; ini_path: the file Save writes first; work_ini: the window's
   // "QuillonTrackwell.ini", written second.
-  TFormCDDBSettings(QWidget* parent, ql::TMMCDDB* cddb, std::string ini_path,
-                    std::string work_ini);
+  TFormCDDBSettings(QWidget* parent, ql::TMMCDDB* cddb, std::string ini_path, std::string work_ini);
 
   void LoadSettings(const std::string& ini_path);
   // Gives the client the address, server, port, transport and path the fields hold. An

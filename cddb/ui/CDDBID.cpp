@@ -12,8 +12,8 @@
 #include <cstdio>
 
 #include "DiscID.h"
-#include "MMCDDB.h"
 #include "HttpGet1.h"
+#include "MMCDDB.h"
 #include "TextFile.h"
 #include "diction.h"
 
@@ -78,7 +78,9 @@ std::string TFormCDDBID::CalculateID() {
   return text;
 }
 
-void TFormCDDBID::BitBtn1Click() { CalculateID(); }
+void TFormCDDBID::BitBtn1Click() {
+  CalculateID();
+}
 
 void TFormCDDBID::BitBtn3Click() {
   wide_ = !wide_;
@@ -128,7 +130,9 @@ TFormCDDB::TFormCDDB(QWidget* parent) : QDialog(parent) {
   connect(pbClose, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-TFormCDDB::~TFormCDDB() { Timer->stop(); }
+TFormCDDB::~TFormCDDB() {
+  Timer->stop();
+}
 
 namespace {
 // A command may come with its blanks already written as "+".
@@ -153,9 +157,9 @@ std::string TFormCDDB::BuildURL() {
   return url;
 }
 
-bool TFormCDDB::Fetch(const std::string& base, const std::string& command,
-                      const std::string& user, const std::string& user_host,
-                      const std::string& client, const std::string& protocol_level) {
+bool TFormCDDB::Fetch(const std::string& base, const std::string& command, const std::string& user,
+                      const std::string& user_host, const std::string& client,
+                      const std::string& protocol_level) {
   bool ok = false;
   auto download = std::make_unique<ql::net::THttpGetForm>(this);
   try {

@@ -25,7 +25,8 @@ TFormCDDBList::TFormCDDBList(QWidget* parent) : QDialog(parent) {
   setObjectName("FormCDDBList");
   setWindowTitle("Inexact Match from CDDB");
   auto* layout = new QVBoxLayout(this);
-  auto* top = new QLabel("Select one CD from the list and click OK to download the information", this);
+  auto* top =
+      new QLabel("Select one CD from the list and click OK to download the information", this);
   QFont bold = top->font();
   bold.setBold(true);
   top->setFont(bold);
@@ -103,4 +104,6 @@ void TFormCDDBList::SetLines(const std::vector<std::string>& lines) {
   if (!lines.empty()) FListBox->setCurrentRow(0);
 }
 
-int TFormCDDBList::ChosenRow() const { return FListBox->currentRow(); }
+int TFormCDDBList::ChosenRow() const {
+  return FListBox->currentRow();
+}

@@ -17,8 +17,10 @@ namespace {
 // Draws an item's TAB-separated pieces opaque, each clipped to its header section.
 class ColumnDelegate : public QStyledItemDelegate {
  public:
-  ColumnDelegate(QHeaderView* header, QObject* parent) : QStyledItemDelegate(parent), header_(header) {}
-  void paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+  ColumnDelegate(QHeaderView* header, QObject* parent)
+      : QStyledItemDelegate(parent), header_(header) {}
+  void paint(QPainter* p, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
     const bool selected = option.state & QStyle::State_Selected;
     p->fillRect(option.rect, selected ? option.palette.highlight() : option.palette.base());
     QStringList pieces = index.data().toString().split('\t');

@@ -97,8 +97,11 @@ TEST_F(CddbTest, ExactMatch) {
   EXPECT_EQ(cddb.GetHostName(), "example.org");
   std::vector<std::string> want = {
       "Connecting to: 127.0.0.1 Port: " + std::to_string(server->port()),
-      "cddb hello user example.org tests 1.0", "proto 6",
-      "cddb query 1B02DB03 3 150 20000 40000 733", "cddb read rock 1b02db03", "quit"};
+      "cddb hello user example.org tests 1.0",
+      "proto 6",
+      "cddb query 1B02DB03 3 150 20000 40000 733",
+      "cddb read rock 1b02db03",
+      "quit"};
   EXPECT_EQ(sent, want);
   std::vector<std::string> want_states = {"Finding Host...", "Logging in...",
                                           "Querying database...", "Retrieving data...",
@@ -355,11 +358,11 @@ TEST_F(CddbTest, Commands) {
             0)
       << err.str();
   EXPECT_EQ(out.str(), named);
-  EXPECT_EQ(RunCddbCommand({"query", "--server", "127.0.0.1", "--port",
-                            std::to_string(qltest::FreePort()), "--email", "u@example.org",
-                            "--no-cache"},
-                           open, out, err),
-            1);
+  EXPECT_EQ(
+      RunCddbCommand({"query", "--server", "127.0.0.1", "--port",
+                      std::to_string(qltest::FreePort()), "--email", "u@example.org", "--no-cache"},
+                     open, out, err),
+      1);
   out.str("");
   EXPECT_EQ(
       RunCddbCommand({"sites", "--server", "127.0.0.1", "--port", port, "--email", "u@example.org"},

@@ -15,10 +15,12 @@ using namespace ql;
 
 namespace {
 
-const std::string kUtf8Artist = "Die \xC3\x84rzte";  // "Die Ärzte"
+const std::string kUtf8Artist = "Die \xC3\x84rzte";                  // "Die Ärzte"
 const std::string kUtf8Track = "M\xC3\xA4\x64\x63hen \xE2\x82\xAC";  // with a euro sign
 
-std::vector<TMMTrackInfo> Disc() { return {{1, 150, 19850}, {2, 20000, 20000}, {3, 40000, 15000}}; }
+std::vector<TMMTrackInfo> Disc() {
+  return {{1, 150, 19850}, {2, 20000, 20000}, {3, 40000, 15000}};
+}
 
 std::string Entry(const std::string& keys) {
   return "# xmcd\r\n#\r\n# Track frame offsets:\r\n#\t150\r\n#\t20000\r\n#\t40000\r\n#\r\n"
@@ -31,9 +33,10 @@ class CddbLevelTest : public ::testing::Test {
   void SetUp() override {
     ::mkdir((dir / "rock").c_str(), 0755);
     qltest::WriteFile(dir / "rock/1b02db03",
-                      Entry("DTITLE=" + kUtf8Artist + " / Le Fr\xC3\xA9nch\r\nDYEAR=1998\r\n"
-                            "DGENRE=Punk\r\nTTITLE0=" + kUtf8Track +
-                            "\r\nTTITLE1=Zwei\r\nTTITLE2=Drei\\tvier\r\n"));
+                      Entry("DTITLE=" + kUtf8Artist +
+                            " / Le Fr\xC3\xA9nch\r\nDYEAR=1998\r\n"
+                            "DGENRE=Punk\r\nTTITLE0=" +
+                            kUtf8Track + "\r\nTTITLE1=Zwei\r\nTTITLE2=Drei\\tvier\r\n"));
     reader.SetTracks(Disc());
     cddb.SetCDReader(&reader);
     cddb.SetAppName("tests");
@@ -168,7 +171,8 @@ TEST_F(CddbLevelTest, AbortDuringAnHttpRequest) {
   cddb.SetTransport(ctHttp);
   cddb.OnState = [&](TMMCDDB* c, const std::string& s) {
     if (s == "Querying database...")
-      loop.dispatcher().SetTimer(100, [c] { c->SetAborted(true); }, true);
+      loop.dispatcher().SetTimer(
+          100, [c] { c->SetAborted(true); }, true);
   };
   bool errors = false;
   cddb.OnError = [&](TMMCDDB*, const std::string&, bool&) { errors = true; };
@@ -234,11 +238,11 @@ TEST_F(CddbLevelTest, CommandOverHttpAndItsRefusals) {
   EXPECT_NE(out.str().find("track\t3\tDrei vier\n"), std::string::npos) << out.str();
   Start({"--http", "--force", "query=500 Unknown developer email"});
   out.str("");
-  EXPECT_EQ(RunCddbCommand({"query", "--http", "--server", "127.0.0.1", "--port",
-                            std::to_string(server->port()), "--email", "u@example.org",
-                            "--no-cache"},
-                           open, out, err),
-            1);
+  EXPECT_EQ(
+      RunCddbCommand({"query", "--http", "--server", "127.0.0.1", "--port",
+                      std::to_string(server->port()), "--email", "u@example.org", "--no-cache"},
+                     open, out, err),
+      1);
   EXPECT_EQ(err.str(), "500 Unknown developer email\n");
   EXPECT_EQ(out.str(), "");
 }

@@ -56,8 +56,8 @@ TEST(CddbText, EntryEscapesExtraKeysAndCompilations) {
   EXPECT_EQ(e.TrackTitles[2], "Nena / 99 Luftballons\nlive");
   EXPECT_EQ(e.TrackArtists, (std::vector<std::string>{"AC/DC", "", "Nena"}));
   // Not a compilation: no track artists.
-  EXPECT_TRUE(CddbParseEntry("210 rock 1\r\nDTITLE=A / B\r\nTTITLE0=X / Y\r\n.\r\n")
-                  .TrackArtists.empty());
+  EXPECT_TRUE(
+      CddbParseEntry("210 rock 1\r\nDTITLE=A / B\r\nTTITLE0=X / Y\r\n.\r\n").TrackArtists.empty());
   EXPECT_TRUE(CddbIsCompilation("Various Artists"));
   EXPECT_FALSE(CddbIsCompilation("Variousness"));
 }
@@ -69,7 +69,7 @@ TEST(CddbText, CacheStoresAndFindsEntries) {
   std::string reply = CddbEntryReply("rock", "1b02db03", body);
   EXPECT_EQ(reply.substr(reply.size() - 5), "\r\n.\r\n");
   EXPECT_NE(reply.find("\r\n..hidden"), std::string::npos);  // dot-stuffed on the way out
-  EXPECT_EQ(CddbEntryBody(reply), body);                      // and back
+  EXPECT_EQ(CddbEntryBody(reply), body);                     // and back
   EXPECT_TRUE(CddbCacheStore(cache, "rock", "1B02DB03", body));
   std::string cat, found;
   EXPECT_TRUE(CddbCacheFind(cache, "1B02DB03", cat, found));

@@ -7,23 +7,23 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
-#include <QPlainTextEdit>
 #include <QListWidget>
+#include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
 
+#include <sys/stat.h>
 #include "CDDB.h"
 #include "CDDBID.h"
 #include "CDDBList.h"
-#include "Fs.h"
-#include "diction.h"
-#include <sys/stat.h>
 #include "CDDBSel.h"
+#include "Fs.h"
 #include "GuiTest.h"
 #include "NetTestSupport.h"
 #include "Profile.h"
 #include "TestFiles.h"
+#include "diction.h"
 
 using qltest::TempDir;
 
@@ -260,8 +260,8 @@ TEST_F(CddbDialogs, AbortWorksWhileARequestRuns) {
   bool enabled = false;
   QTimer::singleShot(200, [&] {
     ASSERT_NE(CDDBProgress, nullptr);
-    enabled = CDDBProgress->isEnabled() && CDDBProgress->btnCancel->isEnabled() &&
-              !owner.isEnabled();
+    enabled =
+        CDDBProgress->isEnabled() && CDDBProgress->btnCancel->isEnabled() && !owner.isEnabled();
     CDDBProgress->btnCancel->click();
   });
   auto t0 = std::chrono::steady_clock::now();

@@ -3,8 +3,8 @@
 // redirections (directly and through a proxy), IPv6.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <sstream>
 
@@ -90,7 +90,8 @@ TEST(HttpText, StatusLinesAndChunks) {
                           "HTTP/1.0 600 x", "http/1.0 200 OK", "HTTP/1.0 2x0 OK", "ICY 200 OK"})
     EXPECT_FALSE(HttpStatusLine(bad, code, reason)) << bad;
   // Byte by byte, as the network may deliver it.
-  const std::string coded = "4\r\nWiki\r\n5;x=y\r\npedia\r\nE\r\n in\r\n\r\nchunks.\r\n0\r\nT: 1\r\n\r\n";
+  const std::string coded =
+      "4\r\nWiki\r\n5;x=y\r\npedia\r\nE\r\n in\r\n\r\nchunks.\r\n0\r\nT: 1\r\n\r\n";
   THttpChunkDecoder d;
   std::string out;
   for (char c : coded) ASSERT_TRUE(d.Feed(&c, 1, out));
@@ -156,8 +157,8 @@ TEST_F(HttpReplies, RelativeRedirectionsDirectlyAndThroughAProxy) {
     if (s.rfind("GET ", 0) == 0) commands.push_back(s);
   };
   EXPECT_EQ(Fetch(Url("/dir/rel")), "small\n");
-  EXPECT_EQ(commands, (std::vector<std::string>{"GET /dir/rel HTTP/1.0",
-                                                "GET /dir/small.txt HTTP/1.0"}));
+  EXPECT_EQ(commands,
+            (std::vector<std::string>{"GET /dir/rel HTTP/1.0", "GET /dir/small.txt HTTP/1.0"}));
   qltest::Proxy proxy(dir.path());
   if (!proxy.port()) GTEST_SKIP() << "tinyproxy not available";
   commands.clear();
