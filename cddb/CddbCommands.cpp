@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <memory>
 
+#include "CddbCache.h"
 #include "DiscID.h"
 #include "MMCDDB.h"
 #include "PollDispatcher.h"
@@ -17,6 +18,9 @@ struct Options {
   int port = 0;
   int timeout = 0;
   bool first_match = false;
+  bool http = false, no_cache = false;
+  std::string path;
+  int proto = 0;
 };
 
 bool ParseNumber(const std::string& s, int& v) {
@@ -45,6 +49,14 @@ bool ParseOptions(const std::vector<std::string>& args, size_t first, Options& o
       if (!ParseNumber(args[++i], o.timeout)) return false;
     } else if (a == "--first-match" && network && device_ok) {
       o.first_match = true;
+    } else if (a == "--no-cache" && network && device_ok) {
+      o.no_cache = true;
+    } else if (a == "--http" && network) {
+      o.http = true;
+    } else if (a == "--path" && network && more) {
+      o.path = args[++i];
+    } else if (a == "--proto" && network && more) {
+      if (!ParseNumber(args[++i], o.proto) || o.proto < 1 || o.proto > 6) return false;
     } else {
       return false;
     }
@@ -69,9 +81,23 @@ class CommandLoop {
   std::unique_ptr<PollDispatcher> own_;
 };
 
+// A value as one field of a tab-separated line: the tabs and line ends an entry's escapes give
+// become blanks.
+std::string Field(std::string s) {
+  for (char& c : s)
+    if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+  return s;
+}
+
 void Configure(TMMCDDB& cddb, const Options& o) {
   if (!o.server.empty()) cddb.SetServer(o.server);
+  if (o.http) {
+    cddb.SetTransport(ctHttp);
+    cddb.SetPort(TMMCDDB::kDefaultHttpPort);
+    cddb.SetHttpPath(o.path);
+  }
   if (o.port) cddb.SetPort(o.port);
+  if (o.proto) cddb.SetMaxProtoLevel(o.proto);
   if (o.timeout) cddb.SetConnectTimeOut(o.timeout);
   cddb.SetAppName("trackwell");
   cddb.SetRevision("1.0");
@@ -109,7 +135,8 @@ int RunCddbCommand(const std::vector<std::string>& args, const TTrackTableOpener
                    std::ostream& out, std::ostream& err) {
   const char* usage =
       "usage: cddb query [--device N] [--server HOST] [--port P] --email E [--first-match]\n"
-      "       cddb sites|categories [--server HOST] [--port P] --email E\n";
+      "                  [--http [--path CGI]] [--proto LEVEL] [--no-cache] [--timeout MS]\n"
+      "       cddb sites|categories [--server HOST] [--port P] --email E [--http [--path CGI]]\n";
   if (args.empty()) {
     err << usage;
     return 2;
@@ -144,10 +171,12 @@ int RunCddbCommand(const std::vector<std::string>& args, const TTrackTableOpener
     }
     cddb.SetCDReader(table);
     cddb.SetUseFirstMatch(o.first_match);
+    if (!o.no_cache) cddb.SetCacheDir(CddbDefaultCacheDir());
     bool unchosen = false;
     cddb.OnSelectMatch = [&](TMMCDDB*, TMMCDDBMatches& matches, int& match) {
       for (const auto& m : matches)
-        out << "match\t" << m.Category << "\t" << m.DiscID << "\t" << m.DiscTitle << "\n";
+        out << "match\t" << Field(m.Category) << "\t" << Field(m.DiscID) << "\t"
+            << Field(m.DiscTitle) << "\n";
       unchosen = true;
       match = -1;
     };
@@ -163,11 +192,19 @@ int RunCddbCommand(const std::vector<std::string>& args, const TTrackTableOpener
           << "\n";
       return 1;
     }
-    out << "artist\t" << cddb.GetArtist() << "\n";
-    out << "title\t" << cddb.GetTitle() << "\n";
-    out << "disctitle\t" << cddb.GetDiscTitle() << "\n";
+    out << "artist\t" << Field(cddb.GetArtist()) << "\n";
+    out << "title\t" << Field(cddb.GetTitle()) << "\n";
+    out << "disctitle\t" << Field(cddb.GetDiscTitle()) << "\n";
+    if (!cddb.GetYear().empty()) out << "year\t" << Field(cddb.GetYear()) << "\n";
+    if (!cddb.GetGenre().empty()) out << "genre\t" << Field(cddb.GetGenre()) << "\n";
+    out << "category\t" << cddb.GetEntryCategory() << "\n";
     int n = 1;
-    for (const auto& t : cddb.TrackTitles()) out << "track\t" << n++ << "\t" << t << "\n";
+    for (const auto& t : cddb.TrackTitles()) out << "track\t" << n++ << "\t" << Field(t) << "\n";
+    n = 1;
+    for (const auto& a : cddb.TrackArtists()) {
+      if (!a.empty()) out << "trackartist\t" << n << "\t" << Field(a) << "\n";
+      ++n;
+    }
   } catch (const std::exception& e) {
     err << e.what() << "\n";
     return 1;

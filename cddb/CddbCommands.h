@@ -6,8 +6,13 @@
 //   discid [--device N]
 //       DiscID<TAB>XXXXXXXX, classic<TAB>xxxxxxxx, query<TAB>cddb query ...
 //   cddb query [--device N] [--server HOST] [--port P] --email E [--first-match] [--timeout MS]
-//       artist<TAB>..., title<TAB>..., disctitle<TAB>..., then track<TAB>N<TAB>title per title;
-//       without --first-match inexact matches are listed as match<TAB>cat<TAB>id<TAB>title.
+//              [--http [--path CGI]] [--proto LEVEL] [--no-cache]
+//       artist<TAB>..., title<TAB>..., disctitle<TAB>..., [year<TAB>...], [genre<TAB>...],
+//       category<TAB>..., then track<TAB>N<TAB>title per title and trackartist<TAB>N<TAB>artist
+//       per compilation track; without --first-match inexact matches are listed as
+//       match<TAB>cat<TAB>id<TAB>title. Entries fetched are kept in the user's cache folder,
+//       which answers later lookups unless --no-cache is given. --http speaks to the server's
+//       CGI (port 80, /~cddb/cddb.cgi unless given).
 //   cddb sites [--server HOST] [--port P] --email E      host<TAB>port<TAB>location per site
 //   cddb categories [--server HOST] [--port P] --email E one category per line
 #include <functional>

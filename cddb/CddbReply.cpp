@@ -58,15 +58,109 @@ bool CddbReplyComplete(const std::string& reply) {
   return reply.size() >= 5 && reply.compare(reply.size() - 5, 5, "\r\n.\r\n") == 0;
 }
 
+std::string CddbReplyLine(const std::string& reply) {
+  size_t end = reply.find_first_of("\r\n");
+  return reply.substr(0, end);
+}
+
+bool CddbIsUtf8(const std::string& bytes) {
+  const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+  size_t n = bytes.size(), i = 0;
+  while (i < n) {
+    unsigned c = p[i];
+    if (c < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t len;
+    unsigned min;
+    if (c >= 0xC2 && c <= 0xDF) {
+      len = 2, min = 0x80;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+      len = 3, min = 0x800;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+      len = 4, min = 0x10000;
+    } else {
+      return false;
+    }
+    if (i + len > n) return false;
+    unsigned cp = c & (0x7F >> len);
+    for (size_t k = 1; k < len; ++k) {
+      if ((p[i + k] & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (p[i + k] & 0x3F);
+    }
+    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += len;
+  }
+  return true;
+}
+
+std::string CddbLatin1ToUtf8(const std::string& bytes) {
+  std::string out;
+  out.reserve(bytes.size() + bytes.size() / 8);
+  for (char ch : bytes) {
+    auto c = static_cast<unsigned char>(ch);
+    if (c < 0x80) {
+      out += ch;
+    } else {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::string CddbDecodeText(const std::string& bytes, int level) {
+  if (level >= 6 && CddbIsUtf8(bytes)) return bytes;
+  return CddbLatin1ToUtf8(bytes);
+}
+
+std::string CddbUnescape(const std::string& value) {
+  if (value.find('\\') == std::string::npos) return value;
+  std::string out;
+  out.reserve(value.size());
+  for (size_t i = 0; i < value.size(); ++i) {
+    char c = value[i];
+    if (c != '\\' || i + 1 == value.size()) {
+      out += c;
+      continue;
+    }
+    char e = value[++i];
+    if (e == 'n')
+      out += '\n';
+    else if (e == 't')
+      out += '\t';
+    else if (e == '\\')
+      out += '\\';
+    else
+      out.append({c, e});  // not an escape of the format: kept as it stands
+  }
+  return out;
+}
+
 void CddbSplitTitle(const std::string& text, std::string& artist, std::string& title) {
-  size_t sep = text.find('/');
-  if (sep == std::string::npos) sep = text.find(" - ");
+  size_t sep = text.find(" / ");
+  size_t skip = 3;
+  if (sep == std::string::npos) {
+    sep = text.find('/');
+    skip = 1;
+  }
+  if (sep == std::string::npos) {
+    sep = text.find(" - ");
+    skip = 3;
+  }
   if (sep == std::string::npos) {
     artist = title = text;
     return;
   }
   artist = Trim(text.substr(0, sep));
-  title = sep + 2 <= text.size() ? Trim(text.substr(sep + 2)) : std::string();
+  title = Trim(text.substr(sep + skip));
+}
+
+bool CddbIsCompilation(const std::string& artist) {
+  std::string a;
+  for (char c : artist) a += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return a == "various" || a == "various artists" || a == "va";
 }
 
 std::string TCddbEntryText::Value(const std::string& key) {
@@ -87,20 +181,32 @@ TCddbEntry CddbParseEntry(const std::string& reply) {
     std::string rest = reply.substr(4);
     e.Category = rest.substr(0, rest.find_first_of(" \r\n"));
   }
+  // Keys are looked up in file order over one working copy; DYEAR and DGENRE follow DTITLE.
   TCddbEntryText work(reply);
   e.Revision = ToInt(work.Value("# Revision:"));
-  e.DiscTitle = work.Value("DTITLE=");
+  e.DiscTitle = CddbUnescape(work.Value("DTITLE="));
   CddbSplitTitle(e.DiscTitle, e.Artist, e.Title);
+  TCddbEntryText extra(reply);
+  e.Year = Trim(CddbUnescape(extra.Value("DYEAR=")));
+  e.Genre = Trim(CddbUnescape(extra.Value("DGENRE=")));
+  bool compilation = CddbIsCompilation(e.Artist);
   for (int k = 0;; ++k) {
     std::string key = "TTITLE" + std::to_string(k) + "=";
     if (!work.Contains(key)) break;
-    e.TrackTitles.push_back(work.Value(key));
+    std::string t = CddbUnescape(work.Value(key));
+    if (compilation) {
+      std::string artist, name;
+      size_t sep = t.find(" / ");
+      if (sep != std::string::npos) CddbSplitTitle(t, artist, name);
+      e.TrackArtists.push_back(artist);
+    }
+    e.TrackTitles.push_back(std::move(t));
   }
-  work.Value("EXTD=");
+  e.Extended = CddbUnescape(work.Value("EXTD="));
   for (int k = 0;; ++k) {
     std::string key = "EXTT" + std::to_string(k) + "=";
     if (!work.Contains(key)) break;
-    e.TrackExtras.push_back(work.Value(key));
+    e.TrackExtras.push_back(CddbUnescape(work.Value(key)));
   }
   return e;
 }
@@ -144,9 +250,20 @@ TMMCDDBSites CddbParseSites(const std::string& reply) {
     Cursor line{c.TakeLine()};
     TMMCDDBSite site;
     site.Host = line.TakeWord();
-    Cursor port = line;
-    site.Port = ToInt(port.TakeWord());
-    for (int i = 0; i < 3; ++i) line.TakeWord();
+    Cursor peek = line;
+    std::string_view second = peek.TakeWord();
+    if (second == "cddbp" || second == "http") {
+      // Level 3 on: protocol, port, path, then the position and the place.
+      site.Protocol = line.TakeWord();
+      site.Port = ToInt(line.TakeWord());
+      site.Path = line.TakeWord();
+      if (site.Path == "-") site.Path.clear();
+      for (int i = 0; i < 2; ++i) line.TakeWord();
+    } else {
+      Cursor port = line;
+      site.Port = ToInt(port.TakeWord());
+      for (int i = 0; i < 3; ++i) line.TakeWord();
+    }
     site.Location = line.s;
     sites.push_back(std::move(site));
   }

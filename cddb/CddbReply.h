@@ -1,6 +1,6 @@
 #pragma once
-// Parsing of CDDB server replies (initial protocol level). Pure functions over the reply text,
-// shared by TMMCDDB and its tests and fuzzers.
+// Parsing of CDDB server replies (levels 1 to 6). Pure functions over the reply text, shared by
+// TMMCDDB and its tests and fuzzers. Texts handed to them are already UTF-8 (CddbDecodeText).
 #include <string>
 #include <vector>
 
@@ -15,6 +15,8 @@ struct TMMCDDBSite {
   std::string Host;
   int Port = 0;
   std::string Location;
+  // From level 3 on: "cddbp" or "http", and the CGI path of an HTTP site.
+  std::string Protocol = "cddbp", Path;
 };
 using TMMCDDBSites = std::vector<TMMCDDBSite>;
 
@@ -24,8 +26,22 @@ int CddbReplyCode(const std::string& reply);
 // (second digit 1: 210, 211, ...), which ends with a lone "." line.
 bool CddbReplyComplete(const std::string& reply);
 
-// "Artist / Title" -> Artist, Title (see the title split rules in TMMCDDB).
+// The first line of a reply, without its line end.
+std::string CddbReplyLine(const std::string& reply);
+
+// Reply bytes as UTF-8: at level 6 the server sends UTF-8, below it ISO-8859-1; a level-6 reply
+// that is not valid UTF-8 is read as ISO-8859-1 too, so no byte is ever lost or replaced.
+bool CddbIsUtf8(const std::string& bytes);
+std::string CddbLatin1ToUtf8(const std::string& bytes);
+std::string CddbDecodeText(const std::string& bytes, int level);
+// The escapes of entry values: \n, \t and \\.
+std::string CddbUnescape(const std::string& value);
+
+// "Artist / Title" -> Artist, Title: split at the first " / ", else at the first "/", else at the
+// first " - "; without any both are the whole text.
 void CddbSplitTitle(const std::string& text, std::string& artist, std::string& title);
+// True for the disc artists of compilations ("Various", "Various Artists").
+bool CddbIsCompilation(const std::string& artist);
 
 // Key lookups over a working copy of an entry, consumed in file order.
 class TCddbEntryText {
@@ -43,8 +59,10 @@ class TCddbEntryText {
 struct TCddbEntry {
   std::string Category;
   int Revision = 0;
-  std::string DiscTitle, Artist, Title;
+  std::string DiscTitle, Artist, Title, Year, Genre, Extended;
   std::vector<std::string> TrackTitles, TrackExtras;
+  // On a compilation the artist of each track ("Artist / Title" track titles), else empty.
+  std::vector<std::string> TrackArtists;
 };
 TCddbEntry CddbParseEntry(const std::string& reply);
 // The summary text: disc title, the count of track titles, then each title, CR LF between.
@@ -55,7 +73,8 @@ void CddbParseExact(const std::string& reply, std::string& category, std::string
                     std::string& title);
 // The match lines of a 211 reply.
 TMMCDDBMatches CddbParseMatches(const std::string& reply);
-// The site lines of a 210 reply to "sites".
+// The site lines of a 210 reply to "sites": "host port lat long place" (level 1, 2) or
+// "host protocol port path lat long place" (level 3 on).
 TMMCDDBSites CddbParseSites(const std::string& reply);
 // The category lines of a 210 reply to "cddb lscat".
 std::vector<std::string> CddbParseCategories(const std::string& reply);

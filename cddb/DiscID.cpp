@@ -55,11 +55,11 @@ std::uint32_t ClassicDiscID(const std::vector<TMMTrackInfo>& tracks) {
 }
 
 int CddbQuerySeconds(const std::vector<TMMTrackInfo>& tracks) {
-  long long total = 0;
-  for (const auto& t : tracks) total += t.Length;
-  int minutes = static_cast<int>((total / 4500) & 0xFF);
-  int seconds = static_cast<int>((total / 75) % 60);
-  return minutes * 60 + seconds;
+  // The lead-out address in whole seconds (lead-in included), as the protocol defines the field;
+  // the sum of the track lengths falls short by the lead-in and by any hidden first track.
+  if (tracks.empty()) return 0;
+  long long leadout = static_cast<long long>(tracks.back().Start) + tracks.back().Length;
+  return static_cast<int>(leadout / 75);
 }
 
 std::string CddbQueryLine(const std::string& disc_id, const std::vector<TMMTrackInfo>& tracks) {

@@ -13,7 +13,7 @@ namespace ql {
 std::uint32_t CddbDiscID(const std::vector<TMMTrackInfo>& tracks);
 // The same ID as the "Disc ID Calculator" computes it.
 std::uint32_t ClassicDiscID(const std::vector<TMMTrackInfo>& tracks);
-// The seconds field of the query: the sum of the track lengths in whole seconds.
+// The seconds field of the query: the lead-out address in whole seconds.
 int CddbQuerySeconds(const std::vector<TMMTrackInfo>& tracks);
 // "cddb query <id> <n> <offsets...> <seconds>" without the line end.
 std::string CddbQueryLine(const std::string& disc_id, const std::vector<TMMTrackInfo>& tracks);

@@ -1,7 +1,9 @@
 #include "MMCDDB.h"
 
 #include <algorithm>
+#include <cstring>
 
+#include "CddbCache.h"
 #include "DiscID.h"
 #include "NetWait.h"
 
@@ -41,9 +43,20 @@ void TMMCDDB::SetConnectTimeOut(int ms) {
 }
 
 void TMMCDDB::SetEmail(const std::string& v) {
-  if (v.find(' ') != std::string::npos) DoError("No spaces allowed in Email");
-  if (v.find('@') == std::string::npos) DoError("Invalid Email address");
+  if (v.find_first_of(" \t\r\n") != std::string::npos) DoError("No spaces allowed in Email");
+  size_t at = v.find('@');
+  if (at == std::string::npos || at == 0 || at + 1 == v.size()) DoError("Invalid Email address");
   FEmail = v;
+  // The host field always follows the address: a changed address never keeps the old host.
+  if (at != std::string::npos) FHostName = v.substr(at + 1);
+}
+
+std::string TMMCDDB::GetUser() const {
+  return FEmail.substr(0, FEmail.find('@'));
+}
+
+void TMMCDDB::SetMaxProtoLevel(int v) {
+  FMaxProtoLevel = std::clamp(v, 1, kMaxProtoLevel);
 }
 
 void TMMCDDB::SetHostName(const std::string& v) {
@@ -121,9 +134,14 @@ void TMMCDDB::ClearResults() {
   FTitle.clear();
   FArtist.clear();
   FEntryCategory.clear();
+  FYear.clear();
+  FGenre.clear();
+  FTrackArtists.clear();
+  FFromCache = false;
 }
 
 void TMMCDDB::OpenSocket() {
+  FProtoLevel = 1;
   FClosed = false;
   FTooLong = false;
   FSocket.Close();
@@ -152,7 +170,13 @@ bool TMMCDDB::Connect() {
   }
   DoState("Finding Host...");
   if (FServer.empty()) FServer = kDefaultServer;
-  if (FPort == 0) FPort = kDefaultPort;
+  if (FPort == 0) FPort = FTransport == ctHttp ? kDefaultHttpPort : kDefaultPort;
+  if (FTransport == ctHttp) {
+    // Every command is a request of its own: there is no greeting to wait for.
+    FHttpSession = true;
+    FProtoLevel = FMaxProtoLevel;
+    return true;
+  }
   FResponse.clear();
   FMultiLine.clear();
   FWaiting = true;
@@ -171,6 +195,7 @@ bool TMMCDDB::Connect() {
 
 int TMMCDDB::SendCommand(const std::string& Text) {
   if (!Connected()) Connect();
+  if (FTransport == ctHttp) return Text.empty() ? 0 : HttpCommand(Text);
   if (Text.empty() || !Connected()) {
     FMultiLine.clear();
     return 0;
@@ -210,6 +235,11 @@ void TMMCDDB::SocketDataAvailable() {
   // in pieces is not cut short, and a request that expects text but gets one error line (a code
   // without text following) does not wait for a "." that never comes.
   if (!CddbReplyComplete(FResponse)) return;
+  ReplyReceived();
+}
+
+void TMMCDDB::ReplyReceived() {
+  FResponse = CddbDecodeText(FResponse, FProtoLevel);
   DoReceiveData(FResponse);
   FMultiLine.clear();
   FWaiting = false;
@@ -229,6 +259,8 @@ std::string TMMCDDB::FailureText(int rc) const {
       return kClosedReply;
     case -4:
       return kTooLongReply;
+    case -5:
+      return kHttpFailure + FHttpFailure;
     default:
       return "";
   }
@@ -238,10 +270,44 @@ bool TMMCDDB::Handshake() {
   if (FEmail.empty()) throw EMMCDDBError("Need an email address");
   size_t at = FEmail.find('@');
   if (at == std::string::npos) throw EMMCDDBError("Invalid email address");
+  FRefusal.clear();
   DoState("Logging in...");
   if (FHostName.empty()) FHostName = FEmail.substr(at + 1);
-  return SendCommand("cddb hello " + FEmail + " " + FHostName + " " + FAppName + " " + FRevision +
-                     kCrLf) == 1;
+  if (FTransport == ctHttp) return true;  // the hello goes with every request
+  if (SendCommand("cddb hello " + GetUser() + " " + FHostName + " " + FAppName + " " + FRevision +
+                  kCrLf) != 1)
+    return false;
+  int code = CddbReplyCode(FResponse);
+  if (code != 200 && code != 402) {  // 402: already shook hands
+    FRefusal = CddbReplyLine(FResponse);
+    return false;
+  }
+  return NegotiateLevel();
+}
+
+bool TMMCDDB::NegotiateLevel() {
+  if (FMaxProtoLevel <= 1) return true;
+  auto level_after = [this](const char* word) {
+    size_t p = FResponse.find(word);
+    return p == std::string::npos ? 0 : std::atoi(FResponse.c_str() + p + std::strlen(word));
+  };
+  if (SendCommand("proto " + std::to_string(FMaxProtoLevel) + kCrLf) != 1) return false;
+  int code = CddbReplyCode(FResponse);
+  if (code == 201 || code == 502) {  // now at the level, or already there
+    FProtoLevel = FMaxProtoLevel;
+    return true;
+  }
+  if (code != 501) return true;  // no "proto" at all: the initial level
+  // The server does not offer that level: ask which it does.
+  if (SendCommand(std::string("proto") + kCrLf) != 1) return false;
+  if (CddbReplyCode(FResponse) != 200) return true;
+  int current = level_after("current"), supported = level_after("supported");
+  if (current >= 1) FProtoLevel = current;
+  if (supported > FProtoLevel && supported < FMaxProtoLevel) {
+    if (SendCommand("proto " + std::to_string(supported) + kCrLf) != 1) return false;
+    if (CddbReplyCode(FResponse) == 201 || CddbReplyCode(FResponse) == 502) FProtoLevel = supported;
+  }
+  return true;
 }
 
 std::string TMMCDDB::Query() {
@@ -287,6 +353,10 @@ std::string TMMCDDB::ListCategories() {
 
 void TMMCDDB::Disconnect() {
   if (!Connected()) return;
+  if (FTransport == ctHttp) {
+    FHttpSession = false;
+    return;
+  }
   DoState("Disconnecting...");
   SendCommand(std::string("quit") + kCrLf);
   FResponse.clear();
@@ -300,6 +370,9 @@ std::string TMMCDDB::ParseEntry(const std::string& Reply) {
   FEntry = TCddbEntryText(Reply);
   FEntryCategory = e.Category;
   FEntryRevision = e.Revision;
+  FYear = e.Year;
+  FGenre = e.Genre;
+  FTrackArtists = e.TrackArtists;
   FDiscTitle = e.DiscTitle;
   FArtist = e.Artist;
   FTitle = e.Title;
@@ -313,11 +386,46 @@ std::string TMMCDDB::EntryValue(const std::string& Key) {
 }
 
 bool TMMCDDB::ProtocolFailure(const std::string& reply) {
-  if (reply == kClosedReply || reply == kTooLongReply) {
+  if (reply == kClosedReply || reply == kTooLongReply || reply.compare(0, 4, kHttpFailure) == 0) {
     DoError(reply.substr(4));
     return true;
   }
   return false;
+}
+
+// Connects and checks the greeting: a server that refuses (432, 433, 434) is reported with its
+// own line.
+bool TMMCDDB::Open() {
+  if (!Connect()) {
+    if (!FAborted) DoError("000 Failure to Connect");
+    return false;
+  }
+  if (FTransport == ctHttp) return true;
+  int code = CddbReplyCode(FResponse);
+  if (code != 200 && code != 201) {
+    DoError(FResponse.empty() ? "000 Failure to Connect" : CddbReplyLine(FResponse));
+    return false;
+  }
+  return true;
+}
+
+// Reads the entry chosen by the query and takes it as the result; every failure is reported
+// and leaves the results as they were (empty after ClearResults).
+std::string TMMCDDB::ReadAndParse(std::string& Result) {
+  std::string entry = ReadEntry(FQueryCategory, FQueryDiscID);
+  if (ProtocolFailure(entry) || FAborted) return "";
+  if (entry.compare(0, 3, "600") == 0) {
+    DoError("Timeout");
+    return "";
+  }
+  if (CddbReplyCode(entry) != 210) {
+    Result = CddbReplyLine(entry);
+    DoError(Result);
+    return "";
+  }
+  Result = ParseEntry(entry);
+  CddbCacheStore(FCacheDir, FEntryCategory, FQueryDiscID, CddbEntryBody(entry));
+  return entry;
 }
 
 namespace {
@@ -338,34 +446,35 @@ void TMMCDDB::QueryDisc(std::string& Result) {
   FAborted = false;
   ClearResults();
   CalcDiscID();
-  if (!Connect()) {
-    if (!FAborted) DoError("000 Failure to Connect");
+  std::string cached_category, cached;
+  if (CddbCacheFind(FCacheDir, FDiscID, cached_category, cached)) {
+    DoState("Reading cache...");
+    FQueryCategory = cached_category;
+    FQueryDiscID = DiscIDText(static_cast<std::uint32_t>(std::stoul(FDiscID, nullptr, 16)), false);
+    Result = ParseEntry(CddbEntryReply(FQueryCategory, FQueryDiscID, CddbDecodeText(cached, 6)));
+    FFromCache = true;
     return;
   }
+  if (!Open()) return;
   DisconnectGuard guard{this};
   if (!Handshake()) {
     if (FAborted) {
       Result = "700 User Abort";
     } else {
-      Result = "431 Handshake not successful, closing connection";
+      Result = FRefusal.empty() ? "431 Handshake not successful, closing connection" : FRefusal;
       DoError(Result);
     }
     return;
   }
   std::string reply = Query();
   if (ProtocolFailure(reply)) return;
-  switch (CddbReplyCode(reply)) {
-    case 200: {
+  int code = CddbReplyCode(reply);
+  switch (code) {
+    case 200:
       CddbParseExact(reply, FQueryCategory, FQueryDiscID, FQueryTitle);
-      std::string entry = ReadEntry(FQueryCategory, FQueryDiscID);
-      if (ProtocolFailure(entry) || FAborted) return;
-      Result = ParseEntry(entry);
+      ReadAndParse(Result);
       break;
-    }
-    case 202:
-      Result = "202 No exact match";
-      DoError(Result);
-      break;
+    case 210:  // several exact matches (level 3 on)
     case 211: {
       FMatches = CddbParseMatches(reply);
       if (FMatches.empty()) {
@@ -381,24 +490,24 @@ void TMMCDDB::QueryDisc(std::string& Result) {
       FQueryCategory = FMatches[static_cast<size_t>(match)].Category;
       FQueryDiscID = FMatches[static_cast<size_t>(match)].DiscID;
       FQueryTitle = FMatches[static_cast<size_t>(match)].DiscTitle;
-      std::string entry = ReadEntry(FQueryCategory, FQueryDiscID);
-      if (ProtocolFailure(entry) || FAborted) return;
-      Result = ParseEntry(entry);
-      FMatches.clear();
+      if (!ReadAndParse(Result).empty()) FMatches.clear();
       break;
     }
-    case 403:
-      Result = "403 Database entry Is corrupt";
-      DoError(Result);
-      break;
-    case 409:
-      Result = "409 No handshake";
-      DoError(Result);
+    case 202:
+      Result = "202 No exact match";
+      DoError(CddbReplyLine(reply));
       break;
     case 600:
       DoError("Timeout");
       break;
+    case 700:
+    case 0:
+      break;
     default:
+      // Every other reply is a refusal (403 corrupt entry, 409 no handshake, 500 syntax or an
+      // unknown client, 530 server error, ...): the user sees the server's own line.
+      Result = CddbReplyLine(reply);
+      DoError(Result);
       break;
   }
 }
@@ -408,18 +517,21 @@ void TMMCDDB::QueryDisc(std::string& Result) {
 int TMMCDDB::ListRequest(std::string (TMMCDDB::*request)(),
                          const std::function<std::size_t()>& count) {
   FAborted = false;
-  if (!Connect()) {
-    if (!FAborted) DoError("000 Failure to Connect");
-    return 0;
-  }
+  if (!Open()) return 0;
   DisconnectGuard guard{this};
   if (!Handshake()) {
-    if (!FAborted) DoError("431 Handshake not successful, closing connection");
+    if (!FAborted)
+      DoError(FRefusal.empty() ? "431 Handshake not successful, closing connection" : FRefusal);
     return 0;
   }
   std::string result = (this->*request)();
-  if (ProtocolFailure(result)) return 0;
-  return result.compare(0, 3, "210") == 0 ? static_cast<int>(count()) : 0;
+  if (ProtocolFailure(result) || FAborted) return 0;
+  if (result.compare(0, 3, "210") == 0) return static_cast<int>(count());
+  if (result.compare(0, 3, "600") == 0)
+    DoError("Timeout");
+  else
+    DoError(CddbReplyLine(FResponse.empty() ? result : FResponse));
+  return 0;
 }
 
 int TMMCDDB::GetSites() {

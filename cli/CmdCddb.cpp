@@ -17,14 +17,14 @@ TCommandRegistration discid({"discid", "[--device N]",
                                                            std::cerr);
                              }});
 
-TCommandRegistration cddb(
-    {"cddb",
-     "query [--device N] [--server HOST] [--port P] --email E [--first-match] | "
-     "sites|categories [--server HOST] [--port P] --email E",
-     "Name a disc through a CDDB server, or list its sites or categories.",
-     [](const std::vector<std::string>& args) {
-       return ql::RunCddbCommand(args, OpenTrackTable, std::cout, std::cerr);
-     }});
+TCommandRegistration cddb({"cddb",
+                           "query [--device N] [--server HOST] [--port P] --email E "
+                           "[--first-match] [--http] [--no-cache] | "
+                           "sites|categories [--server HOST] [--port P] --email E",
+                           "Name a disc through a CDDB server, or list its sites or categories.",
+                           [](const std::vector<std::string>& args) {
+                             return ql::RunCddbCommand(args, OpenTrackTable, std::cout, std::cerr);
+                           }});
 
 }  // namespace
 }  // namespace trackwell

@@ -30,6 +30,7 @@
 #include "About.h"
 #include "CDConfig.h"
 #include "CDDB.h"
+#include "CddbCache.h"
 #include "CDDBID.h"
 #include "CDDBList.h"
 #include "CDDBSel.h"
@@ -283,33 +284,14 @@ void TFormCDRipper::ApplyHelpContexts() {
 }
 
 // The lookup uses the client's own properties; they are taken from the stored CDDB options, so
-// that the options the user saved are the ones a lookup uses.
+// that the options the user saved are the ones a lookup uses. Without a stored address the
+// client has none, and the lookup asks for it instead of sending a made-up one.
 void TFormCDRipper::ApplyCDDBOptions() {
   if (!FormCDDBSettings) return;
-  std::string user = FormCDDBSettings->FUsername->text().toStdString();
-  std::string host = FormCDDBSettings->FUserHost->text().toStdString();
-  std::string server = FormCDDBSettings->FCDDBHost->currentText().toStdString();
-  try {
-    if (!user.empty() && !host.empty()) FCDDB.SetEmail(user + "@" + host);
-  } catch (...) {
-  }
-  if (!server.empty()) {
-    // "host:port" names a server on another port.
-    std::size_t colon = server.rfind(':');
-    if (colon != std::string::npos && colon + 1 < server.size() &&
-        server.find_first_not_of("0123456789", colon + 1) == std::string::npos) {
-      FCDDB.SetServer(server.substr(0, colon));
-      FCDDB.SetPort(std::atoi(server.c_str() + colon + 1));
-    } else {
-      FCDDB.SetServer(server);
-      FCDDB.SetPort(8880);
-    }
-  }
-  try {
-    FCDDB.SetAppName("QuillonTrackwell");
-    FCDDB.SetRevision("1.09");
-  } catch (...) {
-  }
+  FormCDDBSettings->ApplyTo(FCDDB);
+  FCDDB.SetAppName("Velmora");
+  FCDDB.SetRevision("1.0");
+  FCDDB.SetCacheDir(ql::CddbDefaultCacheDir());
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -118,6 +118,8 @@ void TFormCDRipper::miExternalEncoderClick() {
 void TFormCDRipper::miCDDBSettingsClick() {
   FormCDDBSettings->LoadSettings(SettingsFile());
   FormCDDBSettings->exec();
+  // What was saved applies; what was typed and cancelled does not.
+  FormCDDBSettings->LoadSettings(SettingsFile());
   ApplyCDDBOptions();
 }
 
@@ -236,32 +238,41 @@ void TFormCDRipper::RunModalAndCollect(std::vector<std::string>& tracks,
 
 void TFormCDRipper::GetdatafromMMCDDBClick() {
   if (FCDDB.GetEmail().empty()) {
+    // Nobody is contacted without the user's own address: ask for it.
     ql::UI().InfoBox("Invalid e-mail address");
+    miCDDBSettingsClick();
     return;
   }
   ReopenDrive();
   FCDDB.TrackTitles().clear();
-  std::string result;
-  auto finish = [&] {
-    // Names from the server are made safe before the window shows or stores them.
-    dfsArtist->setText(Q(ripper::SafeValue(FCDDB.GetArtist())));
-    dfsTitle->setText(Q(ripper::SafeValue(ripper::TitleAfterSlash(FCDDB.GetDiscTitle()))));
+  FCDDB.OnSelectMatch = [this](ql::TMMCDDB*, ql::TMMCDDBMatches& matches, int& match) {
+    match = ChooseCddbMatch(*FormCDDBList, matches);
   };
-  try {
-    WithProgress(this, FCDDB, [&] {
-      FCDDB.QueryDisc(result);
-      const auto& titles = FCDDB.TrackTitles();
-      if (!titles.empty() && static_cast<int>(titles.size()) < Grid->RowCount() &&
-          Grid->ColCount() == kColumns)
-        for (std::size_t i = 0; i < titles.size(); ++i)
-          Grid->SetCell(colName, static_cast<int>(i) + 1, Q(ripper::SafeValue(titles[i])));
-    });
-  } catch (...) {
-    finish();
-    throw;
-  }
-  finish();
-  if (FCDDB.TrackTitles().empty()) FillTrackGrid();
+  // Names from the server are made safe before the window shows or stores them; tabs and line
+  // ends of the entry's escapes become blanks.
+  auto safe = [](std::string s) {
+    for (char& c : s)
+      if (c == '\t' || c == '\n' || c == '\r') c = ' ';
+    return Q(ripper::SafeValue(s));
+  };
+  std::string result;
+  bool named = false;
+  WithProgress(this, FCDDB, [&] {
+    FCDDB.QueryDisc(result);
+    named = !FCDDB.GetAborted() &&
+            (!FCDDB.TrackTitles().empty() || !FCDDB.GetDiscTitle().empty());
+  });
+  // A failed or aborted lookup changes nothing (a refusal has been shown as an error).
+  if (!named) return;
+  const auto& titles = FCDDB.TrackTitles();
+  if (!titles.empty() && static_cast<int>(titles.size()) < Grid->RowCount() &&
+      Grid->ColCount() == kColumns)
+    for (std::size_t i = 0; i < titles.size(); ++i)
+      Grid->SetCell(colName, static_cast<int>(i) + 1, safe(titles[i]));
+  dfsArtist->setText(safe(FCDDB.GetArtist()));
+  bool split = FCDDB.GetDiscTitle().find('/') != std::string::npos ||
+               FCDDB.GetDiscTitle().find(" - ") != std::string::npos;
+  dfsTitle->setText(split ? safe(FCDDB.GetTitle()) : QString());
 }
 
 // ---------------------------------------------------------------------------------------------

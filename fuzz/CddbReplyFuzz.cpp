@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "CddbCache.h"
 #include "CddbReply.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -19,6 +20,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const auto& s : ql::CddbParseSites(reply))
     sink += s.Host.size() + s.Location.size() + s.Port;
   for (const auto& c : ql::CddbParseCategories(reply)) sink += c.size();
+  // Decoding at both kinds of level must give valid UTF-8 whatever the bytes.
+  for (int level : {1, 6}) {
+    std::string text = ql::CddbDecodeText(reply, level);
+    if (!ql::CddbIsUtf8(text)) __builtin_trap();
+    sink += ql::CddbUnescape(text).size();
+  }
+  std::string body = ql::CddbEntryBody(reply);
+  // An entry taken apart and put together again (the cache's way) reads back the same.
+  if (ql::CddbEntryBody(ql::CddbEntryReply("rock", "01020304", body)) != body &&
+      body.find('\n') == std::string::npos && body.find('\r') == std::string::npos)
+    __builtin_trap();
+  sink += body.size() + e.TrackArtists.size() + e.Year.size() + e.Genre.size();
   ql::TCddbEntryText t(reply);
   sink += t.Value(reply.substr(0, size % 7)).size();
   return sink == 0xFFFFFFFF ? 1 : 0;

@@ -1,4 +1,5 @@
 // Received header text and URLs (addresses and Location values) through the HTTP parsers.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -26,5 +27,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   sink += lines.Overflow() + lines.TakeRest().size();
   sink += ql::net::EncodeBase64(text).size();
+  // The first half as a base address, the second as a reference from it.
+  sink += ql::net::ResolveURL(text.substr(0, size / 2), text.substr(size / 2)).size();
+  sink += ql::net::PercentDecode(text).size() + ql::net::UrlHost(u.Host).size();
+  ql::net::THttpChunkDecoder chunks;
+  std::string decoded;
+  for (std::size_t i = 0; i < size; i += 7)
+    if (!chunks.Feed(text.data() + i, std::min<std::size_t>(7, size - i), decoded)) break;
+  sink += decoded.size() + chunks.Done();
   return sink == 0xFFFFFFFF ? 1 : 0;
 }

@@ -66,28 +66,24 @@ void THttpCli::DoRequestAsync(THttpRequest rq) {
   FLocation = FURL;
 
   TUrlParts u = ParseURL(FURL);
-  FProtocol = u.Proto.empty() ? "http" : u.Proto;
+  FProtocol = Lower(u.Proto.empty() ? "http" : u.Proto);
+  // Anything but plain HTTP would be fetched in clear text on the wrong port, or not at all.
+  if (FProtocol != "http")
+    throw EHttpException("Unsupported protocol \"" + FProtocol + "\" (only http is supported)",
+                         httperrProtocol);
   FReqUser = FUsername;
   FReqPass = FPassword;
   if (!u.User.empty() || !u.Pass.empty()) {
     FReqUser = u.User;
     FReqPass = u.Pass;
   }
-  FTargetHost = u.Host;
-  FTargetPort = u.Port.empty() ? "80" : u.Port;
-  std::string path = u.Path.empty() ? "/" : u.Path;
-  FHostName = u.Host;
-  if (FProxy.empty()) {
-    FPath = path;
-    FConnHost = FTargetHost;
-    FConnPort = FTargetPort;
-  } else {
-    // The port belongs in the rebuilt address, or the proxy would go to port 80.
-    FPath = FProtocol + "://" + u.Host + (u.Port.empty() ? "" : ":" + u.Port) + path;
+  if (!FProxy.empty()) {
     TUrlParts pu = ParseURL(FProxy);
     FConnHost = pu.Host.empty() ? FProxy : pu.Host;
     FConnPort = pu.Port.empty() ? (FProxyPort.empty() ? "80" : FProxyPort) : pu.Port;
   }
+  SetTarget(u);
+  const std::string& path = FTargetPath;
   std::string doc = path.substr(0, path.find('?'));
   if (doc.empty() || doc == "/") {
     FDocName = "document.htm";
@@ -109,7 +105,25 @@ void THttpCli::DoRequestAsync(THttpRequest rq) {
   }
 }
 
+// The target of the request (host, port, path) and what is asked of the server: the path, or
+// through a proxy the whole address (its port included, or the proxy would use port 80).
+void THttpCli::SetTarget(const TUrlParts& u) {
+  FTargetHost = FHostName = u.Host;
+  FTargetPort = u.Port.empty() ? "80" : u.Port;
+  FTargetPath = u.Path.empty() ? "/" : u.Path;
+  if (FProxy.empty()) {
+    FPath = FTargetPath;
+    FConnHost = FTargetHost;
+    FConnPort = FTargetPort;
+  } else {
+    FPath = FProtocol + "://" + UrlHost(FTargetHost) + (u.Port.empty() ? "" : ":" + u.Port) +
+            FTargetPath;
+  }
+}
+
 void THttpCli::StartLookup() {
+  FStatusSeen = FChunked = false;
+  FChunks = THttpChunkDecoder();
   FLines.Clear();
   FHeaderBytes = 0;
   FContentLength = -1;  // a redirection's header says nothing about the document
@@ -180,7 +194,7 @@ void THttpCli::SendRequest() {
   if (FRequestType == httpPOST && !FContentTypePost.empty())
     SendCommand("Content-Type: " + FContentTypePost);
   if (!FAgent.empty()) SendCommand("User-Agent: " + FAgent);
-  SendCommand("Host: " + FHostName);
+  SendCommand("Host: " + UrlHost(FHostName));
   if (FNoCache) SendCommand("Pragma: no-cache");
   std::int64_t post_size = 0;
   if (FRequestType == httpPOST) {
@@ -271,14 +285,22 @@ void THttpCli::ProcessHeaderLine(const std::string& line) {
   }
   FRcvdHeader.push_back(line);
   std::string name, value;
-  if (HttpStatusLine(line, FStatusCode, FReasonPhrase)) {
+  if (!FStatusSeen) {
+    // A reply is a status line first; anything else (no header, HTTP/2, text) is no reply this
+    // client understands, and never a success.
+    if (!HttpStatusLine(line, FStatusCode, FReasonPhrase)) {
+      FailRequest(404, "Invalid HTTP reply: " + line.substr(0, 80), httperrBadReply);
+      return;
+    }
+    FStatusSeen = true;
   } else if (HttpHeaderField(line, name, value)) {
     if (name == "content-length") {
-      try {
-        FContentLength = std::stoll(value);
-      } catch (...) {
-        FContentLength = -1;
-      }
+      bool digits = !value.empty() && value.size() <= 18 &&
+                    std::all_of(value.begin(), value.end(),
+                                [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+      FContentLength = digits ? std::stoll(value) : -1;
+    } else if (name == "transfer-encoding") {
+      FChunked = Lower(value).find("chunked") != std::string::npos;
     } else if (name == "content-type") {
       FContentType = Lower(value);
     } else if (name == "www-authenticate") {
@@ -293,34 +315,30 @@ void THttpCli::ProcessHeaderLine(const std::string& line) {
 }
 
 void THttpCli::LocationToTarget(const std::string& value) {
-  if (!value.empty() && value[0] == '/') {
-    FPath = FProxy.empty() ? value : FProtocol + "://" + FTargetHost + ":" + FTargetPort + value;
-  } else {
-    TUrlParts u = ParseURL(value);
-    if (!FProxy.empty()) {
-      FPath = value;
-      if (!u.Host.empty()) {
-        FTargetHost = FHostName = u.Host;
-        FTargetPort = u.Port.empty() ? "80" : u.Port;
-      }
-    } else if (u.Path.empty()) {
-      if (!u.Port.empty()) FTargetPort = u.Port;
-      FPath = FProtocol + "://" + FTargetHost + "/" + u.Host;
-    } else if (!u.Host.empty()) {
-      // Another host: its own port, or the default one.
-      FTargetHost = FHostName = FConnHost = u.Host;
-      FTargetPort = u.Port.empty() ? "80" : u.Port;
-      FPath = u.Path;
-    } else {
-      if (!u.Port.empty()) FTargetPort = u.Port;
-      FPath = FProtocol + "://" + FTargetHost + u.Path;
-    }
-    if (FProxy.empty()) FConnPort = FTargetPort;
+  // Relative references are resolved against the address asked for, as RFC 3986 says; the
+  // result is fetched directly or through the proxy alike.
+  std::string base = FProtocol + "://" + UrlHost(FTargetHost) + ":" + FTargetPort + FTargetPath;
+  std::string target = ResolveURL(base, value);
+  TUrlParts u = ParseURL(target);
+  if (Lower(u.Proto) != "http" || u.Host.empty()) {
+    FailRequest(404, "Redirected to an address this client cannot fetch: " + target.substr(0, 200),
+                httperrProtocol);
+    return;
   }
+  SetTarget(u);
   FLocation = FPath;
 }
 
 void THttpCli::HeaderEnd() {
+  if (FStatusCode >= 100 && FStatusCode < 200) {
+    // An interim reply (100 Continue, 102 Processing): the real one follows.
+    FStatusSeen = FChunked = FLocationFlag = false;
+    FStatusCode = 0;
+    FReasonPhrase.clear();
+    FContentLength = -1;
+    FRcvdHeader.clear();
+    return;
+  }
   if (OnHeaderEnd) OnHeaderEnd(this);
   if (FLocationFlag) {
     if (++FRedirects > kMaxRedirects) {
@@ -341,10 +359,36 @@ void THttpCli::HeaderEnd() {
   }
   SetState(httpWaitingBody);
   std::string rest = FLines.TakeRest();
-  if (!rest.empty()) GotBody(rest.data(), static_cast<int>(rest.size()));
+  if (!rest.empty())
+    GotBody(rest.data(), static_cast<int>(rest.size()));
+  else if (FContentLength == 0 && !FChunked)
+    FCtrlSocket.Close();  // nothing to wait for
 }
 
 void THttpCli::GotBody(const char* data, int len) {
+  std::string decoded;
+  bool complete = false;
+  if (FChunked) {
+    if (!FChunks.Feed(data, static_cast<std::size_t>(len), decoded)) {
+      FailRequest(404, "Invalid chunked body", httperrBadReply);
+      return;
+    }
+    data = decoded.data();
+    len = static_cast<int>(decoded.size());
+    complete = FChunks.Done();
+  } else if (FContentLength >= 0) {
+    // Bytes past the announced length belong to no document.
+    std::int64_t left = FContentLength - FRcvdCount;
+    if (len >= left) {
+      len = static_cast<int>(std::max<std::int64_t>(left, 0));
+      complete = true;
+    }
+  }
+  if (len > 0) DeliverBody(data, len);
+  if (complete && FState == httpWaitingBody) FCtrlSocket.Close();
+}
+
+void THttpCli::DeliverBody(const char* data, int len) {
   if (!FBodyStarted) {
     FBodyStarted = true;
     if (OnDocBegin) OnDocBegin(this);
@@ -360,6 +404,8 @@ void THttpCli::SocketSessionClosed(int Error) {
     Dispatch().Post(FAlive, [this] {
       if (FState == httpReady || FState == httpAborting) return;
       if (OnLocationChange) OnLocationChange(this);
+      // The handler may have aborted the request.
+      if (FState == httpReady || FState == httpAborting) return;
       StartLookup();
     });
     return;
@@ -420,6 +466,8 @@ void THttpCli::Get() {
     throw EHttpException("Connection lost: " + WSocketErrorDesc(FRequestDoneError) + " (Error #" +
                              std::to_string(FRequestDoneError) + ")",
                          FRequestDoneError);
+  if (FChunked && !FChunks.Done())
+    throw EHttpException("Document incomplete: the chunked body ended early", httperrIncomplete);
   if (FContentLength >= 0 && FRcvdCount < FContentLength)
     throw EHttpException("Document incomplete: " + std::to_string(FRcvdCount) + " of " +
                              std::to_string(FContentLength) + " bytes received",

@@ -43,6 +43,8 @@ enum : int {
   httperrTooManyRedirects = 5,
   httperrTimeout = 6,
   httperrIncomplete = 7,
+  httperrProtocol = 8,  // an address this client cannot fetch (https, ftp, ...)
+  httperrBadReply = 9,  // no valid status line, a broken chunked body
 };
 
 class THttpCli;
@@ -143,9 +145,11 @@ class THttpCli {
   void ProcessHeaderLine(const std::string& line);
   void HeaderEnd();
   void GotBody(const char* data, int len);
+  void DeliverBody(const char* data, int len);
   void FailRequest(int status, const std::string& reason, int error);
   void EndRequest();
   void LocationToTarget(const std::string& value);
+  void SetTarget(const TUrlParts& u);
   void Touch();
   void TimerTick();
 
@@ -173,11 +177,14 @@ class THttpCli {
   std::istream* FSendStream = nullptr;
 
   // Target of the current connection.
-  std::string FTargetHost, FTargetPort, FHostName, FPath, FProtocol, FConnHost, FConnPort;
+  std::string FTargetHost, FTargetPort, FTargetPath, FHostName, FPath, FProtocol, FConnHost,
+      FConnPort;
   std::string FReqUser, FReqPass;
   THttpLineBuffer FLines;
   std::size_t FHeaderBytes = 0;
   bool FHeaderStarted = false, FBodyStarted = false, FLocationFlag = false;
+  bool FStatusSeen = false, FChunked = false;
+  THttpChunkDecoder FChunks;
   int FRedirects = 0;
   std::string FRequestBuf;
   bool FSending = false;

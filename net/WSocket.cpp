@@ -25,9 +25,28 @@ struct TCustomWSocket::DnsJob {
 
 namespace {
 
+// A dotted IPv4 address or an IPv6 literal (with or without its URL brackets).
+std::string Unbracketed(const std::string& s) {
+  return s.size() >= 2 && s.front() == '[' && s.back() == ']' ? s.substr(1, s.size() - 2) : s;
+}
+
 bool IsDottedAddress(const std::string& s) {
   in_addr a;
-  return !s.empty() && inet_pton(AF_INET, s.c_str(), &a) == 1;
+  in6_addr a6;
+  return !s.empty() && (inet_pton(AF_INET, s.c_str(), &a) == 1 ||
+                        inet_pton(AF_INET6, Unbracketed(s).c_str(), &a6) == 1);
+}
+
+// The text of an address found by the lookup, IPv4 or IPv6.
+bool AddressText(const sockaddr* sa, std::string& text) {
+  char buf[INET6_ADDRSTRLEN];
+  const void* addr =
+      sa->sa_family == AF_INET6
+          ? static_cast<const void*>(&reinterpret_cast<const sockaddr_in6*>(sa)->sin6_addr)
+          : static_cast<const void*>(&reinterpret_cast<const sockaddr_in*>(sa)->sin_addr);
+  if (!inet_ntop(sa->sa_family, addr, buf, sizeof buf)) return false;
+  text = buf;
+  return true;
 }
 
 }  // namespace
@@ -135,8 +154,8 @@ void TCustomWSocket::DnsLookup(const std::string& HostName) {
     return;
   }
   if (IsDottedAddress(HostName)) {
-    FDnsResult = HostName;
-    FDnsResultList.push_back(HostName);
+    FDnsResult = Unbracketed(HostName);
+    FDnsResultList.push_back(FDnsResult);
     TriggerDnsLookupDone(0);
     return;
   }
@@ -146,18 +165,18 @@ void TCustomWSocket::DnsLookup(const std::string& HostName) {
   auto alive = FAlive.state();
   try {
     std::thread([this, job, alive, host = HostName] {
+      // IPv4 and IPv6 (AAAA) addresses, in the order the resolver prefers them.
       addrinfo hints{};
-      hints.ai_family = AF_INET;
+      hints.ai_family = AF_UNSPEC;
       hints.ai_socktype = SOCK_STREAM;
+      hints.ai_flags = AI_ADDRCONFIG;
       addrinfo* res = nullptr;
       int rc = getaddrinfo(host.c_str(), nullptr, &hints, &res);
       std::vector<std::string> list;
       if (rc == 0) {
         for (addrinfo* p = res; p; p = p->ai_next) {
-          char text[INET_ADDRSTRLEN];
-          auto* sin = reinterpret_cast<sockaddr_in*>(p->ai_addr);
-          if (inet_ntop(AF_INET, &sin->sin_addr, text, sizeof text)) {
-            std::string t = text;
+          std::string t;
+          if ((p->ai_family == AF_INET || p->ai_family == AF_INET6) && AddressText(p->ai_addr, t)) {
             bool seen = false;
             for (auto& e : list) seen = seen || e == t;
             if (!seen) list.push_back(t);
@@ -192,29 +211,37 @@ void TCustomWSocket::CancelDnsLookup() {
   FDnsJob.reset();
 }
 
-bool TCustomWSocket::ResolveAddr(sockaddr_in& sin) {
-  std::memset(&sin, 0, sizeof sin);
-  sin.sin_family = AF_INET;
-  if (IsDottedAddress(FAddr)) {
-    inet_pton(AF_INET, FAddr.c_str(), &sin.sin_addr);
+bool TCustomWSocket::ResolveAddr(sockaddr_storage& ss, socklen_t& len) {
+  std::memset(&ss, 0, sizeof ss);
+  auto* sin = reinterpret_cast<sockaddr_in*>(&ss);
+  auto* sin6 = reinterpret_cast<sockaddr_in6*>(&ss);
+  std::string addr = Unbracketed(FAddr);
+  if (inet_pton(AF_INET, addr.c_str(), &sin->sin_addr) == 1) {
+    sin->sin_family = AF_INET;
+    len = sizeof *sin;
+  } else if (inet_pton(AF_INET6, addr.c_str(), &sin6->sin6_addr) == 1) {
+    sin6->sin6_family = AF_INET6;
+    len = sizeof *sin6;
   } else {
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* res = nullptr;
-    if (getaddrinfo(FAddr.c_str(), nullptr, &hints, &res) != 0 || !res) {
+    if (getaddrinfo(addr.c_str(), nullptr, &hints, &res) != 0 || !res) {
       RaiseException("connect: Cannot convert host address '" + FAddr + "'");
       return false;
     }
-    sin.sin_addr = reinterpret_cast<sockaddr_in*>(res->ai_addr)->sin_addr;
+    std::memcpy(&ss, res->ai_addr, res->ai_addrlen);
+    len = res->ai_addrlen;
     freeaddrinfo(res);
   }
+  std::uint16_t net_port = 0;
   char* end = nullptr;
   long port = std::strtol(FPort.c_str(), &end, 10);
   if (end && *end == 0 && port >= 0 && port <= 65535) {
-    sin.sin_port = htons(static_cast<uint16_t>(port));
+    net_port = htons(static_cast<uint16_t>(port));
   } else if (servent* se = getservbyname(FPort.c_str(), FProto.c_str())) {
-    sin.sin_port = static_cast<uint16_t>(se->s_port);
+    net_port = static_cast<uint16_t>(se->s_port);
   } else {
     RaiseException("connect: Cannot convert port '" + FPort + "'");
     return false;
@@ -224,6 +251,10 @@ bool TCustomWSocket::ResolveAddr(sockaddr_in& sin) {
     RaiseException("connect: Cannot convert protocol '" + FProto + "'");
     return false;
   }
+  if (ss.ss_family == AF_INET6)
+    sin6->sin6_port = net_port;
+  else
+    sin->sin_port = net_port;
   return true;
 }
 
@@ -232,10 +263,11 @@ void TCustomWSocket::Connect() {
   if (FPort.empty()) return RaiseException("Connect: No Port Specified");
   if (FAddr.empty()) return RaiseException("Connect: No IP Address Specified");
   if (FProto.empty()) return RaiseException("Connect: No Protocol Specified");
-  sockaddr_in sin;
-  if (!ResolveAddr(sin)) return;
+  sockaddr_storage sin;
+  socklen_t sin_len = 0;
+  if (!ResolveAddr(sin, sin_len)) return;
 
-  FHSocket = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  FHSocket = socket(sin.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (FHSocket < 0) return SocketError("Connect (socket)", WsaFromErrno(errno));
   FCloseInvoked = false;
   ChangeState(wsOpened);
@@ -250,7 +282,7 @@ void TCustomWSocket::Connect() {
   setsockopt(FHSocket, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   FWatch = Dispatch().WatchFd(FHSocket, kFdWrite, [this](unsigned ev) { OnFdEvent(ev); });
   ChangeState(wsConnecting);
-  if (::connect(FHSocket, reinterpret_cast<sockaddr*>(&sin), sizeof sin) != 0 &&
+  if (::connect(FHSocket, reinterpret_cast<sockaddr*>(&sin), sin_len) != 0 &&
       errno != EINPROGRESS) {
     // Reported like an asynchronous failure: the connect notification carries the error.
     int err = WsaFromErrno(errno);

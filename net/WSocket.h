@@ -115,7 +115,7 @@ class TCustomWSocket {
   void UpdateWatch();
   void InternalClose(bool fire, int error);
   void AssignDefaultValue();
-  bool ResolveAddr(sockaddr_in& sin);
+  bool ResolveAddr(sockaddr_storage& ss, socklen_t& len);
 
   int FHSocket = -1;
   WatchId FWatch = 0;

@@ -1,5 +1,6 @@
-// A whole lookup (connect, hello, query, read, quit) against the loopback test server: the
-// CDDB component side by side with libcddb's query and read, in the same run.
+// A whole lookup (connect, hello, proto, query, read, quit) against the loopback test server,
+// over the line protocol and over HTTP: the CDDB component side by side with libcddb's query
+// and read, in the same run.
 #include <benchmark/benchmark.h>
 #include <cddb/cddb.h>
 #include <sys/stat.h>
@@ -22,9 +23,10 @@ struct Fixture {
     entry += "EXTD=\r\nEXTT0=\r\nEXTT1=\r\nEXTT2=\r\nPLAYORDER=\r\n";
     qltest::WriteFile(dir / "rock/1b02db03", entry);
     server = qltest::StartCddbServer(dir.path());
+    http = qltest::StartCddbServer(dir.path(), {"--http"});
   }
   qltest::TempDir dir;
-  std::unique_ptr<qltest::ServerProcess> server;
+  std::unique_ptr<qltest::ServerProcess> server, http;
 };
 
 Fixture& Shared() {
@@ -32,7 +34,7 @@ Fixture& Shared() {
   return f;
 }
 
-void BM_QueryDisc(benchmark::State& state) {
+void QueryDisc(benchmark::State& state, bool http) {
   Fixture& f = Shared();
   qltest::Loop loop;
   ql::TMMTrackList reader({{1, 150, 19850}, {2, 20000, 20000}, {3, 40000, 15000}});
@@ -40,7 +42,8 @@ void BM_QueryDisc(benchmark::State& state) {
     ql::TMMCDDB cddb;
     cddb.SetCDReader(&reader);
     cddb.SetServer("127.0.0.1");
-    cddb.SetPort(f.server->port());
+    cddb.SetTransport(http ? ql::ctHttp : ql::ctLine);
+    cddb.SetPort((http ? f.http : f.server)->port());
     cddb.SetAppName("bench");
     cddb.SetEmail("bench@example.org");
     std::string result;
@@ -49,13 +52,18 @@ void BM_QueryDisc(benchmark::State& state) {
   }
 }
 
-void BM_Libcddb(benchmark::State& state) {
+void Libcddb(benchmark::State& state, bool http) {
   Fixture& f = Shared();
   for (auto _ : state) {
     cddb_conn_t* conn = cddb_new();
     cddb_set_server_name(conn, "127.0.0.1");
-    cddb_set_server_port(conn, f.server->port());
-    cddb_http_disable(conn);
+    cddb_set_server_port(conn, (http ? f.http : f.server)->port());
+    if (http) {
+      cddb_http_enable(conn);
+      cddb_set_http_path_query(conn, "/~cddb/cddb.cgi");
+    } else {
+      cddb_http_disable(conn);
+    }
     cddb_cache_disable(conn);
     cddb_set_email_address(conn, "bench@example.org");
     cddb_disc_t* disc = cddb_disc_new();
@@ -72,6 +80,19 @@ void BM_Libcddb(benchmark::State& state) {
   }
 }
 
+void BM_QueryDisc(benchmark::State& state) {
+  QueryDisc(state, false);
+}
+void BM_Libcddb(benchmark::State& state) {
+  Libcddb(state, false);
+}
+void BM_QueryDiscHttp(benchmark::State& state) {
+  QueryDisc(state, true);
+}
+void BM_LibcddbHttp(benchmark::State& state) {
+  Libcddb(state, true);
+}
+
 }  // namespace
 
 BENCHMARK(BM_QueryDisc)
@@ -81,6 +102,18 @@ BENCHMARK(BM_QueryDisc)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 BENCHMARK(BM_Libcddb)
+    ->Iterations(1)
+    ->Repetitions(100)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_QueryDiscHttp)
+    ->Iterations(1)
+    ->Repetitions(100)
+    ->ReportAggregatesOnly(true)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK(BM_LibcddbHttp)
     ->Iterations(1)
     ->Repetitions(100)
     ->ReportAggregatesOnly(true)

@@ -15,6 +15,7 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include "CDDBList.h"
 #include "CDDBSel.h"
 #include "Profile.h"
 #include "Shell.h"
@@ -85,6 +86,9 @@ void WithProgress(QWidget* owner, ql::TMMCDDB& cddb, const std::function<void()>
       w->setEnabled(false);
       disabled.emplace_back(w);
     }
+  // The progress window is the one window left to use: its Abort must work while the others
+  // (its owner included, whose disabling reaches it) are disabled.
+  progress->setEnabled(true);
   progress->show();
   progress->repaint();
   auto restore = [&] {
@@ -102,8 +106,40 @@ void WithProgress(QWidget* owner, ql::TMMCDDB& cddb, const std::function<void()>
   restore();
 }
 
+int ChooseCddbMatch(TFormCDDBList& list, const ql::TMMCDDBMatches& matches) {
+  std::vector<std::string> lines;
+  for (const auto& m : matches) lines.push_back(m.Category + " " + m.DiscID + " " + m.DiscTitle);
+  list.SetLines(lines);
+  if (!list.Run()) return -1;
+  int row = list.ChosenRow();
+  return row >= 0 && row < static_cast<int>(matches.size()) ? row : -1;
+}
+
 namespace {
 const char* const kSection = "OPTIONS: CDDB Settings";
+const char* const kHttp = "HTTP";
+const char* const kLine = "CDDBP";
+
+bool ValidPort(const QString& text) {
+  bool ok = false;
+  int port = text.toInt(&ok);
+  return text.isEmpty() || (ok && port > 0 && port < 65536);
+}
+
+// "host", "host:port" or "[v6 address]:port" -> host and port (0 when none is given).
+void SplitHostPort(const std::string& text, std::string& host, int& port) {
+  host = text;
+  port = 0;
+  std::size_t colon = text.rfind(':');
+  if (colon == std::string::npos || colon + 1 == text.size()) return;
+  bool bracketed = text.front() == '[';
+  if (!bracketed && text.find(':') != colon) return;  // a bare IPv6 address
+  std::string digits = text.substr(colon + 1);
+  if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 5) return;
+  host = text.substr(0, colon);
+  port = std::stoi(digits);
+  if (bracketed && host.size() >= 2 && host.back() == ']') host = host.substr(1, host.size() - 2);
+}
 
 QLineEdit* Edit(QWidget* parent, const char* name, const char* text, bool enabled = true) {
   auto* e = new QLineEdit(text, parent);
@@ -136,11 +172,25 @@ TFormCDDBSettings::TFormCDDBSettings(QWidget* parent, ql::TMMCDDB* cddb, std::st
   FCDDBHost->setObjectName("FCDDBHost");
   FCDDBHost->setEditable(true);
   FCDDBHost->setCurrentText(ql::TMMCDDB::kDefaultServer);
-  FUsername = Edit(panel, "FUsername", "noname");
-  FUserHost = Edit(panel, "FUserHost", "localhost");
+  // No address is made up: the fields only hint at what belongs in them.
+  FUsername = Edit(panel, "FUsername", "");
+  FUsername->setPlaceholderText("noname");
+  FUserHost = Edit(panel, "FUserHost", "");
+  FUserHost->setPlaceholderText("example.org");
   FProgApp = Edit(panel, "FProgApp", "QuillonTrackwell", false);
   FVersion = Edit(panel, "FVersion", "1.08", false);
   FProtLevel = Edit(panel, "FProtLevel", "4", false);
+  FProtocol = new QComboBox(panel);
+  FProtocol->setObjectName("FProtocol");
+  FProtocol->addItems({kHttp, kLine});
+  FPort = Edit(panel, "FPort", "80");
+  FPath = Edit(panel, "FPath", ql::TMMCDDB::kDefaultHttpPath);
+  connect(FProtocol, &QComboBox::currentTextChanged, this, [this](const QString& p) {
+    // A port left at the other transport's default follows the transport.
+    bool http = p == kHttp;
+    if (FPort->text() == (http ? "8880" : "80")) FPort->setText(http ? "80" : "8880");
+    FPath->setEnabled(http);
+  });
   pbCategory = Button(panel, "pbCategory", "&Get Category");
   pbGetCDDBHost = Button(panel, "pbGetCDDBHost", "Get CDDB H&osts");
   struct Row {
@@ -154,7 +204,10 @@ TFormCDDBSettings::TFormCDDBSettings(QWidget* parent, ql::TMMCDDB* cddb, std::st
                       {"User &Host....................", FUserHost, nullptr},
                       {"Application ..................", FProgApp, nullptr},
                       {"Version......", FVersion, nullptr},
-                      {"Protocol &Level................", FProtLevel, nullptr}};
+                      {"Protocol &Level................", FProtLevel, nullptr},
+                      {"&Ask by......................", FProtocol, nullptr},
+                      {"&Port.........................", FPort, nullptr},
+                      {"CGI &path....................", FPath, nullptr}};
   int r = 0;
   for (const Row& row : rows) {
     auto* label = new QLabel(row.label, panel);
@@ -189,7 +242,8 @@ TFormCDDBSettings::TFormCDDBSettings(QWidget* parent, ql::TMMCDDB* cddb, std::st
 
   connect(pbSave, &QPushButton::clicked, this, [this] { pbSaveClick(); });
   connect(pbCancel, &QPushButton::clicked, this, &QDialog::reject);
-  connect(pbHelp, &QPushButton::clicked, this, [this] { ql::UI().ShowHelp(HelpFile, HelpContext); });
+  connect(pbHelp, &QPushButton::clicked, this,
+          [this] { ql::UI().ShowHelp(HelpFile, HelpContext); });
   connect(pbGetCDDBHost, &QPushButton::clicked, this, [this] { pbGetCDDBHostClick(); });
   connect(pbCategory, &QPushButton::clicked, this, [this] { pbCategoryClick(); });
 }
@@ -205,6 +259,12 @@ void TFormCDDBSettings::LoadSettings(const std::string& ini_path) {
     FCategory->setCurrentText(read("Copyright", FCategory->currentText()));
     FUsername->setText(read("UserName", FUsername->text()));
     FUserHost->setText(read("UserHost", FUserHost->text()));
+    // Settings without these keys are new ones, or older ones that knew only the line
+    // protocol's host: both ask over HTTP now.
+    QString protocol = read("Protocol", FProtocol->currentText()).toUpper();
+    FProtocol->setCurrentText(protocol == kLine ? kLine : kHttp);
+    FPort->setText(read("Port", FPort->text()));
+    FPath->setText(read("Path", FPath->text()));
   } catch (const std::exception& e) {
     ql::UI().ShowMessage(std::string("Unable to read the CDDB settings: ") + e.what());
   }
@@ -216,9 +276,76 @@ void TFormCDDBSettings::Write(const std::string& path) {
   ini.WriteString(kSection, "CDDBHost", FCDDBHost->currentText().toStdString());
   ini.WriteString(kSection, "UserName", FUsername->text().toStdString());
   ini.WriteString(kSection, "UserHost", FUserHost->text().toStdString());
+  ini.WriteString(kSection, "Protocol", FProtocol->currentText().toStdString());
+  ini.WriteString(kSection, "Port", FPort->text().toStdString());
+  ini.WriteString(kSection, "Path", FPath->text().toStdString());
+}
+
+bool TFormCDDBSettings::ValidAddress(const std::string& user, const std::string& host) {
+  auto clean = [](const std::string& s) {
+    if (s.empty()) return false;
+    for (char c : s)
+      if (static_cast<unsigned char>(c) <= ' ' || c == '@' || c == 127) return false;
+    return true;
+  };
+  return clean(user) && clean(host);
+}
+
+// An address is checked when it is entered: a wrong one is never stored or used.
+bool TFormCDDBSettings::Check() {
+  std::string user = FUsername->text().trimmed().toStdString();
+  std::string host = FUserHost->text().trimmed().toStdString();
+  if ((!user.empty() || !host.empty()) && !ValidAddress(user, host)) {
+    ql::UI().ErrorBox("Invalid e-mail address", "Error");
+    (user.empty() || !ValidAddress(user, "x") ? FUsername : FUserHost)->setFocus();
+    return false;
+  }
+  if (!ValidPort(FPort->text().trimmed())) {
+    ql::UI().ErrorBox("Invalid port: " + FPort->text().toStdString(), "Error");
+    FPort->setFocus();
+    return false;
+  }
+  FUsername->setText(QString::fromStdString(user));
+  FUserHost->setText(QString::fromStdString(host));
+  return true;
+}
+
+void TFormCDDBSettings::ApplyTo(ql::TMMCDDB& cddb) const {
+  std::string user = FUsername->text().trimmed().toStdString();
+  std::string host = FUserHost->text().trimmed().toStdString();
+  if (ValidAddress(user, host))
+    cddb.SetEmail(user + "@" + host);
+  else
+    cddb.ResetEmail();
+  bool http = FProtocol->currentText() == kHttp;
+  cddb.SetTransport(http ? ql::ctHttp : ql::ctLine);
+  cddb.SetHttpPath(FPath->text().trimmed().toStdString());
+  int port = FPort->text().trimmed().toInt();
+  std::string server;
+  int host_port = 0;
+  SplitHostPort(FCDDBHost->currentText().trimmed().toStdString(), server, host_port);
+  if (!server.empty()) cddb.SetServer(server);
+  if (host_port) port = host_port;  // "host:port" names a server on another port
+  if (port <= 0 || port > 65535)
+    port = http ? ql::TMMCDDB::kDefaultHttpPort : ql::TMMCDDB::kDefaultPort;
+  cddb.SetPort(port);
+}
+
+void TFormCDDBSettings::showEvent(QShowEvent* e) {
+  // What the client really sends and the level it speaks (the one it asks for until a server
+  // has answered).
+  if (CDDB) {
+    if (!CDDB->GetAppName().empty()) FProgApp->setText(QString::fromStdString(CDDB->GetAppName()));
+    FVersion->setText(QString::fromStdString(CDDB->GetRevision()));
+    int level = CDDB->GetProtoLevel() > 0 ? CDDB->GetProtoLevel() : CDDB->GetMaxProtoLevel();
+    FProtLevel->setText(QString::number(level));
+  }
+  FPath->setEnabled(FProtocol->currentText() == kHttp);
+  QDialog::showEvent(e);
 }
 
 void TFormCDDBSettings::pbSaveClick() {
+  if (!Check()) return;
   try {
     Write(ini_path_);
     Write(work_ini_);
@@ -228,24 +355,37 @@ void TFormCDDBSettings::pbSaveClick() {
   accept();
 }
 
+// Both requests ask the server the fields name, with the address they hold; the field keeps
+// what it showed (the list only offers choices).
 void TFormCDDBSettings::pbGetCDDBHostClick() {
-  FCDDBHost->clear();
-  if (!CDDB) return;
+  if (!CDDB || !Check()) return;
   QString text = FCDDBHost->currentText();
+  FCDDBHost->clear();
+  FCDDBHost->setCurrentText(text);
   try {
+    ApplyTo(*CDDB);
     WithProgress(this, *CDDB, [this] { CDDB->GetSites(); });
   } catch (const std::exception& e) {
     ql::UI().ShowException(e);
   }
-  for (const auto& site : CDDB->Sites()) FCDDBHost->addItem(QString::fromStdString(site.Host));
+  bool http = FProtocol->currentText() == kHttp;
+  for (const auto& site : CDDB->Sites()) {
+    if ((site.Protocol == "http") != http) continue;
+    int standard = http ? ql::TMMCDDB::kDefaultHttpPort : ql::TMMCDDB::kDefaultPort;
+    std::string item = site.Host;
+    if (site.Port > 0 && site.Port != standard) item += ":" + std::to_string(site.Port);
+    FCDDBHost->addItem(QString::fromStdString(item));
+  }
   FCDDBHost->setCurrentText(text);
 }
 
 void TFormCDDBSettings::pbCategoryClick() {
-  FCategory->clear();
-  if (!CDDB) return;
+  if (!CDDB || !Check()) return;
   QString text = FCategory->currentText();
+  FCategory->clear();
+  FCategory->setCurrentText(text);
   try {
+    ApplyTo(*CDDB);
     WithProgress(this, *CDDB, [this] { CDDB->GetCategories(); });
   } catch (const std::exception& e) {
     ql::UI().ShowException(e);
@@ -259,7 +399,9 @@ void TFormCDDBSettings::ShowHints(bool on) {
   for (QWidget* w : findChildren<QWidget*>()) w->setToolTipDuration(on ? -1 : 0);
 }
 
-void TFormCDDBSettings::SetHelpContexts() { HelpContext = 7100; }
+void TFormCDDBSettings::SetHelpContexts() {
+  HelpContext = 7100;
+}
 
 const char* const TCDDBDlg::kHomepage = "http://gnudb.gnudb.org/";
 
@@ -291,7 +433,8 @@ TCDDBDlg::TCDDBDlg(QWidget* parent, ql::TMMCDDB& cddb) : QDialog(parent), cddb_(
   Label2 = new QLabel("Disc information from the freely available CDDB servers", credits);
   Label3 = new QLabel("and the people who enter their discs there.", credits);
   Label4 = new QLabel("CDDB homepage:", credits);
-  lblAddress = new QLabel(QString("<a href=\"%1\" style=\"color:blue\">%1</a>").arg(kHomepage), credits);
+  lblAddress =
+      new QLabel(QString("<a href=\"%1\" style=\"color:blue\">%1</a>").arg(kHomepage), credits);
   lblAddress->setObjectName("lblAddress");
   lblAddress->setCursor(Qt::PointingHandCursor);
   lblAddress->setTextInteractionFlags(Qt::LinksAccessibleByMouse);
@@ -353,7 +496,12 @@ void TCDDBDlg::btnGetSitesClick() {
   chooser.SetItems(items);
   if (chooser.exec() == QDialog::Accepted && chooser.SelectedIndex >= 0) {
     const auto& site = cddb_.Sites()[static_cast<size_t>(chooser.SelectedIndex)];
-    editServer->setText(QString::fromStdString(site.Host));
+    // A site on another port is named with it, so that it is contacted there.
+    std::string server = site.Host;
+    int standard =
+        site.Protocol == "http" ? ql::TMMCDDB::kDefaultHttpPort : ql::TMMCDDB::kDefaultPort;
+    if (site.Port > 0 && site.Port != standard) server += ":" + std::to_string(site.Port);
+    editServer->setText(QString::fromStdString(server));
     editLocation->setText(QString::fromStdString(site.Location));
   }
 }

@@ -44,14 +44,23 @@ extern TCDDBProgress* CDDBProgress;
 // disabled; the windows are enabled again and the active one reactivated on every path.
 void WithProgress(QWidget* owner, ql::TMMCDDB& cddb, const std::function<void()>& request);
 
+class TFormCDDBList;
+// Lets the user choose among the matches of a lookup in list ("category discid title" lines);
+// the index chosen, or -1 when the list was left without OK.
+int ChooseCddbMatch(TFormCDDBList& list, const ql::TMMCDDBMatches& matches);
+
 class TFormCDDBSettings : public QDialog {
  public:
   // cddb: the window's client; ini_path: the file Save writes first; work_ini: the window's
   // "QuillonTrackwell.ini", written second.
-  TFormCDDBSettings(QWidget* parent, ql::TMMCDDB* cddb, std::string ini_path,
-                    std::string work_ini);
+  TFormCDDBSettings(QWidget* parent, ql::TMMCDDB* cddb, std::string ini_path, std::string work_ini);
 
   void LoadSettings(const std::string& ini_path);
+  // Gives the client the address, server, port, transport and path the fields hold. An
+  // incomplete or invalid address leaves the client without one (it then asks for it).
+  void ApplyTo(ql::TMMCDDB& cddb) const;
+  // user "@" host is an address the hello can carry: both parts present, no blank, no second "@".
+  static bool ValidAddress(const std::string& user, const std::string& host);
   void pbSaveClick();
   void pbGetCDDBHostClick();
   void pbCategoryClick();
@@ -62,11 +71,19 @@ class TFormCDDBSettings : public QDialog {
 
   QComboBox *FCategory, *FCDDBHost;
   QLineEdit *FUsername, *FUserHost, *FProgApp, *FVersion, *FProtLevel;
+  // How the server is asked: "HTTP" (the default) or "CDDBP" (the line protocol); its port
+  // and, for HTTP, the CGI path.
+  QComboBox* FProtocol;
+  QLineEdit *FPort, *FPath;
   QPushButton *pbCategory, *pbGetCDDBHost, *pbSave, *pbCancel, *pbHelp;
   ql::TMMCDDB* CDDB;
 
+ protected:
+  void showEvent(QShowEvent* e) override;
+
  private:
   void Write(const std::string& path);
+  bool Check();
   std::string ini_path_, work_ini_;
 };
 

@@ -13,6 +13,7 @@
 
 #include "DiscID.h"
 #include "HttpGet1.h"
+#include "MMCDDB.h"
 #include "TextFile.h"
 #include "diction.h"
 
@@ -24,11 +25,12 @@ TFormCDDBID::TFormCDDBID(QWidget* parent) : QDialog(parent) {
   big.setPointSize(16);
   big.setBold(true);
   BigLabel->setFont(big);
-  auto* toc = new QLabel("CD TOC:", this);
-  toc->setGeometry(232, 8, 150, 16);
+  // The table of contents sits below the big label, which it would otherwise cover.
+  TocLabel = new QLabel("CD TOC:", this);
+  TocLabel->setGeometry(232, 48, 150, 16);
   TocList = new QListWidget(this);
   TocList->setObjectName("TocList");
-  TocList->setGeometry(232, 26, 150, 150);
+  TocList->setGeometry(232, 66, 150, 114);
   auto* id = new QLabel("Disc ID:", this);
   id->setGeometry(12, 52, 60, 20);
   Edit1 = new QLineEdit("$00000000", this);
@@ -58,6 +60,7 @@ void TFormCDDBID::Place() {
   BitBtn2->setGeometry(left, 154, 90, 26);
   BitBtn3->setText(wide_ ? "<< Simple" : "Advanced >>");
   TocList->setVisible(wide_);
+  TocLabel->setVisible(wide_);
 }
 
 std::string TFormCDDBID::CalculateID() {
@@ -75,7 +78,9 @@ std::string TFormCDDBID::CalculateID() {
   return text;
 }
 
-void TFormCDDBID::BitBtn1Click() { CalculateID(); }
+void TFormCDDBID::BitBtn1Click() {
+  CalculateID();
+}
 
 void TFormCDDBID::BitBtn3Click() {
   wide_ = !wide_;
@@ -125,24 +130,43 @@ TFormCDDB::TFormCDDB(QWidget* parent) : QDialog(parent) {
   connect(pbClose, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-TFormCDDB::~TFormCDDB() { Timer->stop(); }
+TFormCDDB::~TFormCDDB() {
+  Timer->stop();
+}
+
+namespace {
+// A command may come with its blanks already written as "+".
+std::string EncodeCommand(std::string command) {
+  for (char& c : command)
+    if (c == '+') c = ' ';
+  return ql::CddbFormEncode(command);
+}
+
+std::string Hello(const std::string& user, const std::string& host, const std::string& client,
+                  const std::string& revision) {
+  return ql::CddbFormEncode(user) + "+" + ql::CddbFormEncode(host) + "+" +
+         ql::CddbFormEncode(client) + "+" + ql::CddbFormEncode(revision);
+}
+}  // namespace
 
 std::string TFormCDDB::BuildURL() {
-  std::string url = "http://" + Server + "?" + "cmd=" + Command + "&" + "hello=" + User + "+" +
-                    UserHost + "+" + ClientName + "&" + "proto=" + Version;
+  // The hello carries four fields and proto a protocol level, as the CGI expects.
+  std::string url = "http://" + Server + "?cmd=" + EncodeCommand(Command) +
+                    "&hello=" + Hello(User, UserHost, ClientName, Revision) + "&proto=" + Level;
   dfsURL->setText(QString::fromStdString(url));
   return url;
 }
 
-bool TFormCDDB::Fetch(const std::string& base, const std::string& command,
-                      const std::string& user, const std::string& user_host,
-                      const std::string& client, const std::string& protocol_level) {
+bool TFormCDDB::Fetch(const std::string& base, const std::string& command, const std::string& user,
+                      const std::string& user_host, const std::string& client,
+                      const std::string& protocol_level) {
   bool ok = false;
   auto download = std::make_unique<ql::net::THttpGetForm>(this);
   try {
     download->SetFileName("CDDBFile.txt");
-    download->SetURL(base + "/~cddb/cddb.cgi?cmd=" + command + "&hello=" + user + "+" +
-                     user_host + "+" + client + "&proto=" + protocol_level);
+    download->SetURL(base + ql::TMMCDDB::kDefaultHttpPath + "?cmd=" + EncodeCommand(command) +
+                     "&hello=" + Hello(user, user_host, client, Revision) +
+                     "&proto=" + protocol_level);
     download->Get();
     InfoLabel->setText(QString::fromStdString(download->GetStatusText()));
     std::string text = ql::ReadFileBytes(download->GetFileName());

@@ -30,7 +30,7 @@ class TFormCDDBID : public QDialog {
   void BitBtn2Click();        // "&Exit"
   bool Wide() const { return wide_; }
 
-  QLabel* BigLabel;
+  QLabel *BigLabel, *TocLabel;
   QLineEdit* Edit1;
   QListWidget* TocList;
   QPushButton *BitBtn1, *BitBtn2, *BitBtn3;
@@ -50,10 +50,12 @@ class TFormCDDB : public QDialog {
   std::string DownloadFile = "CDDB_Download.txt";
   std::string Server, Command, User, UserHost, ClientName;
   std::string Version = "1.04.00";
+  // The client's revision in the hello and the protocol level asked for.
+  std::string Revision = "1.0", Level = "6";
   bool Cancelled = false;
 
-  // "http://" server "?cmd=" command "&hello=" user "+" user host "+" client "&proto=" version;
-  // shown in dfsURL.
+  // "http://" server "?cmd=" command "&hello=" user "+" user host "+" client "+" revision
+  // "&proto=" level, each part form-encoded; shown in dfsURL.
   std::string BuildURL();
   // Fetches base "/~cddb/cddb.cgi?cmd=..." into "CDDBFile.txt" (in the current directory)
   // through the download dialog; true only when the reply's first line begins with "210".

@@ -25,7 +25,8 @@ TFormCDDBList::TFormCDDBList(QWidget* parent) : QDialog(parent) {
   setObjectName("FormCDDBList");
   setWindowTitle("Inexact Match from CDDB");
   auto* layout = new QVBoxLayout(this);
-  auto* top = new QLabel("Select one CD from the list and click OK to download the information", this);
+  auto* top =
+      new QLabel("Select one CD from the list and click OK to download the information", this);
   QFont bold = top->font();
   bold.setBold(true);
   top->setFont(bold);
@@ -79,6 +80,8 @@ void TFormCDDBList::FillFromGrid(const QTableWidget& grid, const std::string& te
 
 bool TFormCDDBList::Run() {
   OK = false;
+  // Asked during a lookup, while the progress window has every other window disabled.
+  setEnabled(true);
   exec();
   return OK;
 }
@@ -86,8 +89,21 @@ bool TFormCDDBList::Run() {
 std::string TFormCDDBList::ChosenDisc() const {
   QListWidgetItem* item = FListBox->currentItem();
   if (!item) return {};
+  // The second word: categories have any length ("reggae", "soundtrack").
   std::string line = item->text().toStdString();
-  if (line.size() <= 5) return {};
-  size_t blank = line.find(' ', 5);
-  return line.substr(5, blank == std::string::npos ? std::string::npos : blank - 5);
+  size_t start = line.find(' ');
+  if (start == std::string::npos) return {};
+  ++start;
+  size_t blank = line.find(' ', start);
+  return line.substr(start, blank == std::string::npos ? std::string::npos : blank - start);
+}
+
+void TFormCDDBList::SetLines(const std::vector<std::string>& lines) {
+  FListBox->clear();
+  for (const auto& l : lines) FListBox->addItem(QString::fromStdString(l));
+  if (!lines.empty()) FListBox->setCurrentRow(0);
+}
+
+int TFormCDDBList::ChosenRow() const {
+  return FListBox->currentRow();
 }

@@ -19,8 +19,12 @@ class TFormCDDBList : public QDialog {
   void FillFromGrid(const QTableWidget& grid, const std::string& text);
   // Shows the dialog; true only when it was left by OK.
   bool Run();
-  // The disc ID of the selected line: its characters from the sixth to the next blank.
+  // The disc ID of the selected line "category discid title": its second word.
   std::string ChosenDisc() const;
+  // Every line, unfiltered; the first is selected.
+  void SetLines(const std::vector<std::string>& lines);
+  // The selected row, -1 for none.
+  int ChosenRow() const;
   static bool Agrees(const std::string& line, const std::string& text);
 
   QListWidget* FListBox;

@@ -1,5 +1,7 @@
 #include "CDDBSel.h"
 
+#include <algorithm>
+
 #include <QHeaderView>
 #include <QLabel>
 #include <QListWidget>
@@ -15,8 +17,10 @@ namespace {
 // Draws an item's TAB-separated pieces opaque, each clipped to its header section.
 class ColumnDelegate : public QStyledItemDelegate {
  public:
-  ColumnDelegate(QHeaderView* header, QObject* parent) : QStyledItemDelegate(parent), header_(header) {}
-  void paint(QPainter* p, const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+  ColumnDelegate(QHeaderView* header, QObject* parent)
+      : QStyledItemDelegate(parent), header_(header) {}
+  void paint(QPainter* p, const QStyleOptionViewItem& option,
+             const QModelIndex& index) const override {
     const bool selected = option.state & QStyle::State_Selected;
     p->fillRect(option.rect, selected ? option.palette.highlight() : option.palette.base());
     QStringList pieces = index.data().toString().split('\t');
@@ -33,7 +37,8 @@ class ColumnDelegate : public QStyledItemDelegate {
     }
   }
   QSize sizeHint(const QStyleOptionViewItem& o, const QModelIndex& i) const override {
-    return {QStyledItemDelegate::sizeHint(o, i).width(), 14};
+    // 14 pixels as designed, or the font's height where that is more, so no text is cut.
+    return {QStyledItemDelegate::sizeHint(o, i).width(), std::max(14, o.fontMetrics.height() + 2)};
   }
 
  private:
@@ -66,6 +71,7 @@ TCDDBSelectDlg::TCDDBSelectDlg(QWidget* parent) : QDialog(parent) {
   SetSections("Internet address", "Located at");
   Header->resizeSection(0, 169);
   Header->resizeSection(1, 59);
+  Header->setStretchLastSection(true);
   layout->addWidget(Header);
   ListBox = new PressList(this, this);
   ListBox->setObjectName("ListBox");
@@ -80,6 +86,7 @@ TCDDBSelectDlg::TCDDBSelectDlg(QWidget* parent) : QDialog(parent) {
   btnCancel->setObjectName("btnCancel");
   connect(btnCancel, &QPushButton::clicked, this, &QDialog::reject);
   layout->addWidget(btnCancel, 0, Qt::AlignRight);
+  resize(420, 240);
 }
 
 void TCDDBSelectDlg::SetSections(const std::string& first, const std::string& second) {

@@ -2,6 +2,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <sstream>
 
 #include "CddbCommands.h"
@@ -96,8 +97,11 @@ TEST_F(CddbTest, ExactMatch) {
   EXPECT_EQ(cddb.GetHostName(), "example.org");
   std::vector<std::string> want = {
       "Connecting to: 127.0.0.1 Port: " + std::to_string(server->port()),
-      "cddb hello user@example.org example.org tests 1.0",
-      "cddb query 1B02DB03 3 150 20000 40000 731", "cddb read rock 1b02db03", "quit"};
+      "cddb hello user example.org tests 1.0",
+      "proto 6",
+      "cddb query 1B02DB03 3 150 20000 40000 733",
+      "cddb read rock 1b02db03",
+      "quit"};
   EXPECT_EQ(sent, want);
   std::vector<std::string> want_states = {"Finding Host...", "Logging in...",
                                           "Querying database...", "Retrieving data...",
@@ -155,7 +159,7 @@ TEST_F(CddbTest, FuzzyMatchAndNoMatch) {
   cddb.QueryDisc(result);
   EXPECT_EQ(cddb.GetArtist(), "Artist");
   reader.SetTracks({{1, 150, 30000}});
-  EXPECT_EQ(ErrorOf([&] { cddb.QueryDisc(result); }), "202 No exact match");
+  EXPECT_EQ(ErrorOf([&] { cddb.QueryDisc(result); }), "202 No match for disc ID 02019001.");
   bool seen = false;
   cddb.OnError = [&](TMMCDDB*, const std::string&, bool& handled) { seen = handled = true; };
   cddb.QueryDisc(result);
@@ -173,12 +177,32 @@ TEST_F(CddbTest, InexactReplyWithoutMatchLines) {
   EXPECT_FALSE(errors);
 }
 
+// Every refusal reaches the caller with the server's own line, and leaves no results behind.
 TEST_F(CddbTest, ServerRefusals) {
-  Start({"--force", "query=403 Database entry is corrupt."});
-  std::string result;
-  EXPECT_EQ(ErrorOf([&] { cddb.QueryDisc(result); }), "403 Database entry Is corrupt");
-  Start({"--force", "query=409 No handshake."});
-  EXPECT_EQ(ErrorOf([&] { cddb.QueryDisc(result); }), "409 No handshake");
+  const std::vector<std::vector<std::string>> refusals = {
+      {"--force", "query=403 Database entry is corrupt."},
+      {"--force", "query=409 No handshake."},
+      {"--force", "query=500 Command syntax error."},
+      {"--force", "query=530 Server error, server timeout."},
+      {"--force", "query=402 Server busy."},
+      {"--force", "read=401 rock 1b02db03 No such CD entry in database."},
+      {"--force", "read=402 Server error."},
+      {"--force", "read=403 Database entry is corrupt."},
+      {"--force", "hello=500 Unknown developer email"},
+      {"--force", "hello=431 Handshake not successful, closing connection."},
+      {"--greeting", "432 No connections allowed: permission denied."},
+      {"--greeting", "433 No connections allowed: X users allowed, Y currently active."},
+      {"--greeting", "434 No connections allowed: system load too high."},
+  };
+  for (const auto& r : refusals) {
+    Start(r);
+    std::string result = "untouched";
+    std::string want = r[1].substr(r[1].find('=') + 1);
+    EXPECT_EQ(ErrorOf([&] { cddb.QueryDisc(result); }), want) << r[1];
+    EXPECT_TRUE(cddb.TrackTitles().empty());
+    EXPECT_EQ(cddb.GetArtist(), "");
+    EXPECT_FALSE(cddb.Connected());
+  }
 }
 
 TEST_F(CddbTest, ServerThatNeverGreetsTimesOut) {
@@ -246,26 +270,43 @@ TEST_F(CddbTest, HostileServersEndTheRequest) {
   // One error line where text was expected: the request ends with it, not at the time-out.
   Start({"--error-line"});
   t0 = std::chrono::steady_clock::now();
-  cddb.QueryDisc(result);
+  EXPECT_EQ(ErrorOf([&] { cddb.QueryDisc(result); }),
+            "401 rock 1b02db03 No such CD entry in database.");
   EXPECT_LT(Seconds(t0), 2.0);
   EXPECT_TRUE(cddb.TrackTitles().empty());
+  std::vector<std::string> errors;
+  cddb.OnError = [&](TMMCDDB*, const std::string& m, bool& h) {
+    errors.push_back(m);
+    h = true;
+  };
   EXPECT_EQ(cddb.GetSites(), 0);
   EXPECT_EQ(cddb.GetCategories(), 0);
+  EXPECT_EQ(errors, (std::vector<std::string>{"401 No site information available.",
+                                              "500 Command syntax error."}));
 }
 
 TEST_F(CddbTest, SitesAndCategories) {
   Start();
-  EXPECT_EQ(cddb.GetSites(), 2);
-  ASSERT_EQ(cddb.Sites().size(), 2u);
-  EXPECT_EQ(cddb.Sites()[1].Host, "mirror.example.net");
-  EXPECT_EQ(cddb.Sites()[1].Port, 888);
-  EXPECT_EQ(cddb.Sites()[1].Location, "Mirror Site, Berlin");
+  // Level 6: sites carry their protocol, port and CGI path.
+  EXPECT_EQ(cddb.GetSites(), 3);
+  ASSERT_EQ(cddb.Sites().size(), 3u);
+  EXPECT_EQ(cddb.Sites()[1].Protocol, "http");
+  EXPECT_EQ(cddb.Sites()[1].Port, 80);
+  EXPECT_EQ(cddb.Sites()[1].Path, "/~cddb/cddb.cgi");
+  EXPECT_EQ(cddb.Sites()[2].Host, "mirror.example.net");
+  EXPECT_EQ(cddb.Sites()[2].Port, 888);
+  EXPECT_EQ(cddb.Sites()[2].Location, "Mirror Site, Berlin");
   EXPECT_EQ(cddb.GetCategories(), 1);
   EXPECT_EQ(cddb.Categories(), std::vector<std::string>{"rock"});
   EXPECT_EQ(cddb.ListSites(), "210 Ok, site information follows.");  // connects on its own
   cddb.Disconnect();
+  // Level 1: the older site lines.
+  cddb.SetMaxProtoLevel(1);
+  EXPECT_EQ(cddb.GetSites(), 2);
+  EXPECT_EQ(cddb.Sites()[1].Port, 888);
+  EXPECT_EQ(cddb.Sites()[1].Location, "Mirror Site, Berlin");
   Start({"--no-sites"});
-  EXPECT_EQ(cddb.GetSites(), 0);
+  EXPECT_EQ(ErrorOf([&] { cddb.GetSites(); }), "401 No site information available.");
   EXPECT_FALSE(cddb.Connected());
 }
 
@@ -292,20 +333,36 @@ TEST_F(CddbTest, Commands) {
   EXPECT_EQ(RunDiscIdCommand({}, open, out, err), 0);
   EXPECT_EQ(
       out.str(),
-      "DiscID\t1B02DB03\nclassic\t1b02db03\nquery\tcddb query 1B02DB03 3 150 20000 40000 731\n");
+      "DiscID\t1B02DB03\nclassic\t1b02db03\nquery\tcddb query 1B02DB03 3 150 20000 40000 733\n");
   EXPECT_EQ(RunDiscIdCommand({"--device", "1"}, open, out, err), 1);
   EXPECT_EQ(RunDiscIdCommand({"--bogus"}, open, out, err), 2);
 
   std::string port = std::to_string(server->port());
+  qltest::TempDir cache;
+  ::setenv("XDG_CACHE_HOME", cache.path().c_str(), 1);
   out.str("");
   EXPECT_EQ(
       RunCddbCommand({"query", "--server", "127.0.0.1", "--port", port, "--email", "u@example.org"},
                      open, out, err),
       0)
       << err.str();
-  EXPECT_EQ(out.str(),
-            "artist\tArtist\ntitle\tName\ndisctitle\tArtist / Name\ntrack\t1\tOne\n"
-            "track\t2\tTwo, a long title\ntrack\t3\tThree\n");
+  const std::string named =
+      "artist\tArtist\ntitle\tName\ndisctitle\tArtist / Name\nyear\t1999\ngenre\tRock\n"
+      "category\trock\ntrack\t1\tOne\ntrack\t2\tTwo, a long title\ntrack\t3\tThree\n";
+  EXPECT_EQ(out.str(), named);
+  // The entry is in the cache now: the same lookup needs no server.
+  out.str("");
+  EXPECT_EQ(RunCddbCommand({"query", "--server", "127.0.0.1", "--port",
+                            std::to_string(qltest::FreePort()), "--email", "u@example.org"},
+                           open, out, err),
+            0)
+      << err.str();
+  EXPECT_EQ(out.str(), named);
+  EXPECT_EQ(
+      RunCddbCommand({"query", "--server", "127.0.0.1", "--port",
+                      std::to_string(qltest::FreePort()), "--email", "u@example.org", "--no-cache"},
+                     open, out, err),
+      1);
   out.str("");
   EXPECT_EQ(
       RunCddbCommand({"sites", "--server", "127.0.0.1", "--port", port, "--email", "u@example.org"},
@@ -313,6 +370,7 @@ TEST_F(CddbTest, Commands) {
       0);
   EXPECT_EQ(out.str(),
             "cddb.example.org\t8880\tLoopback test server\n"
+            "cddb.example.org\t80\tLoopback test server\n"
             "mirror.example.net\t888\tMirror Site, Berlin\n");
   out.str("");
   EXPECT_EQ(RunCddbCommand(
@@ -325,10 +383,10 @@ TEST_F(CddbTest, Commands) {
   AddEntry("jazz", "1b02db03", "DTITLE=Other / Disc\r\n");
   out.str("");
   err.str("");
-  EXPECT_EQ(
-      RunCddbCommand({"query", "--server", "127.0.0.1", "--port", port, "--email", "u@example.org"},
-                     open, out, err),
-      3);
+  EXPECT_EQ(RunCddbCommand({"query", "--server", "127.0.0.1", "--port", port, "--email",
+                            "u@example.org", "--no-cache"},
+                           open, out, err),
+            3);
   EXPECT_EQ(out.str(),
             "match\tjazz\t1b02db03\tOther / Disc\nmatch\trock\t1b02db03\tArtist / Name\n");
   reader.SetTracks({{1, 150, 30000}});
@@ -337,5 +395,6 @@ TEST_F(CddbTest, Commands) {
       RunCddbCommand({"query", "--server", "127.0.0.1", "--port", port, "--email", "u@example.org"},
                      open, out, err),
       1);
-  EXPECT_EQ(err.str(), "202 No exact match\n");
+  EXPECT_EQ(err.str(), "202 No match for disc ID 02019001.\n");
+  ::unsetenv("XDG_CACHE_HOME");
 }

@@ -37,8 +37,12 @@ TEST(DiscID, WorkedExample) {
   auto disc = ExampleDisc();
   EXPECT_EQ(DiscIDText(CddbDiscID(disc), true), "1B02DB03");
   EXPECT_EQ(DiscIDText(ClassicDiscID(disc), false), "1b02db03");
-  EXPECT_EQ(CddbQueryLine("1B02DB03", disc), "cddb query 1B02DB03 3 150 20000 40000 731");
+  // The seconds field is the lead-out (55000 frames = 733 s), lead-in included.
+  EXPECT_EQ(CddbQueryLine("1B02DB03", disc), "cddb query 1B02DB03 3 150 20000 40000 733");
   EXPECT_EQ(LibDiscId(disc), "1b02db03");
+  // A hidden first track of five minutes: the lead-out still says where the disc ends.
+  std::vector<TMMTrackInfo> hidden = {{1, 22650, 20000}, {2, 42650, 30000}};
+  EXPECT_EQ(CddbQuerySeconds(hidden), (42650 + 30000) / 75);
 }
 
 // Both IDs are what every CDDB server computes, also for discs whose tracks leave gaps, whose
@@ -76,7 +80,7 @@ TEST(DiscID, ComponentUsesItsReader) {
     cddb.SetCDReader(reader.get());
     EXPECT_EQ(cddb.CalcDiscID(), 0x1B02DB03u);
     EXPECT_EQ(cddb.GetDiscID(), "1B02DB03");
-    EXPECT_EQ(cddb.QueryText(), "cddb query 1B02DB03 3 150 20000 40000 731\r\n");
+    EXPECT_EQ(cddb.QueryText(), "cddb query 1B02DB03 3 150 20000 40000 733\r\n");
 
     reader->SetDeviceReady(false);
     try {
@@ -116,7 +120,17 @@ TEST(CddbReply, TitleSplit) {
   EXPECT_EQ(a, "Artist");
   EXPECT_EQ(t, "Name");
   CddbSplitTitle("Artist/Name", a, t);
-  EXPECT_EQ(t, "ame");  // the character after "/" is always skipped
+  EXPECT_EQ(t, "Name");  // nothing after the "/" is dropped
+  // " / " is the separator of the format; a "/" inside a name stays in it.
+  CddbSplitTitle("AC/DC / Back in Black", a, t);
+  EXPECT_EQ(a, "AC/DC");
+  EXPECT_EQ(t, "Back in Black");
+  CddbSplitTitle("Artist / Title / Part 2", a, t);
+  EXPECT_EQ(a, "Artist");
+  EXPECT_EQ(t, "Title / Part 2");
+  CddbSplitTitle("Artist /", a, t);
+  EXPECT_EQ(a, "Artist");
+  EXPECT_EQ(t, "");
   CddbSplitTitle("Some Band - The Album", a, t);
   EXPECT_EQ(a, "Some Band");
   EXPECT_EQ(t, "The Album");

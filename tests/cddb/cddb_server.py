@@ -1,7 +1,9 @@
 #!/usr/bin/python3
-"""A small CDDB server for the tests: the line protocol at its initial level (and "proto" for
-clients that ask for a higher one), serving a directory of xmcd entry files laid out as
-DIR/category/discid. Prints "PORT <n>" once listening; exits when its standard input closes.
+"""A small CDDB server for the tests: the line protocol from level 1 up to level 6 ("proto"),
+or with --http the CGI interface (GET PATH?cmd=...&hello=...&proto=N), serving a directory of
+xmcd entry files laid out as DIR/category/discid. Entry files may be UTF-8 or ISO-8859-1; they
+are sent in UTF-8 at level 6 and in ISO-8859-1 below it, as real servers do. Prints "PORT <n>"
+once listening; exits when its standard input closes.
 
 Switches for misbehaviour:
   --never-greet            accept connections but say nothing
@@ -12,6 +14,11 @@ Switches for misbehaviour:
   --split                  send every reply in two pieces, the first one inside the status line
   --force CMD=REPLY        answer CMD with the single line REPLY
   --no-sites               "sites" answers 401
+  --max-level N            the highest level "proto" accepts (default 6)
+  --greeting LINE          greet with LINE instead (a refusal such as 432 closes after it)
+  --no-proto               "proto" is an unknown command (500), as on old servers
+  --http                   speak HTTP: the CGI at --path (default /~cddb/cddb.cgi)
+  --ipv6                   listen on ::1 instead of 127.0.0.1
 """
 import argparse
 import os
@@ -27,14 +34,29 @@ SITES = [
     "cddb.example.org 8880 N000.00 W000.00 Loopback test server",
     "mirror.example.net 888 N052.30 E013.25 Mirror Site, Berlin",
 ]
+SITES3 = [
+    "cddb.example.org cddbp 8880 - N000.00 W000.00 Loopback test server",
+    "cddb.example.org http 80 /~cddb/cddb.cgi N000.00 W000.00 Loopback test server",
+    "mirror.example.net cddbp 888 - N052.30 E013.25 Mirror Site, Berlin",
+]
+
+
+def read_text(path):
+    """An entry file as text: UTF-8 when it is valid UTF-8, else ISO-8859-1."""
+    with open(path, "rb") as f:
+        data = f.read()
+    try:
+        return data.decode("utf-8")
+    except UnicodeDecodeError:
+        return data.decode("latin-1")
 
 
 def parse_entry(path):
     """Returns (offsets, disc seconds, title) of an xmcd file."""
     offsets, seconds, title = [], 0, ""
     in_offsets = False
-    with open(path, "rb") as f:
-        for raw in f.read().decode("latin-1").splitlines():
+    if True:
+        for raw in read_text(path).splitlines():
             line = raw.strip()
             if line.startswith("# Track frame offsets"):
                 in_offsets = True
@@ -61,10 +83,17 @@ class Handler(socketserver.BaseRequestHandler):
         self.level = 1
         self.hello = False
         self.buf = b""
+        self.out = None
         self.request.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
 
     def send(self, text):
-        data = text.encode("latin-1")
+        if self.level >= 6:
+            data = text.encode("utf-8")
+        else:
+            data = text.encode("latin-1", errors="replace")
+        if self.out is not None:
+            self.out.append(data)
+            return
         if self.opts.slow:
             time.sleep(self.opts.slow / 1000.0)
         if self.opts.split and len(data) > 5:
@@ -106,14 +135,22 @@ class Handler(socketserver.BaseRequestHandler):
 
     def handle(self):
         try:
+            if self.opts.http:
+                self.handle_http()
+                return
             if self.opts.never_greet:
                 while self.request.recv(4096):
                     pass
                 return
             if "greet" in self.opts.endless_line:
                 self.endless()
-            self.send("201 localhost CDDBP server v1.5.2PL0 ready at %s\r\n"
-                      % time.strftime("%a %b %d %H:%M:%S %Y"))
+            if self.opts.greeting:
+                self.send(self.opts.greeting + "\r\n")
+                if not self.opts.greeting.startswith("20"):
+                    return
+            else:
+                self.send("201 localhost CDDBP server v1.5.2PL0 ready at %s\r\n"
+                          % time.strftime("%a %b %d %H:%M:%S %Y"))
             while True:
                 line = self.readline()
                 if line is None:
@@ -122,6 +159,53 @@ class Handler(socketserver.BaseRequestHandler):
                     return
         except (ConnectionAbortedError, BrokenPipeError, ConnectionResetError):
             pass
+
+    def handle_http(self):
+        """One request of the CGI interface; the reply text is the body."""
+        import urllib.parse
+        while b"\r\n\r\n" not in self.buf and b"\n\n" not in self.buf:
+            data = self.request.recv(4096)
+            if not data or len(self.buf) > 65536:
+                return
+            self.buf += data
+        request = self.buf.split(b"\n", 1)[0].decode("latin-1").strip()
+        parts = request.split()
+        if len(parts) < 2 or parts[0] != "GET":
+            self.request.sendall(b"HTTP/1.0 400 Bad Request\r\n\r\n")
+            return
+        url = urllib.parse.urlsplit(parts[1])
+        if url.path != self.opts.path:
+            self.request.sendall(b"HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\n"
+                                 b"<html>not found</html>")
+            return
+        q = urllib.parse.parse_qs(url.query, keep_blank_values=True)
+        self.out = []
+        try:
+            level = int(q.get("proto", ["1"])[0])
+        except ValueError:
+            level = 1
+        self.level = max(1, min(level, self.opts.max_level))
+        hello = q.get("hello", [""])[0].split()
+        words = q.get("cmd", [""])[0].split()
+        if self.opts.greeting and not self.opts.greeting.startswith("20"):
+            self.send(self.opts.greeting + "\r\n")
+        elif len(hello) != 4:
+            self.send("500 Command syntax error: incorrect number of arguments.\r\n")
+        elif not self.forced("hello"):
+            self.hello = True
+            if words and words[0].lower() not in ("quit", "proto", "cddb", "sites"):
+                self.send("500 Unrecognized command.\r\n")
+            elif words:
+                self.command(words)
+            else:
+                self.send("500 Command syntax error.\r\n")
+        body = b"".join(self.out)
+        charset = "utf-8" if self.level >= 6 else "iso-8859-1"
+        head = ("HTTP/1.0 200 OK\r\nContent-Type: text/plain; charset=%s\r\n"
+                "Content-Length: %d\r\n\r\n" % (charset, len(body)))
+        if self.opts.slow:
+            time.sleep(self.opts.slow / 1000.0)
+        self.request.sendall(head.encode("latin-1") + body)
 
     def forced(self, name):
         for f in self.opts.force:
@@ -145,10 +229,14 @@ class Handler(socketserver.BaseRequestHandler):
         if cmd == "quit":
             self.send("230 localhost Closing connection.  Goodbye.\r\n")
             return False
-        if cmd == "proto":
+        if cmd == "proto" and not self.opts.no_proto:
+            top = self.opts.max_level
             if len(words) == 1:
-                self.send("200 CDDB protocol level: current %d, supported 6\r\n" % self.level)
-            elif words[1].isdigit() and 1 <= int(words[1]) <= 6:
+                self.send("200 CDDB protocol level: current %d, supported %d\r\n"
+                          % (self.level, top))
+            elif words[1].isdigit() and int(words[1]) == self.level:
+                self.send("502 Protocol level already at %d.\r\n" % self.level)
+            elif words[1].isdigit() and 1 <= int(words[1]) <= top:
                 self.level = int(words[1])
                 self.send("201 OK, CDDB protocol level now: %d\r\n" % self.level)
             else:
@@ -157,6 +245,9 @@ class Handler(socketserver.BaseRequestHandler):
         if cmd == "sites":
             if self.opts.error_line or self.opts.no_sites:
                 self.send("401 No site information available.\r\n")
+            elif self.level >= 3:
+                self.multi("210 OK, site information follows (until terminating `.')",
+                           SITES3)
             else:
                 self.multi("210 OK, site information follows (until terminating `.')", SITES)
             return True
@@ -231,8 +322,7 @@ class Handler(socketserver.BaseRequestHandler):
         if self.opts.error_line or "/" in cat + disc_id or not os.path.isfile(path):
             self.send("401 %s %s No such CD entry in database.\r\n" % (cat, disc_id))
             return
-        with open(path, "rb") as f:
-            lines = f.read().decode("latin-1").splitlines()
+        lines = read_text(path).splitlines()
         self.multi("210 %s %s CD database entry follows (until terminating `.')"
                    % (cat, disc_id), lines)
 
@@ -268,8 +358,16 @@ def main():
     p.add_argument("--split", action="store_true")
     p.add_argument("--force", action="append", default=[])
     p.add_argument("--no-sites", action="store_true")
+    p.add_argument("--max-level", type=int, default=6)
+    p.add_argument("--greeting", default="")
+    p.add_argument("--no-proto", action="store_true")
+    p.add_argument("--http", action="store_true")
+    p.add_argument("--path", default="/~cddb/cddb.cgi")
+    p.add_argument("--ipv6", action="store_true")
     opts = p.parse_args()
-    server = Server(("127.0.0.1", opts.port), Handler)
+    if opts.ipv6:
+        Server.address_family = socket.AF_INET6
+    server = Server(("::1" if opts.ipv6 else "127.0.0.1", opts.port), Handler)
     server.opts = opts
     threading.Thread(target=server.serve_forever, daemon=True).start()
     sys.stdout.write("PORT %d\n" % server.server_address[1])

@@ -455,15 +455,28 @@ TEST_F(RipperWindow, NamesTheDiscFromTheCddbServer) {
                     "EXTT1=\r\nEXTT2=\r\nPLAYORDER=\r\n");
   auto server = qltest::StartCddbServer(db);
   ASSERT_TRUE(server->running());
+  // Entries fetched are cached: here, not in the user's cache.
+  setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
   TIniFile settings(work + "/QuillonTrackwell.ini");
   {
     // Without a user the lookup is refused.
     settings.WriteString("OPTIONS: CDDB Settings", "UserName", "");
     auto w = Make();
+    // ... and the CDDB options are opened for the address.
+    bool asked = false;
+    QTimer::singleShot(0, [&] {
+      if (QWidget* m = QApplication::activeModalWidget()) {
+        asked = m->objectName() == "FormCDDBSettings";
+        static_cast<QDialog*>(m)->reject();
+      }
+    });
     w->GetdatafromMMCDDBClick();
     ASSERT_FALSE(g_ui->Texts().empty());
     EXPECT_EQ(g_ui->Texts().back(), "Invalid e-mail address");
+    EXPECT_TRUE(asked);
+    EXPECT_TRUE(w->FCDDB.GetEmail().empty());
   }
+  settings.WriteString("OPTIONS: CDDB Settings", "Protocol", "CDDBP");
   settings.WriteString("OPTIONS: CDDB Settings", "UserName", "me");
   settings.WriteString("OPTIONS: CDDB Settings", "UserHost", "example.org");
   settings.WriteString("OPTIONS: CDDB Settings", "CDDBHost",
@@ -478,6 +491,21 @@ TEST_F(RipperWindow, NamesTheDiscFromTheCddbServer) {
   EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colName, 1), "First");
   EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colName, 3), "Third");
   EXPECT_TRUE(w->isEnabled());
+  // A server that refuses: its own line in an error box, and the names stay as they were.
+  auto refusing = qltest::StartCddbServer(db, {"--force", "query=500 Unknown developer email"});
+  ASSERT_TRUE(refusing->running());
+  w->FCDDB.SetPort(refusing->port());
+  w->FCDDB.SetCacheDir("");  // the disc is in the cache now: ask the server
+  w->dfsArtist->setText("Mine");
+  g_ui->Clear();
+  w->GetdatafromCDDB->trigger();
+  ASSERT_FALSE(g_ui->Texts().empty());
+  EXPECT_EQ(g_ui->Texts().back(), "500 Unknown developer email");
+  EXPECT_EQ(w->dfsArtist->text(), "Mine");
+  EXPECT_EQ(w->dfsTitle->text(), "A Disc");
+  EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colName, 1), "First");
+  EXPECT_TRUE(w->isEnabled());
+  unsetenv("XDG_CACHE_HOME");
 }
 
 }  // namespace

@@ -123,9 +123,11 @@ std::unique_ptr<ServerProcess> StartHttpServer(const std::string& dir) {
       kPython, "-u", "-m", "http.server", "0", "--bind", "127.0.0.1", "--directory", dir});
 }
 
-std::unique_ptr<ServerProcess> StartScriptedHttpServer(const std::string& dir) {
-  return std::make_unique<ServerProcess>(
-      std::vector<std::string>{kPython, SourceDir() + "/net/http_server.py", "--dir", dir});
+std::unique_ptr<ServerProcess> StartScriptedHttpServer(const std::string& dir,
+                                                       const std::vector<std::string>& switches) {
+  std::vector<std::string> argv{kPython, SourceDir() + "/net/http_server.py", "--dir", dir};
+  argv.insert(argv.end(), switches.begin(), switches.end());
+  return std::make_unique<ServerProcess>(argv);
 }
 
 int FreePort() {

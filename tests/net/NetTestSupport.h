@@ -33,7 +33,9 @@ std::unique_ptr<ServerProcess> StartCddbServer(const std::string& dir,
 // "python3 -m http.server" on dir.
 std::unique_ptr<ServerProcess> StartHttpServer(const std::string& dir);
 // The scripted HTTP server of the tests (misbehaviours: no header, long lines, redirects).
-std::unique_ptr<ServerProcess> StartScriptedHttpServer(const std::string& dir);
+// With "--ipv6" it listens on ::1.
+std::unique_ptr<ServerProcess> StartScriptedHttpServer(
+    const std::string& dir, const std::vector<std::string>& switches = {});
 
 // tinyproxy on a free loopback port; port() is 0 when it cannot be started.
 class Proxy {

@@ -11,10 +11,22 @@ Prints "PORT <n>" once listening; exits when its standard input closes.
   /missing         404 Not Found
   /page.cgi        text/html                   /prog.exe  text/html
   /slow            waits 5 s before answering
+  /dir/rel         302 to the relative reference "small.txt" (/dir/small.txt)
+  /to-https        302 to https://.../target.txt   /to-ftp   302 to ftp://.../target.txt
+  /chunked         a chunked body with an extension and a trailer
+  /badchunk        a chunked body whose size is no number
+  /cutchunk        a chunked body that ends before its last chunk
+  /nostatus        header lines without a status line     /http2    "HTTP/2 200"
+  /garbage         text that is no HTTP at all
+  /continue        "100 Continue", then the real reply
+  /overlong        a body longer than its Content-Length
+  /lfonly          a reply whose lines end in LF alone
+  /keepalive       a body of its Content-Length, then the connection stays open 10 s
   anything else    the file of that name in --dir, or 404
 """
 import argparse
 import os
+import socket
 import socketserver
 import sys
 import threading
@@ -80,6 +92,42 @@ class Handler(socketserver.StreamRequestHandler):
         if path == "/slow":
             time.sleep(5)
             return b"HTTP/1.0 200 OK\r\n\r\nlate"
+        if path == "/dir/rel":
+            return b"HTTP/1.0 302 Found\r\nLocation: small.txt\r\n\r\n"
+        if path == "/dir/small.txt":
+            return b"HTTP/1.0 200 OK\r\nContent-Length: 6\r\n\r\nsmall\n"
+        if path in ("/to-https", "/to-ftp"):
+            scheme = "https" if path == "/to-https" else "ftp"
+            host = self.server.server_address[0]
+            if ":" in host:
+                host = "[" + host + "]"
+            return (b"HTTP/1.0 301 Moved\r\nLocation: %s://%s:%d/target.txt\r\n\r\n"
+                    % (scheme.encode(), host.encode(), self.server.server_address[1]))
+        if path == "/chunked":
+            return (b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n"
+                    b"5\r\nhello\r\n7;name=value\r\n, world\r\n0\r\nX-Trailer: 1\r\n\r\n")
+        if path == "/badchunk":
+            return b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\nzz\r\nhello\r\n0\r\n\r\n"
+        if path == "/cutchunk":
+            return b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n"
+        if path == "/nostatus":
+            return b"Content-Type: text/plain\r\n\r\nbody"
+        if path == "/http2":
+            return b"HTTP/2 200\r\n\r\nbody"
+        if path == "/garbage":
+            return b"SSH-2.0-OpenSSH_9.2\r\n"
+        if path == "/continue":
+            return (b"HTTP/1.1 100 Continue\r\n\r\n"
+                    b"HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nreal")
+        if path == "/overlong":
+            return b"HTTP/1.0 200 OK\r\nContent-Length: 4\r\n\r\nbodyEXTRA BYTES"
+        if path == "/lfonly":
+            return b"HTTP/1.0 200 OK\nContent-Type: text/plain\nContent-Length: 5\n\nlines"
+        if path == "/keepalive":
+            self.wfile.write(b"HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\nkept")
+            self.wfile.flush()
+            time.sleep(10)
+            return b""
         name = os.path.join(self.server.dir, path.lstrip("/"))
         if ".." in path or not os.path.isfile(name):
             return b"HTTP/1.0 404 Not Found\r\n\r\n"
@@ -97,8 +145,11 @@ class Server(socketserver.ThreadingTCPServer):
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("--dir", required=True)
+    p.add_argument("--ipv6", action="store_true", help="listen on ::1")
     opts = p.parse_args()
-    server = Server(("127.0.0.1", 0), Handler)
+    if opts.ipv6:
+        Server.address_family = socket.AF_INET6
+    server = Server(("::1" if opts.ipv6 else "127.0.0.1", 0), Handler)
     server.dir = opts.dir
     threading.Thread(target=server.serve_forever, daemon=True).start()
     sys.stdout.write("PORT %d\n" % server.server_address[1])
