@@ -2,6 +2,8 @@
 // TMMMetronome: the time stretcher of half-speed playback. On each pull it keeps every other
 // frame of a 16-bit stereo buffer; with Stretch 2 it hands the kept frames on twice in a row,
 // joined at the seam by a cross-fade (S.O.L.A.) or a linear level correction (O.D.A.S.).
+// It raises no events. The work runs on the pulling thread (the chain thread; the caller's for
+// the first pulls of a driver's Start); its settings may change from any thread.
 #include <vector>
 
 #include "MMErrors.h"
@@ -24,7 +26,8 @@ class TMMMetronome : public TMMDSPComponent {
     if (d >= 10 && d <= 4096) divSize_ = d;
   }
 
-  // Works on one buffer in place; the byte count changes as described above.
+  // Works on one buffer in place; the byte count changes as described above. Called by each pull
+  // (ProcessHook), on the pulling thread; not reentrant (one scratch buffer).
   void Process(PWaveHdr h);
 
  private:
