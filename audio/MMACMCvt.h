@@ -18,6 +18,9 @@ class TMMACMConverter : public TMMDSPComponent {
 
   bool HasPublishedProperty(const std::string& name) const override;
 
+  // SetEnabled, SetQuality, SetWaveFormat and a new input format plan anew on the calling thread
+  // and, while open, rebuild the stages the chain thread converts with: change them while the
+  // chain is stopped.
   bool GetEnabled() const { return enabled_; }
   void SetEnabled(bool on);
   TMMConvertQuality GetQuality() const { return quality_; }
@@ -30,11 +33,15 @@ class TMMACMConverter : public TMMDSPComponent {
   void InputFormatChanged(const TWaveFormatEx* format) override;
   void Loaded() override;
 
+  // On the thread of the driver's Open, Close, Start, Stop and Reposition (the UI thread; the
+  // UI thread too for the Stop or Close a driver posts when it ends by itself). Opened builds the
+  // stages, Started and Repositioned empty them.
   void Opened() override;
   void Closed() override;
   void Started() override;
   void Stopped() override;
   void Repositioned() override;
+  // Convert on the chain thread; BufferLoad also inside a driver's Start, on the caller's thread.
   void BufferReady(PWaveHdr lpWaveHdr) override;
   void BufferLoad(PWaveHdr lpWaveHdr, bool& MoreBuffers) override;
 

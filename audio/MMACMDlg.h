@@ -1,7 +1,9 @@
 #pragma once
 // TMMACM: checks the audio compression manager when it is created, counts its drivers and lets
 // the user choose a wave format. The choice dialog is installed by the user-interface layer
-// (SetACMFormatChooser); the component itself holds no window code.
+// (SetACMFormatChooser); the component itself holds no window code. Nothing here runs on a
+// thread of its own: the constructor's messages, the chooser and OnFormatEnum all run on the
+// calling thread, which is the UI thread for the installed dialog.
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -24,19 +26,24 @@ struct TACMChooseRequest {
   const TWaveFormatEx* Initial = nullptr;     // start at this format (none: the first one)
   std::uint32_t EnumFlags = 0;                // ACM_FORMATENUMF_* restriction of the list
   const TWaveFormatEx* EnumFormat = nullptr;  // the format the restriction refers to
-  // Asked for every format the list would show; false leaves it out. May be empty.
+  // Asked for every format the list would show, on the chooser's thread while it builds the
+  // list; false leaves it out. May be empty.
   std::function<bool(const TWaveFormatEx* pwfx, const std::string& description)> Accept;
   std::vector<std::uint8_t> Result;  // out: the chosen record with its extra bytes
 };
 
 // Shows the choice and returns 0 when confirmed (Result filled), ACMERR_CANCELED (515) when
-// cancelled, another result code when it cannot be shown.
+// cancelled, another result code when it cannot be shown. Runs inside ChooseFormat, on its
+// thread; the one the windows install shows a modal dialog, so it needs the UI thread. Installing
+// one is safe from any thread.
 using TACMFormatChooser = std::function<std::uint32_t(TACMChooseRequest& request)>;
 void SetACMFormatChooser(TACMFormatChooser chooser);
 bool HasACMFormatChooser();
 
 class TMMACM : public TMMComponent {
  public:
+  // Tells the user when the compression manager is missing or too old (ql::UI().ShowMessage),
+  // on the constructing thread.
   TMMACM();
   ~TMMACM() override;
 
@@ -53,6 +60,8 @@ class TMMACM : public TMMComponent {
 
   TMMACMEnumFormats EnumFormats = efAll;
   std::string Title = "Select...";
+  // Asked for each format of the list (through Accept) while ChooseFormat builds it, on the
+  // thread that called ChooseFormat, before the dialog is shown.
   TMMACMFormatEnum OnFormatEnum;
 
   // The wave file the choice is meant for; none once that component is gone.

@@ -87,21 +87,30 @@ class TMMMP3Encoder : public TMMDSPComponent {
   TMMFileType GetFileType() const { return fileType_; }
   void SetFileType(TMMFileType t);
 
-  // Whether the output file is open (false again after a full disk or a failed write).
+  // Whether the output file is open (false again after a full disk or a failed write). Any
+  // thread.
   bool FileOpened() const { return encOpened_; }
   // Empty while and after a good encoding. Once writing failed and the encoder closed itself
   // (a full disk, an I/O error), a message naming the file and the reason; the unfinished file
   // is then removed and an earlier file of the name is left as it was. Cleared by the next open.
+  // Set on the chain thread (or on the thread of the Stop whose flush failed): read it once the
+  // driver has stopped.
   const std::string& FailureText() const { return failureText_; }
   // The next close removes the file instead of finishing it (the chain failed elsewhere, or
   // the caller drops the take); an earlier file of the name stays. FailureText() stays empty.
   // Cleared by the next open. Any thread.
   void DiscardOnClose() { discard_ = true; }
 
+  // Opened creates the file and Started begins a stream, on the thread that called the driver's
+  // Open and Start. Stopped flushes the last frames on the thread of the driver's Stop (the UI
+  // thread when the run ended by itself), and on the caller's thread when a link or the format
+  // changes. Closed finishes the file on the thread of the driver's Close (the UI thread).
   void Opened() override;
   void Started() override;
   void Stopped() override;
   void Closed() override;
+  // Encodes and writes on the chain thread. A write that fails closes the encoder right there:
+  // Closed (removing the unfinished file) then runs on the chain thread.
   void BufferReady(PWaveHdr lpWaveHdr) override;
 
  private:

@@ -4,8 +4,11 @@
 // time, are laid out twice as far apart and joined by cross-fades, so the output is exactly
 // twice as long. S.O.L.A. moves each grain a little to where it continues the previous one
 // best (by cross-correlation); O.D.A.S. takes the grains where they lie. DivSize is the length
-// of the cross-fade in frames (at most 2048, the grain's spacing), taken at the next seam. With Stretch 1 the audio passes unchanged, bit for bit.
-// Pulls of any size give the same stream; 8- and 16-bit PCM, mono and stereo.
+// of the cross-fade in frames (at most 2048, the grain's spacing), taken at the next seam.
+// With Stretch 1 the audio passes unchanged, bit for bit. Pulls of any size give the same
+// stream; 8- and 16-bit PCM, mono and stereo.
+// It raises no events. The work runs on the pulling thread (the chain thread; the caller's for
+// the first pulls of a driver's Start); its settings may change from any thread.
 #include <atomic>
 #include <vector>
 
@@ -29,6 +32,7 @@ class TMMMetronome : public TMMDSPComponent {
     if (d >= 10 && d <= 4096) divSize_ = d;
   }
 
+  // On the pulling thread (the chain thread); not reentrant.
   void SetWaveFormat(const TWaveFormatEx* format) override;
   void Started() override;
   void Repositioned() override;

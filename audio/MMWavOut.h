@@ -2,7 +2,9 @@
 // TMMWaveOut: the driver that plays its chain on a wave output device. A ring of headers is kept
 // queued at the device; each header that comes back is pushed to the Output (the level meters),
 // refilled from the Input and queued again. Completions are handled on the UI thread
-// (cmWindow), directly on the device's thread (cmCallback) or on a worker (cmThread).
+// (cmWindow), directly on the device's thread (cmCallback) or on a worker (cmThread): that is the
+// "completion thread" below. The device's thread and the worker are not registered DSP threads,
+// so what the chain raises through CallSynchronized runs inline on them.
 #include <condition_variable>
 #include <deque>
 #include <memory>
@@ -20,6 +22,8 @@ class EMMWaveOutError : public Exception {
   using Exception::Exception;
 };
 
+// The completion thread: cmWindow the UI thread (a posted call), cmCallback the device's
+// thread, cmThread the component's own worker.
 enum TMMCBMode { cmWindow, cmCallback, cmThread };
 
 constexpr int kMaxWaveOutBuffers = 500;
@@ -51,9 +55,25 @@ class TMMWaveOut : public TMMCustomSoundComponent {
   std::int64_t PlayedBytes() const;
   std::int64_t Position();
 
+  // OnOpen, OnStart, OnPause, OnRestart: on the thread that called Open, Start, Pause, Restart
+  //   (Start and Pause open a closed device first, firing OnOpen on the same thread).
+  // OnStop: on the thread that called Stop (or Close, or Reposition that found nothing to play);
+  //   on the UI thread when the playback ended by itself, after a failure on the completion
+  //   thread, or when Stop had to wait for a completion being handled.
+  // OnClose: on the thread that called Close; on the UI thread when the close waited for such a
+  //   stop or follows a failure on the completion thread. Neither fires while destroying.
+  // OnError: on the thread of the call that failed (Open ... Close, Position); on the UI thread
+  //   for a failure while handling a completion, whatever the mode.
+  // OnLooping: on the completion thread, as a looped header comes back.
   TNotifyEvent OnError, OnOpen, OnStart, OnPause, OnRestart, OnStop, OnClose, OnLooping;
+  // Each filled header before it is queued: on the thread that called Start or Reposition for
+  // the first ones (up to NumBuffers), then on the completion thread.
   TMMBufferEvent OnBufferFilled;
 
+  // Called on the UI thread. The completion thread posts Stop to the UI thread when the input
+  // ran dry; a completion that failed closes the device there too. The first pulls from the
+  // Input (up to NumBuffers) run inside Start and Reposition, on the caller's thread; every later
+  // pull, and every push to the Output, on the completion thread.
   void Open() override;
   void Close() override;
   virtual void Reposition();
