@@ -100,11 +100,12 @@ int Parse(const std::vector<std::string>& args, Options& o) {
                           "--eq needs twelve gains in dB, got " + std::to_string(o.gains.size()));
       o.eq = true;
     } else if (a == "--pitch") {
-      if (!value(v)) return UsageError(cmd, "--pitch needs a number from -50 to 50");
+      if (!value(v) || v < -50 || v > 50)
+        return UsageError(cmd, "--pitch needs a number from -50 to 50");
       o.pitch = true;
       o.pitchValue = static_cast<float>(v);
     } else if (a == "--volume") {
-      if (!value(v) || v < 0 || v != std::floor(v))
+      if (!value(v) || v < 0 || v > 1e9 || v != std::floor(v))
         return UsageError(cmd, "--volume needs a whole number (16384 = unchanged)");
       o.volume = true;
       o.volumeValue = static_cast<int>(v);
