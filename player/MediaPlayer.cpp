@@ -764,7 +764,13 @@ void TFormMediaPlayer::TimerTimer() {
       Next();
       Play();
     }
-    SetStatus(ModeText(FMediaPlayer->Mode()));
+    mode = FMediaPlayer->Mode();
+    if (FMediaPlayer->TakeLost()) {  // mpv ended during this tick
+      playing_ = false;
+      SetStatus("Stopped");
+      return;
+    }
+    SetStatus(ModeText(mode));
     FMediaPlayer->NotifyNext();
   } catch (...) {
   }
