@@ -66,6 +66,19 @@ rc=$?
 set -e
 [ $rc = 2 ] && grep -q -- '--track' err.txt || fail "an out-of-range track was not refused (status $rc)"
 [ ! -e bad.wav ] || fail "a refused rip left a file"
+# Out-of-range values are refused by name, not clamped; so is a missing image or device.
+for line in "process out.wav p.wav --pitch=80" "process out.wav p.wav --panning 20000" \
+            "rip --track=1 --image=disc.cue --mode=fast -o m.wav" "toc --device=/no/such/drive"; do
+  set +e
+  # shellcheck disable=SC2086
+  "$bin/trackwell" $line 2>err.txt
+  rc=$?
+  set -e
+  option=$(echo "$line" | grep -o -- '--[a-z]*=\?[a-z]*' | tail -1 | sed 's/=.*//; s/ .*//')
+  [ $rc = 2 ] && grep -q -- "${option%% *}" err.txt ||
+    fail "'trackwell $line' gave status $rc: $(cat err.txt)"
+done
+[ ! -e p.wav ] && [ ! -e m.wav ] || fail "a refused command left a file"
 
 export QT_QPA_PLATFORM=offscreen QL_MPV_AO=null QL_MPV_VO=null
 timeout 60 "$bin/qlplayer" --cd-extraction --quit-after-show || fail "the CD-extraction window did not start"
