@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "DynLib.h"
@@ -170,6 +171,41 @@ TEST(Mci, MpvKeysDoNothingAndAShutdownLeavesAStoppedDeviceThatPlaysAgain) {
   p.Play();
   EXPECT_EQ(p.Mode(), mpPlaying);
   EXPECT_FALSE(p.TakeLost());
+}
+
+TEST(Mci, ClosingTheVideoWindowOnARealDisplayLeavesTheProgramRunning) {
+  // Run under xvfb-run (ctest mci_x11_tests): mpv's own window on an X server.
+  const char* display = std::getenv("DISPLAY");
+  if (!display || !*display) GTEST_SKIP() << "no X display";
+  qltest::TempDir dir;
+  std::string clip = dir / "clip.avi";
+  if (qltest::Run("ffmpeg -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=25:duration=6 "
+                  "-f lavfi -i sine=duration=6 -shortest -c:v mpeg4 '" + clip + "'") != 0)
+    GTEST_SKIP() << "ffmpeg missing";
+  MciSettings s;
+  s.ao = "null";
+  s.vo = "x11";
+  TMediaPlayer p(s);
+  p.FileName = clip;
+  p.Open();
+  p.Play();
+  std::this_thread::sleep_for(500ms);
+  for (const char* key : {"q", "ESC", "f", "SPACE"}) p.Command({"keypress", key});
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(p.Mode(), mpPlaying);
+  EXPECT_FALSE(p.TakeLost());
+  p.Command({"keypress", "CLOSE_WIN"});
+  auto end = std::chrono::steady_clock::now() + 5s;
+  bool lost = false;
+  while (!(lost = p.TakeLost()) && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(10ms);
+  EXPECT_TRUE(lost);
+  EXPECT_EQ(p.Mode(), mpStopped);
+  p.Play();  // a new window
+  EXPECT_EQ(p.Mode(), mpPlaying);
+  std::this_thread::sleep_for(300ms);
+  p.Close();
+  EXPECT_EQ(p.Mode(), mpNotReady);
 }
 
 TEST(Mci, FifosAndDevicesAreRefusedAtOnce) {
