@@ -153,7 +153,6 @@ void TMediaPlayer::RequireOpen() const {
 
 void TMediaPlayer::Open() {
   if (state_ != State::kClosed) Close();
-  lost_ = false;  // a new file: a shutdown under the old one is no longer news
   struct stat st;
   if (FileName.empty() || stat(FileName.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
     throw EMCIDeviceError(
@@ -167,7 +166,8 @@ void TMediaPlayer::Open() {
         FileName + " is not a regular file");
   EnsureHandle();
   DrainEvents();
-  if (!mpv_) EnsureHandle();
+  if (!mpv_) EnsureHandle();  // the handle had shut down: a new one
+  lost_ = false;              // a new file: a shutdown under the old one is no longer news
   SetPause(true);
   const char* cmd[] = {"loadfile", FileName.c_str(), "replace", nullptr};
   if (int rc = mpv_command(mpv_, cmd); rc < 0)
