@@ -47,8 +47,13 @@ std::string DeviceIndex(const std::string& value) {
     if (!known) AddImage(value);
   }
   TMMCDReader reader;
-  for (int i = 0; i < reader.NumDevices(); ++i)
-    if (reader.DeviceName(i) == path || reader.DeviceName(i) == value) return std::to_string(i);
+  for (int i = 0; i < reader.NumDevices(); ++i) {
+    // A drive may be listed under a link ("/dev/cdrom") to the path given ("/dev/sr0").
+    std::string name = reader.DeviceName(i);
+    char real[PATH_MAX];
+    if (name == path || name == value || (realpath(name.c_str(), real) && path == real))
+      return std::to_string(i);
+  }
   throw std::runtime_error("--device: no drive or disc image '" + value + "'");
 }
 
