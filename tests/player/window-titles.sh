@@ -8,7 +8,8 @@ work=$(mktemp -d)
 pid=
 trap '[ -n "$pid" ] && kill "$pid" 2>/dev/null; rm -rf "$work"' EXIT
 cd "$work"
-export QL_WINDOWS_DIR="$work" QL_MPV_AO=null QL_MPV_VO=null HOME="$work"
+# On the X server, whatever the test run chose for the other window tests.
+export QT_QPA_PLATFORM=xcb QL_WINDOWS_DIR="$work" QL_MPV_AO=null QL_MPV_VO=null HOME="$work"
 
 # Waits until a window with exactly this title is there; prints its line of the window tree.
 wait_window() {
