@@ -82,9 +82,11 @@ void TMediaPlayer::HandleEvent(const mpv_event* ev) {
     shutdown_ = true;
   } else if (ev->event_id == MPV_EVENT_END_FILE && loading_ &&
              static_cast<mpv_event_end_file*>(ev->data)->reason == MPV_END_FILE_REASON_ERROR) {
-    // A load that had not finished when Open returned failed afterwards: the device stops.
+    // A load that had not finished when Open returned failed afterwards: the device stops,
+    // and Play reports the failure.
     loading_ = false;
     eof_ = true;
+    load_failed_ = true;
   } else if (ev->event_id == MPV_EVENT_FILE_LOADED) {
     loading_ = false;
     eof_ = false;
@@ -168,6 +170,7 @@ void TMediaPlayer::Open() {
   DrainEvents();
   if (!mpv_) EnsureHandle();  // the handle had shut down: a new one
   lost_ = false;              // a new file: a shutdown under the old one is no longer news
+  load_failed_ = false;
   SetPause(true);
   const char* cmd[] = {"loadfile", FileName.c_str(), "replace", nullptr};
   if (int rc = mpv_command(mpv_, cmd); rc < 0)
@@ -177,7 +180,7 @@ void TMediaPlayer::Open() {
   // window is not held up, Play starts the file once it is loaded, and a failure then stops
   // the device (Mode reports it stopped).
   loading_ = true;
-  auto deadline = std::chrono::steady_clock::now() + kOpenWait;
+  auto deadline = std::chrono::steady_clock::now() + settings_.open_wait;
   for (;;) {
     double left = std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
     if (left <= 0) break;
@@ -223,6 +226,10 @@ void TMediaPlayer::Play() {
   RequireOpen();
   DrainEvents();
   if (!mpv_) Reload();
+  if (load_failed_)
+    throw EMCIDeviceError(
+        "The specified file cannot be played on the specified MCI device. The file may be "
+        "corrupt, or not in the correct format.");
   if (eof_) {
     const char* cmd[] = {"seek", "0", "absolute", nullptr};
     mpv_command(mpv_, cmd);

@@ -37,6 +37,8 @@ struct MciSettings {
   std::string ao;
   std::string vo;
   std::vector<std::pair<std::string, std::string>> options;
+  // How long Open waits for a file to load before it lets the load go on in the background.
+  std::chrono::milliseconds open_wait{1500};
   static MciSettings FromEnvironment();
 };
 
@@ -71,9 +73,6 @@ class TMediaPlayer {
   // mpv's result code.
   int Command(const std::vector<std::string>& args);
 
-  // How long Open waits for a file to load before it lets the load go on in the background.
-  static constexpr std::chrono::milliseconds kOpenWait{1500};
-
   std::string FileName;
   bool AutoRewind = false;
   bool Shareable = false;
@@ -96,6 +95,7 @@ class TMediaPlayer {
   State state_ = State::kClosed;
   bool eof_ = false;
   bool loading_ = false;   // Open returned before the file was loaded
+  bool load_failed_ = false;  // ... and the load failed afterwards
   bool shutdown_ = false;  // mpv reported its shutdown; the handle is destroyed at the next drain
   bool lost_ = false;      // for TakeLost
 };

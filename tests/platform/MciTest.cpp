@@ -227,6 +227,34 @@ TEST(Mci, FifosAndDevicesAreRefusedAtOnce) {
   }
 }
 
+TEST(Mci, ALoadThatOutlastsTheWaitGoesOnInTheBackground) {
+  // No wait at all: every load finishes (or fails) after Open has returned.
+  MciSettings s = Quiet();
+  s.open_wait = std::chrono::milliseconds(0);
+  qltest::TempDir dir;
+  qltest::WriteToneWav(dir / "tone.wav", 1.0);
+  TMediaPlayer p(s);
+  p.FileName = dir / "tone.wav";
+  p.Open();
+  EXPECT_EQ(p.Mode(), mpStopped);
+  p.Play();  // starts once loaded
+  EXPECT_EQ(p.Mode(), mpPlaying);
+  EXPECT_TRUE(SpinPosition(p));
+  EXPECT_TRUE(WaitForMode(p, mpStopped, 5s));
+  // A file that turns out not to play: the device stops, and Play says why.
+  qltest::WriteFile(dir / "junk.wav", std::string(4096, 'j'));
+  p.FileName = dir / "junk.wav";
+  p.Open();
+  p.Play();
+  EXPECT_TRUE(WaitForMode(p, mpStopped, 5s));
+  EXPECT_THROW(p.Play(), EMCIDeviceError);
+  // The next file plays again.
+  p.FileName = dir / "tone.wav";
+  p.Open();
+  p.Play();
+  EXPECT_EQ(p.Mode(), mpPlaying);
+}
+
 TEST(DynLib, DllNamesMapToSharedObjects) {
   EXPECT_EQ(ql::DynLib::MapName("MMCDDA32.DLL"), "libmmcdda32.so");
   EXPECT_EQ(ql::DynLib::MapName("BladeEnc.dll"), "libbladeenc.so");
