@@ -3,7 +3,9 @@
 // library is loaded by path with dlopen. The system keeps only the low 8 bits of the exit code.
 #include <dlfcn.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <string>
 
 #include "Launcher.h"
@@ -37,7 +39,7 @@ class PosixSystem : public adremove::System {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
   std::string line;
   for (int i = 1; i < argc; ++i) {
     if (i > 1) line += ' ';
@@ -45,4 +47,10 @@ int main(int argc, char** argv) {
   }
   PosixSystem system;
   return adremove::Run(argc > 1 ? line.data() : nullptr, system);
+} catch (const std::exception& e) {
+  std::fprintf(stderr, "adremove: %s\n", e.what());
+  return 1;
+} catch (...) {
+  std::fprintf(stderr, "adremove: unknown error\n");
+  return 1;
 }

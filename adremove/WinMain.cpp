@@ -32,7 +32,7 @@ class WindowsSystem : public adremove::System {
 
 }  // namespace
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) try {
   // WinMain's own argument string has lost the blanks after the program name, so the tail is
   // taken from the full command line; it is copied because it is trimmed in place.
   const char* tail = adremove::ArgumentString(GetCommandLineA());
@@ -41,4 +41,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // No error boxes from the loader: failures are reported by the exit code alone.
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   return adremove::Run(tail ? line.data() : nullptr, system);
+} catch (...) {
+  // Nothing may escape (the uninstaller reads the exit code; no error box is wanted).
+  return 1;
 }

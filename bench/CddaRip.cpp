@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -118,6 +119,14 @@ int main(int argc, char** argv) {
       uint32_t n = std::min(total - at, 9000 + (i * 7919) % 22500 + i);
       tracks.push_back({n});
       at += n;
+    }
+    // The folder is made when it is not there yet.
+    std::error_code ec;
+    std::filesystem::create_directories(argv[2], ec);
+    if (ec) {
+      std::fprintf(stderr, "cdda_rip: cannot make the folder %s: %s\n", argv[2],
+                   ec.message().c_str());
+      return 1;
     }
     auto img = qltest::WriteCdImage(argv[2], argv[3], tracks);
     std::printf("%s: %zu tracks, %u sectors\n", img.cue.c_str(), tracks.size(), img.sectors);

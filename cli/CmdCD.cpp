@@ -261,12 +261,16 @@ int RunPlay(const std::vector<std::string>& args) {
       }
       if (gains.size() != 12) return UsageError(cmd, "--eq needs twelve gains in dB");
       eq = true;
-    } else if (a == "--pitch" && i + 1 < args.size() && ParseNumber(args[i + 1], v)) {
-      ++i;
+    } else if (a == "--pitch") {
+      // Refused, not clamped: a script's wrong value is a wrong command line.
+      if (i + 1 >= args.size() || !ParseNumber(args[++i], v) || v < -50 || v > 50)
+        return UsageError(cmd, "--pitch needs a number from -50 to 50");
       pitchOn = true;
       pitchValue = static_cast<float>(v);
-    } else if (a == "--volume" && i + 1 < args.size() && ParseNumber(args[i + 1], v) && v >= 0) {
-      ++i;
+    } else if (a == "--volume") {
+      if (i + 1 >= args.size() || !ParseNumber(args[++i], v) || v < 0 || v > 1e9 ||
+          v != std::floor(v))
+        return UsageError(cmd, "--volume needs a whole number (16384 = unchanged)");
       volumeOn = true;
       volumeValue = static_cast<int>(v);
     } else if (a == "--half-speed") {

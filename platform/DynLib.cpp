@@ -32,8 +32,16 @@ bool DynLib::Load(const std::string& name) {
   Free();
   std::string mapped = MapName(name);
   if (mapped.find('/') == std::string::npos) {
-    std::string beside = ExecutableDir() + "/" + mapped;
-    if (access(beside.c_str(), F_OK) == 0) mapped = beside;
+    // Beside the program (the build tree), else where an install puts them: lib/quillon
+    // under the program's prefix.
+    std::string dir = ExecutableDir();
+    for (const std::string& candidate :
+         {dir + "/" + mapped, dir + "/../lib/quillon/" + mapped,
+          dir + "/../lib/x86_64-linux-gnu/quillon/" + mapped, dir + "/../lib64/quillon/" + mapped})
+      if (access(candidate.c_str(), F_OK) == 0) {
+        mapped = candidate;
+        break;
+      }
   }
   handle_ = dlopen(mapped.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!handle_) {

@@ -54,8 +54,15 @@ void TMediaPlayer::EnsureHandle() {
   set("terminal", "no");
   set("audio-display", "no");
   set("audio-fallback-to-null", "yes");
-  set("input-default-bindings", "yes");
-  set("input-vo-keyboard", "yes");
+  // The player alone commands the device: no key or mouse binding of mpv may stop, seek or
+  // shut it down behind the player's back, and its video window shows no controls.
+  set("input-default-bindings", "no");
+  set("input-builtin-bindings", "no");
+  set("input-vo-keyboard", "no");
+  set("input-cursor", "no");
+  set("input-terminal", "no");
+  set("osc", "no");
+  set("osd-level", "0");
   set("force-window", "no");
   if (!settings_.ao.empty()) set("ao", settings_.ao);
   if (!settings_.vo.empty()) set("vo", settings_.vo);
@@ -71,7 +78,19 @@ void TMediaPlayer::EnsureHandle() {
 }
 
 void TMediaPlayer::HandleEvent(const mpv_event* ev) {
-  if (ev->event_id == MPV_EVENT_START_FILE || ev->event_id == MPV_EVENT_FILE_LOADED) {
+  if (ev->event_id == MPV_EVENT_SHUTDOWN) {
+    shutdown_ = true;
+  } else if (ev->event_id == MPV_EVENT_END_FILE && loading_ &&
+             static_cast<mpv_event_end_file*>(ev->data)->reason == MPV_END_FILE_REASON_ERROR) {
+    // A load that had not finished when Open returned failed afterwards: the device stops,
+    // and Play reports the failure.
+    loading_ = false;
+    eof_ = true;
+    load_failed_ = true;
+  } else if (ev->event_id == MPV_EVENT_FILE_LOADED) {
+    loading_ = false;
+    eof_ = false;
+  } else if (ev->event_id == MPV_EVENT_START_FILE || ev->event_id == MPV_EVENT_FILE_LOADED) {
     eof_ = false;
   } else if (ev->event_id == MPV_EVENT_PROPERTY_CHANGE && ev->reply_userdata == 1) {
     auto* prop = static_cast<mpv_event_property*>(ev->data);
@@ -83,12 +102,43 @@ void TMediaPlayer::DrainEvents() {
   if (!mpv_) return;
   for (;;) {
     mpv_event* ev = mpv_wait_event(mpv_, 0);
-    if (ev->event_id == MPV_EVENT_NONE) return;
+    if (ev->event_id == MPV_EVENT_NONE) break;
     HandleEvent(ev);
+  }
+  if (shutdown_) Lose();
+}
+
+void TMediaPlayer::Lose() {
+  // mpv has shut down (its window was closed, or it failed): the handle is spent. The file
+  // counts as stopped; the next Open creates a new handle.
+  mpv_terminate_destroy(mpv_);
+  mpv_ = nullptr;
+  shutdown_ = false;
+  loading_ = false;
+  lost_ = true;
+  if (state_ != State::kClosed) {
+    state_ = State::kStopped;
+    eof_ = false;
   }
 }
 
+bool TMediaPlayer::TakeLost() {
+  DrainEvents();
+  bool lost = lost_;
+  lost_ = false;
+  return lost;
+}
+
+int TMediaPlayer::Command(const std::vector<std::string>& args) {
+  EnsureHandle();
+  std::vector<const char*> argv;
+  for (const auto& a : args) argv.push_back(a.c_str());
+  argv.push_back(nullptr);
+  return mpv_command(mpv_, argv.data());
+}
+
 void TMediaPlayer::SetPause(bool pause) {
+  if (!mpv_) return;
   int flag = pause ? 1 : 0;
   mpv_set_property(mpv_, "pause", MPV_FORMAT_FLAG, &flag);
 }
@@ -109,30 +159,50 @@ void TMediaPlayer::Open() {
   if (FileName.empty() || stat(FileName.c_str(), &st) != 0 || S_ISDIR(st.st_mode))
     throw EMCIDeviceError(
         "Cannot find the specified file. Make sure the path and filename are correct.");
+  // A FIFO, a socket or a device would block the loader (and with it the window) for as long
+  // as nothing writes to it: only plain files are played.
+  if (!S_ISREG(st.st_mode))
+    throw EMCIDeviceError(
+        "The specified file cannot be played on the specified MCI device. The file may be "
+        "corrupt, or not in the correct format: " +
+        FileName + " is not a regular file");
   EnsureHandle();
   DrainEvents();
+  if (!mpv_) EnsureHandle();  // the handle had shut down: a new one
+  lost_ = false;              // a new file: a shutdown under the old one is no longer news
+  load_failed_ = false;
   SetPause(true);
   const char* cmd[] = {"loadfile", FileName.c_str(), "replace", nullptr};
   if (int rc = mpv_command(mpv_, cmd); rc < 0)
     throw EMCIDeviceError(std::string("The file cannot be played: ") + mpv_error_string(rc));
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+  // Most files are loaded in a few milliseconds, and a file that cannot be played is reported
+  // here. A load that takes longer (a slow disk or file system) goes on in the background: the
+  // window is not held up, Play starts the file once it is loaded, and a failure then stops
+  // the device (Mode reports it stopped).
+  loading_ = true;
+  auto deadline = std::chrono::steady_clock::now() + settings_.open_wait;
   for (;;) {
     double left = std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
-    if (left <= 0) {
-      const char* stop[] = {"stop", nullptr};
-      mpv_command(mpv_, stop);
-      throw EMCIDeviceError("The device timed out opening " + FileName);
-    }
+    if (left <= 0) break;
     mpv_event* ev = mpv_wait_event(mpv_, left);
-    HandleEvent(ev);
-    if (ev->event_id == MPV_EVENT_FILE_LOADED) break;
     if (ev->event_id == MPV_EVENT_END_FILE) {
       auto* end = static_cast<mpv_event_end_file*>(ev->data);
-      if (end->reason == MPV_END_FILE_REASON_ERROR)
+      if (end->reason == MPV_END_FILE_REASON_ERROR) {
+        loading_ = false;
         throw EMCIDeviceError(
             "The specified file cannot be played on the specified MCI device. The file may be "
             "corrupt, or not in the correct format: " +
             std::string(mpv_error_string(end->error)));
+      }
+      // The end of the file this load replaced.
+      continue;
+    }
+    HandleEvent(ev);
+    if (ev->event_id == MPV_EVENT_FILE_LOADED) break;
+    if (shutdown_) {
+      Lose();
+      lost_ = false;
+      throw EMCIDeviceError("The media device shut down while opening " + FileName);
     }
   }
   state_ = State::kStopped;
@@ -141,9 +211,13 @@ void TMediaPlayer::Open() {
 
 void TMediaPlayer::Close() {
   if (state_ == State::kClosed) return;
-  const char* cmd[] = {"stop", nullptr};
-  mpv_command(mpv_, cmd);
   DrainEvents();
+  if (mpv_) {
+    const char* cmd[] = {"stop", nullptr};
+    mpv_command(mpv_, cmd);
+    loading_ = false;
+    DrainEvents();
+  }
   state_ = State::kClosed;
   Notified();
 }
@@ -151,6 +225,11 @@ void TMediaPlayer::Close() {
 void TMediaPlayer::Play() {
   RequireOpen();
   DrainEvents();
+  if (!mpv_) Reload();
+  if (load_failed_)
+    throw EMCIDeviceError(
+        "The specified file cannot be played on the specified MCI device. The file may be "
+        "corrupt, or not in the correct format.");
   if (eof_) {
     const char* cmd[] = {"seek", "0", "absolute", nullptr};
     mpv_command(mpv_, cmd);
@@ -189,9 +268,15 @@ void TMediaPlayer::Stop() {
   Notified();
 }
 
+void TMediaPlayer::Reload() {
+  // mpv shut down under an open file: open the file again on a new handle, stopped.
+  state_ = State::kClosed;
+  Open();
+}
+
 TMPModes TMediaPlayer::Mode() {
-  if (state_ == State::kClosed) return mpNotReady;
   DrainEvents();
+  if (state_ == State::kClosed) return mpNotReady;
   if (state_ == State::kPlaying && eof_) {
     state_ = State::kStopped;
     Notified();
@@ -207,14 +292,14 @@ TMPModes TMediaPlayer::Mode() {
 }
 
 long long TMediaPlayer::Position() {
-  if (state_ == State::kClosed) return 0;
+  if (state_ == State::kClosed || !mpv_) return 0;
   double t = 0;
   mpv_get_property(mpv_, "time-pos", MPV_FORMAT_DOUBLE, &t);
   return static_cast<long long>(t * 1000);
 }
 
 long long TMediaPlayer::Length() {
-  if (state_ == State::kClosed) return 0;
+  if (state_ == State::kClosed || !mpv_) return 0;
   double t = 0;
   mpv_get_property(mpv_, "duration", MPV_FORMAT_DOUBLE, &t);
   return static_cast<long long>(t * 1000);

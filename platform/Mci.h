@@ -2,6 +2,7 @@
 // The media control device: one media file at a time, opened by name with the playing back end
 // chosen from the file, played, paused, resumed, stopped and closed, with the mode as the
 // seven values the player tests. Built on libmpv; video plays in mpv's own window.
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <string>
@@ -36,6 +37,8 @@ struct MciSettings {
   std::string ao;
   std::string vo;
   std::vector<std::pair<std::string, std::string>> options;
+  // How long Open waits for a file to load before it lets the load go on in the background.
+  std::chrono::milliseconds open_wait{1500};
   static MciSettings FromEnvironment();
 };
 
@@ -63,6 +66,12 @@ class TMediaPlayer {
   // Position and length in milliseconds (0 when closed).
   long long Position();
   long long Length();
+  // True once after mpv shut down by itself (its video window was closed): the open file
+  // counts as stopped, and the next Open or Play starts a new mpv.
+  bool TakeLost();
+  // Runs an mpv command on the device's handle (tests press keys and shut mpv down with it);
+  // mpv's result code.
+  int Command(const std::vector<std::string>& args);
 
   std::string FileName;
   bool AutoRewind = false;
@@ -78,9 +87,15 @@ class TMediaPlayer {
   void HandleEvent(const mpv_event* ev);
   void SetPause(bool pause);
   void Notified();
+  void Lose();
+  void Reload();
 
   MciSettings settings_;
   mpv_handle* mpv_ = nullptr;
   State state_ = State::kClosed;
   bool eof_ = false;
+  bool loading_ = false;   // Open returned before the file was loaded
+  bool load_failed_ = false;  // ... and the load failed afterwards
+  bool shutdown_ = false;  // mpv reported its shutdown; the handle is destroyed at the next drain
+  bool lost_ = false;      // for TakeLost
 };

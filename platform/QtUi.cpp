@@ -11,6 +11,8 @@
 #include <QTextBrowser>
 #include <QVBoxLayout>
 
+#include <cstdio>
+
 #include "Fs.h"
 
 namespace ql {
@@ -21,9 +23,13 @@ QString Q(const std::string& s) { return QString::fromStdString(s); }
 
 QWidget* Parent() { return QApplication::activeWindow(); }
 
+QString& AppTitle() {
+  static QString title;
+  return title;
+}
+
 QString Title() {
-  QString t = QApplication::applicationDisplayName();
-  return t.isEmpty() ? QApplication::applicationName() : t;
+  return AppTitle().isEmpty() ? QApplication::applicationName() : AppTitle();
 }
 
 // "*.QLM;*.mp3" as "*.QLM *.qlm *.mp3 *.MP3": Linux names are case sensitive, the lists
@@ -44,6 +50,25 @@ QString Patterns(const std::string& patterns) {
 
 }  // namespace
 
+void QtUi::SetApplicationTitle(const std::string& title) {
+  AppTitle() = Q(title);
+}
+
+namespace {
+bool g_unattended = false;
+
+// Unattended: what a box would show goes to standard error, and the box is not shown.
+bool Unattended(const QString& caption, const std::string& text) {
+  if (!g_unattended) return false;
+  std::fprintf(stderr, "%s: %s\n", caption.toLocal8Bit().constData(), text.c_str());
+  return true;
+}
+}  // namespace
+
+void QtUi::SetUnattended(bool unattended) {
+  g_unattended = unattended;
+}
+
 std::vector<std::string> QtNameFilters(const FileDialog& dialog) {
   std::vector<std::string> filters;
   for (const auto& [desc, pattern] : dialog.FilterPairs())
@@ -52,27 +77,33 @@ std::vector<std::string> QtNameFilters(const FileDialog& dialog) {
 }
 
 void QtUi::ErrorBox(const std::string& text, const std::string& caption) {
+  if (Unattended(Q(caption), text)) return;
   QMessageBox::critical(Parent(), Q(caption), Q(text));
 }
 
 void QtUi::InfoBox(const std::string& text, const std::string& caption) {
+  if (Unattended(Q(caption), text)) return;
   QMessageBox::information(Parent(), Q(caption), Q(text));
 }
 
 void QtUi::ShowMessage(const std::string& text) {
+  if (Unattended(Title(), text)) return;
   QMessageBox::information(Parent(), Title(), Q(text));
 }
 
 bool QtUi::Confirm(const std::string& text, const std::string& caption) {
+  if (Unattended(Q(caption), text)) return false;
   return QMessageBox::question(Parent(), Q(caption), Q(text), QMessageBox::Yes | QMessageBox::No,
                                QMessageBox::No) == QMessageBox::Yes;
 }
 
 void QtUi::ShowException(const std::exception& e) {
+  if (Unattended(Title(), e.what())) return;
   QMessageBox::critical(Parent(), Title(), QString::fromUtf8(e.what()));
 }
 
 bool QtUi::Execute(FileDialog& d) {
+  if (Unattended(Q(d.Title), "a file dialog, cancelled")) return false;
   QFileDialog dlg(Parent(), Q(d.Title));
   dlg.setOption(QFileDialog::DontUseNativeDialog);
   dlg.setAcceptMode(d.kind == FileDialog::kSave ? QFileDialog::AcceptSave

@@ -6,6 +6,12 @@ namespace ql {
 
 class QtUi : public Ui {
  public:
+  // The caption of plain message boxes and of the default error display. Not the toolkit's
+  // application display name: that one is appended to every window title.
+  static void SetApplicationTitle(const std::string& title);
+  // For runs nobody watches (start-up measurements, install checks): message texts go to
+  // standard error instead of boxes, questions are answered No, file dialogs cancelled.
+  static void SetUnattended(bool unattended);
   void ErrorBox(const std::string& text, const std::string& caption) override;
   void InfoBox(const std::string& text, const std::string& caption) override;
   void ShowMessage(const std::string& text) override;

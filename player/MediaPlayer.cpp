@@ -1,5 +1,6 @@
 #include "MediaPlayer.h"
 
+#include <sys/stat.h>
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
@@ -12,6 +13,7 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QVBoxLayout>
+
 #include <chrono>
 
 #include "About.h"
@@ -19,6 +21,7 @@
 #include "Fs.h"
 #include "MediaSearch.h"
 #include "Profile.h"
+#include "ProfileSection.h"
 #include "QLChList.h"
 #include "TextFile.h"
 #include "TransportIcons.h"
@@ -78,6 +81,7 @@ TFormMediaPlayer::TFormMediaPlayer(MciSettings mci, QWidget* parent)
 
   BuildControls();
   BuildMenu();
+  InstallDesktopHandlers();
   // Design bounds, centred on the screen; stored bounds replace them when there are any.
   resize(573, 540);
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
@@ -269,6 +273,7 @@ std::string TFormMediaPlayer::SettingsFile(const std::string& settings_name) con
 
 void TFormMediaPlayer::SetStatus(const std::string& text) {
   status_label_->setText(QString::fromStdString(text));
+  UpdatePlayingMark();
 }
 
 std::string TFormMediaPlayer::StatusText() const { return status_label_->text().toStdString(); }
@@ -304,7 +309,9 @@ void TFormMediaPlayer::LoadSettings(const std::string& settings_name) {
 }
 
 void TFormMediaPlayer::SaveSettings(const std::string& settings_name) {
-  TIniFile ini(SettingsFile(settings_name));
+  // The thirteen keys are stored in one replace of the file: killed half-way, the program
+  // leaves the old settings whole rather than a list name with the wrong list kind.
+  ql::profile::TIniWriteBatch ini(SettingsFile(settings_name));
   ini.WriteInteger(kOptions, "Left", x());
   ini.WriteInteger(kOptions, "Top", y());
   ini.WriteInteger(kOptions, "Width", width());
@@ -319,6 +326,10 @@ void TFormMediaPlayer::SaveSettings(const std::string& settings_name) {
   ini.WriteString(kOptions, "DefaultFile", list_file_name_);
   ini.WriteInteger(kOptions, "PlayOrder", static_cast<int>(play_order_));
   ini.WriteInteger(kOptions, "ItemIndex", lbFiles->ItemIndex());
+  // A list name that would plant a line in the ini file is refused whole.
+  if (!ini.Commit())
+    throw EInOutError(
+        0, "Unable to write " + SettingsFile(settings_name) + ": invalid list file name");
   WriteListFile();
 }
 
@@ -339,6 +350,8 @@ void TFormMediaPlayer::RemoveFromPool(const std::string& text) {
 void TFormMediaPlayer::LoadListFile() {
   lbFiles->Clear();
   pending_.clear();
+  // A FIFO or a device would block the reading (and the window) until something writes to it.
+  RequirePlainFile(list_file_name_);
   if (list_kind_ == 1) {
     lbFiles->LoadFromFile(list_file_name_);
   } else if (list_kind_ >= 2 && list_kind_ <= 4) {
@@ -355,6 +368,13 @@ void TFormMediaPlayer::LoadListFile() {
     throw Exception("Unknown file extension");
   }
   RebuildPool();
+}
+
+void TFormMediaPlayer::RequirePlainFile(const std::string& path) const {
+  struct stat st;
+  if (::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode) || S_ISDIR(st.st_mode)) return;
+  if (list_kind_ == 1) throw EInOutError(0, path + " is not a regular file");
+  throw EFOpenError("Cannot open file " + path);
 }
 
 void TFormMediaPlayer::WriteListFile() {
@@ -436,12 +456,8 @@ void TFormMediaPlayer::miDeleteClick() {
 void TFormMediaPlayer::miAddClick() {
   try {
     if (!ql::UI().Execute(FOpenDialog)) return;
-    std::vector<TQLCheckListModel::Row> rows;
-    for (const std::string& file : FOpenDialog.Files) {
-      rows.push_back({file, false});
-      pending_.push_back(file);
-    }
-    lbFiles->AddRows(std::move(rows));
+    // A chosen .m3u, .m3u8 or .pls file adds the files it lists, not itself.
+    AppendEntries(ExpandPlaylists(FOpenDialog.Files));
   } catch (...) {
     ql::UI().ShowMessage("Unable to open ini files!");
   }
@@ -728,14 +744,33 @@ void TFormMediaPlayer::sbPreviousClick() {
 }
 
 void TFormMediaPlayer::TimerTimer() {
+  // The mode first: asking it takes in mpv's news, a shutdown among them.
+  int mode = mpNotReady;
+  try {
+    mode = FMediaPlayer->Mode();
+  } catch (...) {
+  }
+  // mpv shut down by itself (its video window was closed): the file counts as stopped, as
+  // after Stop (not as its end: nothing advances), and the next Play starts the device afresh.
+  if (FMediaPlayer->TakeLost()) {
+    playing_ = false;
+    SetStatus("Stopped");
+    return;
+  }
   if (!playing_) return;
   try {
-    if (FMediaPlayer->Mode() == mpStopped) {
+    if (mode == mpStopped) {
       playing_ = false;
       Next();
       Play();
     }
-    SetStatus(ModeText(FMediaPlayer->Mode()));
+    mode = FMediaPlayer->Mode();
+    if (FMediaPlayer->TakeLost()) {  // mpv ended during this tick
+      playing_ = false;
+      SetStatus("Stopped");
+      return;
+    }
+    SetStatus(ModeText(mode));
     FMediaPlayer->NotifyNext();
   } catch (...) {
   }

@@ -66,6 +66,14 @@ class TFormMediaPlayer : public QMainWindow {
   void sbCloseClick();
   void TimerTimer();
 
+  // What a desktop user expects beyond the menu (MediaPlayerDesktop.cpp): files, folders and
+  // play lists named on the command line or dropped on the list are added (folders searched
+  // for media files as Search does, play lists replaced by their entries); double-click or
+  // Enter on an entry plays it; the playing entry is marked.
+  void AddPaths(const std::vector<std::string>& paths);
+  void PlayEntry(int index);
+  void UpdatePlayingMark();
+
   // State, for the About window, the tests and the status bar.
   const std::string& ListFileName() const { return list_file_name_; }
   void SetListFileName(const std::string& name);
@@ -86,9 +94,14 @@ class TFormMediaPlayer : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BuildControls();
+  void InstallDesktopHandlers();
+  // The entries of the chosen or dropped files: play lists give their entries.
+  std::vector<std::string> ExpandPlaylists(const std::vector<std::string>& files);
+  void AppendEntries(const std::vector<std::string>& paths);
   void BuildMenu();
   QAction* AddItem(QMenu* menu, const char* name, const char* caption, const QKeySequence& key,
                    void (TFormMediaPlayer::*handler)());
@@ -112,6 +125,8 @@ class TFormMediaPlayer : public QMainWindow {
   void ContinuePlaying();
   void RemoveFromPool(const std::string& text);
   void RebuildPool();
+  // Refuses a list file that is a FIFO, socket or device (reading it could block for ever).
+  void RequirePlainFile(const std::string& path) const;
   void ShowError(const std::exception& e);
 
  public:

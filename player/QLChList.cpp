@@ -1,5 +1,6 @@
 #include "QLChList.h"
 
+#include <QFont>
 #include <QStyledItemDelegate>
 #include <istream>
 #include <ostream>
@@ -16,6 +17,14 @@ QVariant TQLCheckListModel::data(const QModelIndex& index, int role) const {
   const Row& row = rows_[static_cast<size_t>(index.row())];
   if (role == Qt::DisplayRole) return QString::fromStdString(row.text);
   if (role == Qt::CheckStateRole) return row.checked ? Qt::Checked : Qt::Unchecked;
+  if (index.row() == playing_) {
+    if (role == Qt::FontRole) {
+      QFont f;
+      f.setBold(true);
+      return f;
+    }
+    if (role == Qt::AccessibleDescriptionRole) return QStringLiteral("playing");
+  }
   return {};
 }
 
@@ -31,7 +40,17 @@ Qt::ItemFlags TQLCheckListModel::flags(const QModelIndex& index) const {
   return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable;
 }
 
+void TQLCheckListModel::SetPlayingRow(int index) {
+  if (index < 0 || index >= static_cast<int>(rows_.size())) index = -1;
+  if (index == playing_) return;
+  int old = playing_;
+  playing_ = index;
+  if (old >= 0 && old < static_cast<int>(rows_.size())) RowChanged(old);
+  if (index >= 0) RowChanged(index);
+}
+
 void TQLCheckListModel::Reset(std::vector<Row> rows) {
+  playing_ = -1;
   beginResetModel();
   rows_ = std::move(rows);
   endResetModel();
@@ -47,6 +66,10 @@ void TQLCheckListModel::Append(std::vector<Row> rows) {
 }
 
 void TQLCheckListModel::Remove(int index) {
+  if (index == playing_)
+    playing_ = -1;
+  else if (index < playing_)
+    --playing_;
   beginRemoveRows({}, index, index);
   rows_.erase(rows_.begin() + index);
   endRemoveRows();

@@ -26,9 +26,13 @@ class TQLCheckListModel : public QAbstractListModel {
   void Append(std::vector<Row> rows);
   void Remove(int index);
   void RowChanged(int index);
+  // The row the player is playing, drawn in bold with a mark (-1: none).
+  void SetPlayingRow(int index);
+  int PlayingRow() const { return playing_; }
 
  private:
   std::vector<Row> rows_;
+  int playing_ = -1;
 };
 
 class TQLCheckListBox : public QListView {

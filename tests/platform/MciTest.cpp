@@ -2,8 +2,10 @@
 #include "Mci.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 #include "DynLib.h"
@@ -27,6 +29,16 @@ bool WaitForMode(TMediaPlayer& p, TMPModes mode, std::chrono::milliseconds timeo
     std::this_thread::sleep_for(10ms);
   }
   return p.Mode() == mode;
+}
+
+// True once the playing position moves.
+bool SpinPosition(TMediaPlayer& p) {
+  auto end = std::chrono::steady_clock::now() + 5s;
+  while (std::chrono::steady_clock::now() < end) {
+    if (p.Position() > 0) return true;
+    std::this_thread::sleep_for(10ms);
+  }
+  return false;
 }
 
 }  // namespace
@@ -119,6 +131,128 @@ TEST(Mci, MissingOrBrokenFilesFailToOpen) {
   p.FileName = dir / "junk.wav";
   EXPECT_THROW(p.Open(), EMCIDeviceError);
   EXPECT_THROW(p.Play(), EMCIDeviceError);
+}
+
+TEST(Mci, MpvKeysDoNothingAndAShutdownLeavesAStoppedDeviceThatPlaysAgain) {
+  qltest::TempDir dir;
+  qltest::WriteToneWav(dir / "tone.wav", 3.0);
+  TMediaPlayer p(Quiet());
+  p.FileName = dir / "tone.wav";
+  p.Open();
+  p.Play();
+  // The keys of mpv's own bindings (quit, stop, seek to the end, pause) are not bound.
+  for (const char* key : {"q", "Q", "ESC", "ENTER", "p", "SPACE", "END", "RIGHT", "MBTN_LEFT_DBL"})
+    p.Command({"keypress", key});
+  std::this_thread::sleep_for(300ms);
+  EXPECT_FALSE(p.TakeLost());
+  EXPECT_EQ(p.Mode(), mpPlaying);
+  EXPECT_GT(p.Position(), 0);
+
+  // Closing mpv's window shuts it down whatever the bindings: the device reports it once, the
+  // file counts as stopped, and the next Play starts it on a new mpv.
+  EXPECT_GE(p.Command({"keypress", "CLOSE_WIN"}), 0);
+  auto end = std::chrono::steady_clock::now() + 5s;
+  bool lost = false;
+  while (!(lost = p.TakeLost()) && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(10ms);
+  ASSERT_TRUE(lost);
+  EXPECT_FALSE(p.TakeLost());
+  EXPECT_EQ(p.Mode(), mpStopped);
+  EXPECT_EQ(p.Position(), 0);
+  auto start = std::chrono::steady_clock::now();
+  p.Play();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+  EXPECT_EQ(p.Mode(), mpPlaying);
+  EXPECT_TRUE(SpinPosition(p));
+  // Reopening after a shutdown works too.
+  p.Command({"quit"});
+  std::this_thread::sleep_for(200ms);
+  p.Open();
+  p.Play();
+  EXPECT_EQ(p.Mode(), mpPlaying);
+  EXPECT_FALSE(p.TakeLost());
+}
+
+TEST(Mci, ClosingTheVideoWindowOnARealDisplayLeavesTheProgramRunning) {
+  // Run under xvfb-run (ctest mci_x11_tests): mpv's own window on an X server.
+  const char* display = std::getenv("DISPLAY");
+  if (!display || !*display) GTEST_SKIP() << "no X display";
+  qltest::TempDir dir;
+  std::string clip = dir / "clip.avi";
+  if (qltest::Run("ffmpeg -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=25:duration=6 "
+                  "-f lavfi -i sine=duration=6 -shortest -c:v mpeg4 '" + clip + "'") != 0)
+    GTEST_SKIP() << "ffmpeg missing";
+  MciSettings s;
+  s.ao = "null";
+  s.vo = "x11";
+  TMediaPlayer p(s);
+  p.FileName = clip;
+  p.Open();
+  p.Play();
+  std::this_thread::sleep_for(500ms);
+  for (const char* key : {"q", "ESC", "f", "SPACE"}) p.Command({"keypress", key});
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(p.Mode(), mpPlaying);
+  EXPECT_FALSE(p.TakeLost());
+  p.Command({"keypress", "CLOSE_WIN"});
+  auto end = std::chrono::steady_clock::now() + 5s;
+  bool lost = false;
+  while (!(lost = p.TakeLost()) && std::chrono::steady_clock::now() < end)
+    std::this_thread::sleep_for(10ms);
+  EXPECT_TRUE(lost);
+  EXPECT_EQ(p.Mode(), mpStopped);
+  p.Play();  // a new window
+  EXPECT_EQ(p.Mode(), mpPlaying);
+  std::this_thread::sleep_for(300ms);
+  p.Close();
+  EXPECT_EQ(p.Mode(), mpNotReady);
+}
+
+TEST(Mci, FifosAndDevicesAreRefusedAtOnce) {
+  qltest::TempDir dir;
+  std::string fifo = dir / "pipe.mp3";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  TMediaPlayer p(Quiet());
+  for (const std::string& name : {fifo, std::string("/dev/null"), std::string("/dev/zero")}) {
+    p.FileName = name;
+    auto start = std::chrono::steady_clock::now();
+    try {
+      p.Open();
+      ADD_FAILURE() << name << " opened";
+    } catch (const EMCIDeviceError& e) {
+      EXPECT_NE(std::string(e.what()).find("not a regular file"), std::string::npos) << e.what();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms) << name;
+    EXPECT_EQ(p.Mode(), mpNotReady);
+  }
+}
+
+TEST(Mci, ALoadThatOutlastsTheWaitGoesOnInTheBackground) {
+  // No wait at all: every load finishes (or fails) after Open has returned.
+  MciSettings s = Quiet();
+  s.open_wait = std::chrono::milliseconds(0);
+  qltest::TempDir dir;
+  qltest::WriteToneWav(dir / "tone.wav", 1.0);
+  TMediaPlayer p(s);
+  p.FileName = dir / "tone.wav";
+  p.Open();
+  EXPECT_EQ(p.Mode(), mpStopped);
+  p.Play();  // starts once loaded
+  EXPECT_EQ(p.Mode(), mpPlaying);
+  EXPECT_TRUE(SpinPosition(p));
+  EXPECT_TRUE(WaitForMode(p, mpStopped, 5s));
+  // A file that turns out not to play: the device stops, and Play says why.
+  qltest::WriteFile(dir / "junk.wav", std::string(4096, 'j'));
+  p.FileName = dir / "junk.wav";
+  p.Open();
+  p.Play();
+  EXPECT_TRUE(WaitForMode(p, mpStopped, 5s));
+  EXPECT_THROW(p.Play(), EMCIDeviceError);
+  // The next file plays again.
+  p.FileName = dir / "tone.wav";
+  p.Open();
+  p.Play();
+  EXPECT_EQ(p.Mode(), mpPlaying);
 }
 
 TEST(DynLib, DllNamesMapToSharedObjects) {

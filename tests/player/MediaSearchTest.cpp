@@ -89,3 +89,53 @@ TEST(MediaSearch, AnUnreadableStartEndsTheWalkSilently) {
   EXPECT_TRUE(found.empty());
   ql::fs::SetCurrentDir(before);
 }
+
+TEST(MediaSearch, FoldersAndFilesComeInFileManagerOrder) {
+  // Names a ripper and a file manager produce: numbers without leading zeros, mixed case.
+  EXPECT_TRUE(player::NaturalLess("2 b.mp3", "10 a.mp3"));
+  EXPECT_TRUE(player::NaturalLess("track9.mp3", "track10.mp3"));
+  EXPECT_TRUE(player::NaturalLess("Alpha.mp3", "beta.mp3"));
+  EXPECT_TRUE(player::NaturalLess("disc 1", "Disc 2"));
+  EXPECT_TRUE(player::NaturalLess("a.mp3", "a1.mp3"));
+  EXPECT_TRUE(player::NaturalLess("x99999999999999999999.mp3", "x100000000000000000000.mp3"));
+  EXPECT_FALSE(player::NaturalLess("same.mp3", "same.mp3"));
+  // Names equal but for case or leading zeros still have one fixed order.
+  EXPECT_NE(player::NaturalLess("A.mp3", "a.mp3"), player::NaturalLess("a.mp3", "A.mp3"));
+  EXPECT_NE(player::NaturalLess("01.mp3", "1.mp3"), player::NaturalLess("1.mp3", "01.mp3"));
+
+  TempDir dir;
+  std::string root = dir / "album";
+  Mkdir(root);
+  // Created in a scrambled order, so that the directory's own order is not the answer.
+  for (int n : {15, 3, 18, 1, 13, 2, 10, 7})
+    WriteFile(root + "/" + std::to_string(n) + " song.mp3", "");
+  Mkdir(root + "/CD10");
+  Mkdir(root + "/cd2");
+  Mkdir(root + "/CD1");
+  WriteFile(root + "/CD10/b.mp3", "");
+  WriteFile(root + "/CD10/A.mp3", "");
+  WriteFile(root + "/cd2/x.mp3", "");
+  WriteFile(root + "/CD1/y.mp3", "");
+  std::string before = ql::fs::GetCurrentDir();
+  std::vector<std::string> found;
+  ASSERT_TRUE(player::Walk(root, "*.mp3", found));
+  ql::fs::SetCurrentDir(before);
+  std::vector<std::string> want = {root + "/CD1/y.mp3", root + "/cd2/x.mp3", root + "/CD10/A.mp3",
+                                   root + "/CD10/b.mp3"};
+  for (int n : {1, 2, 3, 7, 10, 13, 15, 18})
+    want.push_back(root + "/" + std::to_string(n) + " song.mp3");
+  EXPECT_EQ(found, want);
+}
+
+TEST(MediaSearch, SeveralMasksFindEveryKindOfMediaFile) {
+  TempDir dir;
+  WriteFile(dir / "a.FLAC", "");
+  WriteFile(dir / "b.ogg", "");
+  WriteFile(dir / "c.txt", "");
+  WriteFile(dir / "d.mp3", "");
+  std::string before = ql::fs::GetCurrentDir();
+  std::vector<std::string> found;
+  ASSERT_TRUE(player::Walk(dir.path(), player::kMediaPatterns, found));
+  ql::fs::SetCurrentDir(before);
+  EXPECT_EQ(found, (std::vector<std::string>{dir / "a.FLAC", dir / "b.ogg", dir / "d.mp3"}));
+}
