@@ -18,7 +18,8 @@ ql::TMMTrackTable* OpenTrackTable(int device, std::ostream& err) {
     }
     SelectDevice(*reader, device);
     if (!table->ReadTOC()) {
-      err << "no readable disc in " << reader->GetDeviceName() << "\n";
+      std::string why = reader->ImageError();
+      err << (why.empty() ? "no readable disc in " + reader->GetDeviceName() : why) << "\n";
       return nullptr;
     }
     return table.get();
