@@ -117,6 +117,7 @@ class TocReader {
   uint64_t cursor_ = 0;  // disc bytes placed so far
   uint64_t trackBegin_ = 0;
   int64_t startAt_ = -1;  // bytes of the track before index 1
+  int startLine_ = 0;
   uint32_t modeBytes_ = kSectorBytes;
 };
 
@@ -209,8 +210,9 @@ bool TocReader::EndTrack() {
   uint64_t length = cursor_ - trackBegin_;
   if (length == 0) return Err("TRACK " + std::to_string(t.number) + " holds no data");
   uint64_t startAt = startAt_ < 0 ? 0 : static_cast<uint64_t>(startAt_);
-  if (startAt > length) return Err("START lies beyond the end of the track");
-  if (startAt % kSectorBytes) return Err("START is no whole sector");
+  if (startAt > length)
+    return sheet::Fail(error_, startLine_, "START lies beyond the end of the track");
+  if (startAt % kSectorBytes) return sheet::Fail(error_, startLine_, "START is no whole sector");
   t.pregap = startAt > 0 ? static_cast<int32_t>(trackBegin_ / kSectorBytes) : -1;
   t.start = static_cast<int32_t>((trackBegin_ + startAt) / kSectorBytes);
   if (cursor_ / kSectorBytes > 0x7FFFFFF) return Err("the disc is too long");
@@ -272,7 +274,9 @@ bool TocReader::Track() {
       if (!Length(unit, kSectorBytes, &bytes)) return false;
       Add(track.audio ? Segment::silence : Segment::data, bytes);
       startAt_ = static_cast<int64_t>(bytes);
+      startLine_ = tok_.line;
     } else if (key == "START") {
+      startLine_ = tok_.line;
       Advance();
       uint64_t bytes = cursor_ - trackBegin_;
       if (tok_.kind == Token::word && tok_.text.find(':') != std::string::npos &&
