@@ -87,6 +87,7 @@ class CueReader {
   int owner_ = -1;  // track whose data the next flushed sectors are
   std::vector<uint32_t> modeBytes_;
   int trackLine_ = 0, lastIndex_ = -1;
+  bool haveIndex1_ = false;
   int32_t pregap_ = 0, postgap_ = 0;
   int session_ = 1, pendingSession_ = 1;
 };
@@ -131,7 +132,7 @@ bool CueReader::Flush(int32_t t) {
 
 bool CueReader::TrackDone() {
   ImageTrack* t = Current();
-  if (t && lastIndex_ < 1)
+  if (t && !haveIndex1_)
     return Fail(error_, trackLine_,
                 "TRACK " + std::to_string(t->number) + " has no INDEX 01");
   return true;
@@ -199,6 +200,7 @@ bool CueReader::Line(int lineNo, std::string_view raw) {
     modeBytes_.push_back(bytes);
     trackLine_ = lineNo;
     lastIndex_ = -1;
+    haveIndex1_ = false;
     pregap_ = 0;
     return true;
   }
@@ -209,8 +211,8 @@ bool CueReader::Line(int lineNo, std::string_view raw) {
     if (!sheet::Int(sheet::Word(rest), 0, 99, &n)) return Err("INDEX needs a number 0-99");
     if (!sheet::Msf(sheet::Word(rest), &t)) return Err("INDEX needs a time mm:ss:ff");
     if (n <= lastIndex_) return Err("INDEX numbers must increase");
+    if (n > 1 && !haveIndex1_) return Err("INDEX " + std::to_string(n) + " before INDEX 01");
     if (lastIndex_ < 0) {
-      if (n > 1) return Err("the first INDEX of a track must be 00 or 01");
       const int32_t before = lsn_;
       if (!Flush(t)) return false;
       if (postgap_ > 0) Silence(postgap_);
@@ -231,7 +233,10 @@ bool CueReader::Line(int lineNo, std::string_view raw) {
       return false;
     }
     if (n == 0 && track->pregap < 0) track->pregap = lsn_;
-    if (n == 1) track->start = lsn_;
+    if (n == 1) {
+      track->start = lsn_;
+      haveIndex1_ = true;
+    }
     lastIndex_ = n;
     return true;
   }
@@ -243,7 +248,7 @@ bool CueReader::Line(int lineNo, std::string_view raw) {
       if (lastIndex_ >= 0) return Err("PREGAP must come before the track's INDEX lines");
       pregap_ = t;
     } else {
-      if (lastIndex_ < 1) return Err("POSTGAP must follow the track's INDEX 01");
+      if (!haveIndex1_) return Err("POSTGAP must follow the track's INDEX 01");
       postgap_ = t;
     }
     return true;

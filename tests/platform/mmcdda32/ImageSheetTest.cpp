@@ -216,6 +216,10 @@ TEST(CueSheet, RefusedWithReasonAndLine) {
       {"FILE \"a.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nSTART 00:00:00\n",
        "line 4: unknown command START"},
       {"REM only a comment\n", "line 1: the sheet names no TRACK"},
+      // A track with INDEX 00 and 02 but no 01 (found by the fuzzer: its start was taken as 0).
+      {"FILE \"a.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\n"
+       "INDEX 00 00:01:00\nINDEX 02 00:02:00\n",
+       "line 6: INDEX 2 before INDEX 01"},
       {"", "line 0: the sheet names no TRACK"},
   };
   for (const Case& c : cases) {
