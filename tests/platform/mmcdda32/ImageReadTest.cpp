@@ -235,3 +235,57 @@ TEST_F(ImageRead, ReadsAcrossFilesAndFailsOnACutOne) {
 }
 
 }  // namespace
+
+namespace {
+
+// START and END of every track as `cdrdao show-toc` prints them, in sectors.
+std::vector<std::pair<uint32_t, uint32_t>> CdrdaoTracks(const std::string& dir,
+                                                         const std::string& toc) {
+  std::string out;
+  if (RunCapture("cd '" + dir + "' && cdrdao show-toc '" + toc + "' 2>/dev/null", &out) != 0)
+    return {};
+  std::vector<std::pair<uint32_t, uint32_t>> tracks;
+  auto sectors = [&](size_t at) {
+    return static_cast<uint32_t>(std::stoul(out.substr(out.find('(', at) + 1)));
+  };
+  for (size_t at = out.find("START"); at != std::string::npos; at = out.find("START", at + 1))
+    tracks.push_back({sectors(at), sectors(out.find("END", at))});
+  return tracks;
+}
+
+}  // namespace
+
+// Tables of contents with PREGAP, START, SILENCE and several files: the tracks start where
+// cdrdao itself puts them, and the disc ends where it ends.
+TEST_F(ImageRead, TocPositionsAsCdrdaoShowsThem) {
+  if (qltest::Run("command -v cdrdao >/dev/null") != 0)
+    GTEST_SKIP() << "cdrdao missing";
+  WriteFile(dir_ / "a.bin", Swapped(audio_));
+  WriteFile(dir_ / "a.cdr", Swapped(audio_.substr(0, 100 * kSector)));
+  const char* const tocs[] = {
+      "CD_DA\nTRACK AUDIO\nFILE \"a.bin\" 0 00:01:25\nTRACK AUDIO\nPREGAP 00:02:00\n"
+      "FILE \"a.bin\" 00:01:25 00:02:00\nTRACK AUDIO\nFILE \"a.bin\" 00:03:25\nSTART 00:00:30\n",
+      "CD_DA\nTRACK AUDIO\nSILENCE 00:00:40\nSTART\nFILE \"a.bin\" 0 00:02:00\n"
+      "TRACK AUDIO\nSTART 00:00:10\nFILE \"a.cdr\" 0\nTRACK AUDIO\nPREGAP 00:01:00\n"
+      "AUDIOFILE \"a.bin\" 00:02:00\n",
+  };
+  for (const char* text : tocs) {
+    SCOPED_TRACE(text);
+    WriteFile(dir_ / "d.toc", text);
+    auto ref = CdrdaoTracks(dir_.path(), "d.toc");
+    ASSERT_EQ(ref.size(), 3u);
+    uint32_t h = Select(dir_ / "d.toc");
+    CDDA_TOC toc = Toc(h);
+    ASSERT_EQ(toc.dwNumTracks, 3u);
+    for (uint32_t i = 0; i < 3; ++i)
+      EXPECT_EQ(MSFToFrames(toc.Tracks[i].dwStartMSF) - 150, ref[i].first) << "track " << i + 1;
+    EXPECT_EQ(MSFToFrames(toc.Tracks[2].dwStartMSF) - 150 + MSFToFrames(toc.Tracks[2].dwLengthMSF),
+              ref[2].second);
+  }
+  // The audio of the first: track 2's pregap is silence, its samples those of the file.
+  WriteFile(dir_ / "d.toc", tocs[0]);
+  uint32_t h = Select(dir_ / "d.toc");
+  EXPECT_TRUE(Read(h, "burst", 0, 100) == audio_.substr(0, 100 * kSector));
+  EXPECT_TRUE(Read(h, "normal", 100, 150) == std::string(150 * kSector, '\0'));
+  EXPECT_TRUE(Read(h, "sync", 250, 150) == audio_.substr(100 * kSector, 150 * kSector));
+}
