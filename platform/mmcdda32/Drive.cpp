@@ -115,6 +115,7 @@ uint32_t Drive::SetDeviceID(uint32_t index) {
   if (selected_ == static_cast<int>(index)) return CDDA_OK;
   EndCopy();
   CloseSource();
+  imageError_.clear();
   openMode_ = -1;
   trayOpen_ = false;
   locked_ = false;
