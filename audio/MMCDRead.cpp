@@ -47,6 +47,9 @@ struct CddaApi {
   CDDA_FN(cdda_DoneSyncCopy)
   CDDA_FN(cdda_GetErrorText)
   CDDA_FN(cdda_GetCopyState)
+  CDDA_FN(cdda_ReadCDText)
+  CDDA_FN(cdda_GetImageError)
+  CDDA_FN(cdda_SetReadOffset)
 #undef CDDA_FN
   std::uint32_t version = 0;
   ql::DynLib lib;
@@ -107,6 +110,9 @@ bool BindLibrary() {
   CDDA_RESOLVE(cdda_DoneSyncCopy)
   CDDA_RESOLVE(cdda_GetErrorText)
   CDDA_RESOLVE(cdda_GetCopyState)
+  CDDA_RESOLVE(cdda_ReadCDText)
+  CDDA_RESOLVE(cdda_GetImageError)
+  CDDA_RESOLVE(cdda_SetReadOffset)
 #undef CDDA_RESOLVE
   if (!a.cdda_Version) {
     a.lib.Free();
@@ -423,6 +429,39 @@ bool TMMCDReader::SetSpeed(std::uint16_t speed) {
   return Call(Api().cdda_SetSpeed, handle_, static_cast<std::uint32_t>(speed)) == 0;
 }
 
+bool TMMCDReader::HiddenTrackRange(std::uint32_t& startMSF, std::uint32_t& lengthMSF) const {
+  if (!tocValid_ || toc_.dwNumTracks == 0) return false;
+  const CDDA_TRACK& first = toc_.Tracks[0];
+  const std::uint32_t start = MSFToFrames(first.dwStartMSF);
+  if (first.dwTrack != 1 || !first.fAudio || (first.bAttrib & CDDA_ATTR_DATA) || start <= 150)
+    return false;
+  startMSF = FramesToMSF(150);
+  lengthMSF = FramesToMSF(start - 150);
+  return true;
+}
+
+void TMMCDReader::SetReadOffset(int samples) {
+  CheckNotReading();
+  readOffset_ = std::clamp(samples, -static_cast<int>(CDDA_MAX_OFFSET),
+                           static_cast<int>(CDDA_MAX_OFFSET));
+}
+
+std::string TMMCDReader::CDText() {
+  CheckInit();
+  CDDA_CDTEXT text{};
+  if (Call(Api().cdda_ReadCDText, handle_, &text) != 0 || !text.lpText) return {};
+  std::string out(text.lpText, text.dwSize);
+  Call(Api().cdda_FreeCDText, handle_, text.lpText);
+  return out;
+}
+
+std::string TMMCDReader::ImageError() const {
+  char buf[1024] = {};
+  if (!handle_ || Call(Api().cdda_GetImageError, handle_, buf, std::uint32_t{sizeof buf}) != 0)
+    return {};
+  return buf;
+}
+
 void TMMCDReader::FreeCDText() {
   if (cdText_ && handle_) Call(Api().cdda_FreeCDText, handle_, cdText_);
   cdText_ = nullptr;
@@ -479,6 +518,9 @@ void TMMCDReader::OpenReading() {
   CddaApi& a = Api();
   Call(a.cdda_CloseDevice, handle_);
   Check(Call(a.cdda_OpenDevice, handle_, CDDA_OPEN_AUDIO));
+  if (readOffset_ != 0 && !a.cdda_SetReadOffset)
+    throw EMMCDDAError("The CD library cannot correct a read offset");
+  if (a.cdda_SetReadOffset) Check(a.cdda_SetReadOffset(handle_, readOffset_));
   // With IgnoreSpeed the drive runs unlimited, but the selected speed is kept for later.
   if (ignoreSpeed_)
     Call(a.cdda_SetSpeed, handle_, 65535u);

@@ -158,6 +158,26 @@ class TMMCDReader : public TMMDSPComponent {
   int GetTrackCount() const { return static_cast<int>(toc_.dwNumTracks); }
   TMMCDTrackInfo GetTrack(int index) const;
 
+  // The hidden track before track 1 (its pregap when that holds more than the usual two
+  // seconds of the lead-in: the audio before index 1 of an audio track 1), as a packed-MSF
+  // start and length for SetRange; false when the disc has none (or no table was read).
+  bool HiddenTrackRange(std::uint32_t& startMSF, std::uint32_t& lengthMSF) const;
+
+  // Read offset correction in samples (a drive that reads N samples early is corrected with
+  // +N): every copy mode delivers the range shifted by that many samples, with zeros where the
+  // shifted range lies beyond the disc's ends. Applied when the chain opens; not while open for
+  // reading ("Change to property while device was open"). A library without the correction
+  // fails the open with "The CD library cannot correct a read offset" (0 always works).
+  int GetReadOffset() const { return readOffset_; }
+  void SetReadOffset(int samples);
+
+  // The disc's text: one line per field, "<track>\t<field>\t<value>\n", track 0 the disc
+  // (CD-Text, a cue sheet's TITLE/PERFORMER/..., CATALOG as UPC_EAN and ISRCs). Empty when
+  // the library has none or the drive is not ready.
+  std::string CDText();
+  // Why the selected image cannot be used ("<sheet>: line N: reason"), or empty.
+  std::string ImageError() const;
+
   // The read range: first sector (inclusive), current, end (exclusive).
   std::uint32_t FirstSector() const { return firstSector_; }
   std::uint32_t CurrentSector() const { return curSector_; }
@@ -233,6 +253,7 @@ class TMMCDReader : public TMMDSPComponent {
   std::atomic<int> copyVolume_{16384};
   std::atomic<bool> enabled_{true};
   TMMDeviceId deviceId_ = -1;
+  int readOffset_ = 0;
   std::uint32_t firstSector_ = 0, curSector_ = 0, endSector_ = 0;
   std::vector<char> cache_;
   TMMCDTrackList rangeToc_{};  // the table the chain was opened with, for the messages

@@ -34,6 +34,12 @@ const std::vector<std::string>& ImagePaths() {
   return Paths();
 }
 
+void ReadTOCOrFail(TMMCDReader& reader) {
+  if (reader.ReadTOC()) return;
+  std::string why = reader.ImageError();
+  throw EMMCDDAError(why.empty() ? "no readable disc in " + reader.GetDeviceName() : why);
+}
+
 void SelectDevice(TMMCDReader& reader, int device) {
   if (device < 0) {
     device = 0;

@@ -15,4 +15,8 @@ const std::vector<std::string>& ImagePaths();
 // --image, else device 0. Throws EMMCDDAError for a device that is not there.
 void SelectDevice(TMMCDReader& reader, int device);
 
+// Reads the table of contents; EMMCDDAError "no readable disc in DEVICE", or for an image that
+// cannot be used its reason ("disc.cue: line 7: FILE "a.bin": file not found").
+void ReadTOCOrFail(TMMCDReader& reader);
+
 }  // namespace trackwell

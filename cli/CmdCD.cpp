@@ -46,10 +46,6 @@ std::string MSF(std::uint32_t frames) {
   return buf;
 }
 
-void ReadTOCOrFail(TMMCDReader& reader) {
-  if (!reader.ReadTOC()) throw EMMCDDAError("no readable disc in " + reader.GetDeviceName());
-}
-
 // ---- devices ----
 
 int RunDevices(const std::vector<std::string>& args) {
@@ -88,10 +84,30 @@ int RunToc(const std::vector<std::string>& args) {
   return 0;
 }
 
+// ---- cdtext ----
+
+int RunCdText(const std::vector<std::string>& args) {
+  const TCommand& cmd = *FindCommand("cdtext");
+  int device = -1;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--device" && i + 1 < args.size() && ParseInt(args[i + 1], 0, 1000, device))
+      ++i;
+    else
+      return UsageError(cmd, "unexpected argument '" + args[i] + "'");
+  }
+  Session s;
+  TMMCDReader reader;
+  SelectDevice(reader, device);
+  ReadTOCOrFail(reader);
+  std::fputs(reader.CDText().c_str(), stdout);
+  return 0;
+}
+
 // ---- rip and play share the track options ----
 
 struct TrackOptions {
-  int track = 0, device = -1;
+  int track = -1, device = -1;
+  int offset = 0;  // read offset correction in samples
   TMMCDCopyMode mode = cmNormal;
   bool trimFirst = false, trimLast = false;
 };
@@ -104,7 +120,12 @@ int TrackOption(const std::vector<std::string>& args, std::size_t& i, TrackOptio
   auto next = [&]() -> const std::string* { return i + 1 < args.size() ? &args[++i] : nullptr; };
   if (a == "--track") {
     const std::string* v = next();
-    if (!v || !ParseInt(*v, 1, 99, o.track)) return error = "--track needs a number 1-99", -1;
+    if (!v || !ParseInt(*v, 0, 99, o.track))
+      return error = "--track needs a number 1-99 (0: the hidden track before track 1)", -1;
+  } else if (a == "--offset") {
+    const std::string* v = next();
+    if (!v || !ParseInt(*v, -CDDA_MAX_OFFSET, CDDA_MAX_OFFSET, o.offset))
+      return error = "--offset needs a number of samples", -1;
   } else if (a == "--device") {
     const std::string* v = next();
     if (!v || !ParseInt(*v, 0, 1000, o.device)) return error = "--device needs an index", -1;
@@ -132,6 +153,16 @@ int TrackOption(const std::vector<std::string>& args, std::size_t& i, TrackOptio
 void PrepareTrack(TMMCDReader& reader, const TrackOptions& o) {
   SelectDevice(reader, o.device);
   ReadTOCOrFail(reader);
+  reader.SetReadOffset(o.offset);
+  reader.SetCopyMode(o.mode);
+  if (o.track == 0) {
+    std::uint32_t start = 0, length = 0;
+    if (!reader.HiddenTrackRange(start, length))
+      throw EMMCDDAError("no hidden track before track 1 on the disc");
+    TrimTrackRange(start, length, o.trimFirst, o.trimLast);
+    reader.SetRange(start, length);
+    return;
+  }
   int index = -1;
   for (int i = 0; i < reader.GetTrackCount(); ++i)
     if (reader.GetTrack(i).Number == o.track) index = i;
@@ -141,7 +172,6 @@ void PrepareTrack(TMMCDReader& reader, const TrackOptions& o) {
   std::uint32_t start = reader.TrackList().Tracks[index].dwStartMSF;
   std::uint32_t length = reader.TrackList().Tracks[index].dwLengthMSF;
   TrimTrackRange(start, length, o.trimFirst, o.trimLast);
-  reader.SetCopyMode(o.mode);
   reader.SetRange(start, length);
 }
 
@@ -171,7 +201,7 @@ int RunRip(const std::vector<std::string>& args) {
     } else
       return UsageError(cmd, "unexpected argument '" + args[i] + "'");
   }
-  if (!o.track) return UsageError(cmd, "--track is needed");
+  if (o.track < 0) return UsageError(cmd, "--track is needed");
   if (out.empty()) return UsageError(cmd, "-o OUT.wav is needed");
   if (!CheckMp3Options(mp3, error)) return UsageError(cmd, error);
 
@@ -283,7 +313,7 @@ int RunPlay(const std::vector<std::string>& args) {
       return UsageError(cmd, "unexpected argument '" + a + "'");
     }
   }
-  if (!o.track) return UsageError(cmd, "--track is needed");
+  if (o.track < 0) return UsageError(cmd, "--track is needed");
 
   Session s;
   TMMCDReader reader;
@@ -338,11 +368,17 @@ int RunPlay(const std::vector<std::string>& args) {
 }
 
 const TCommandRegistration regDevices({"devices", "", "list the CD drives and images", RunDevices});
+const TCommandRegistration regCdText(
+    {"cdtext", "[--device N]",
+     "print the disc's text: lines TRACK<TAB>FIELD<TAB>VALUE, track 0 the disc (TITLE, PERFORMER, "
+     "SONGWRITER, ..., ISRC, UPC_EAN the catalogue number)",
+     RunCdText});
 const TCommandRegistration regToc({"toc", "[--device N]",
                                    "print the table of contents and the DiscKey", RunToc});
 const TCommandRegistration regRip(
     {"rip",
-     "--track N -o OUT.wav [--device N] [--mode normal|burst|sync] [--trim-first] [--trim-last] "
+     "--track N -o OUT.wav [--device N] [--mode normal|burst|sync] [--offset N] [--trim-first] "
+     "[--trim-last] "
      "[--format TAG,RATE,BITS,CHANNELS [--hq]] " +
          std::string(kMp3Usage) + "\n       trackwell rip " + kRipAllUsage,
      "extract a track to a wave file (--format: in that wave format, e.g. 1,22050,8,1 or "
@@ -355,7 +391,7 @@ const TCommandRegistration regRip(
      RunRip});
 const TCommandRegistration regPlay(
     {"play",
-     "--track N [--device N] [--mode normal|burst|sync] [--trim-first] [--trim-last] "
+     "--track N [--device N] [--mode normal|burst|sync] [--offset N] [--trim-first] [--trim-last] "
      "[--eq g0,...,g11] [--pitch P] [--volume V] [--half-speed] [--alsa-device NAME | "
      "--memory-device]",
      "play a track through the playback chain", RunPlay});

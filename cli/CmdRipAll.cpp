@@ -28,7 +28,7 @@
 namespace trackwell {
 
 const char* const kRipAllUsage =
-    "(--all | --tracks LIST) --dir DIR [--device N] [--mode normal|burst|sync] [--trim-first] "
+    "(--all | --tracks LIST) --dir DIR [--device N] [--mode normal|burst|sync] [--offset N] [--trim-first] "
     "[--trim-last] [--add-artist] [--add-title] [--add-number] [--cddb --email USER@HOST "
     "[--server HOST[:PORT]]] [--mp3 [MP3 options] [--jobs N] | --format TAG,RATE,BITS,CHANNELS "
     "[--hq] | --encoder PROGRAM [--encoder-args TEMPLATE] [--jobs N]] [--verify "
@@ -41,6 +41,7 @@ struct Options {
   std::vector<int> tracks;
   std::string dir;
   int device = -1;
+  int offset = 0;  // read offset correction in samples
   bool cddb = false;
   std::string email, server;
   int port = 0;
@@ -86,6 +87,10 @@ int Parse(const std::vector<std::string>& args, Options& o) {
         o.rip.mode = cmSync;
       else
         return UsageError(cmd, "--mode is normal, burst or sync");
+    } else if (a == "--offset") {
+      const std::string* v = value();
+      if (!v || !ParseInt(*v, -CDDA_MAX_OFFSET, CDDA_MAX_OFFSET, o.offset))
+        return UsageError(cmd, "--offset needs a number of samples");
     } else if (a == "--trim-first") {
       o.rip.trimFirst = true;
     } else if (a == "--trim-last") {
@@ -252,14 +257,19 @@ int RunRipAll(const std::vector<std::string>& args) {
       [](const std::exception& e) { std::fprintf(stderr, "trackwell rip: %s\n", e.what()); });
   TMMCDReader reader;
   SelectDevice(reader, o.device);
-  if (!reader.ReadTOC()) throw EMMCDDAError("no readable disc in " + reader.GetDeviceName());
+  ReadTOCOrFail(reader);
+  reader.SetReadOffset(o.offset);
   const CDDA_TOC& toc = reader.TrackList();
   std::vector<int> numbers;
   for (std::uint32_t i = 0; i < toc.dwNumTracks; ++i)
     numbers.push_back(static_cast<int>(toc.Tracks[i].dwTrack));
 
   DiscNames names = o.cddb ? CddbNames(reader, o, numbers)
-                           : StoredDiscNames(ripper::DiscSectionName(reader.DiscKey()), numbers);
+                           : [&] {
+                               const ripper::TDiscText text = ripper::ParseDiscText(reader.CDText());
+                               return StoredDiscNames(ripper::DiscSectionName(reader.DiscKey()),
+                                                      numbers, &text);
+                             }();
   for (std::size_t i = 0; i < names.tracks.size(); ++i)
     if (names.tracks[i].empty()) {
       char buf[8];

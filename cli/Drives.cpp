@@ -1,6 +1,5 @@
 #include "Drives.h"
 
-#include <memory>
 
 #include "CDImages.h"
 #include "MMCDRead.h"
@@ -9,19 +8,22 @@
 namespace trackwell {
 
 ql::TMMTrackTable* OpenTrackTable(int device, std::ostream& err) {
-  static std::unique_ptr<TMMCDReader> reader;
-  static std::unique_ptr<ql::TMMCDReaderTrackTable> table;
+  // Kept to the end of the process and never destroyed: a reader destroyed among the static
+  // objects at exit would unregister itself from the component list already gone.
+  static TMMCDReader* reader = nullptr;
+  static ql::TMMCDReaderTrackTable* table = nullptr;
   try {
     if (!reader) {
-      reader = std::make_unique<TMMCDReader>();
-      table = std::make_unique<ql::TMMCDReaderTrackTable>(*reader);
+      reader = new TMMCDReader();
+      table = new ql::TMMCDReaderTrackTable(*reader);
     }
     SelectDevice(*reader, device);
     if (!table->ReadTOC()) {
-      err << "no readable disc in " << reader->GetDeviceName() << "\n";
+      std::string why = reader->ImageError();
+      err << (why.empty() ? "no readable disc in " + reader->GetDeviceName() : why) << "\n";
       return nullptr;
     }
-    return table.get();
+    return table;
   } catch (const std::exception& e) {
     err << e.what() << "\n";
     return nullptr;

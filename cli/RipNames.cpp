@@ -1,5 +1,6 @@
 #include "RipNames.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <set>
@@ -51,11 +52,16 @@ bool ParseTrackList(const std::string& text, std::vector<int>& tracks, std::stri
   return true;
 }
 
-DiscNames StoredDiscNames(const std::string& section, const std::vector<int>& trackNumbers) {
+DiscNames StoredDiscNames(const std::string& section, const std::vector<int>& trackNumbers,
+                          const ripper::TDiscText* text) {
   // The window's work folder is the one it was started in; for trackwell the current one.
   const std::string settings = ql::fs::GetCurrentDir() + "/" + ripper::kSettingsFileName;
   ripper::TDiscNames stored = ripper::LoadDiscNames(ripper::kDiscFile, settings, section,
                                                     static_cast<int>(trackNumbers.size()));
+  const bool noEntry = stored.artist.empty() && stored.title.empty() &&
+                       std::all_of(stored.names.begin(), stored.names.end(),
+                                   [](const std::string& s) { return s.empty(); });
+  if (noEntry && text) ripper::FillFromDiscText(stored, *text, trackNumbers);
   DiscNames n;
   n.artist = stored.artist;
   n.title = stored.title;

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "DiscText.h"
+
 namespace trackwell {
 
 // "1,3-5" -> 1, 3, 4, 5 (ascending, each once). False, with a message, for anything else:
@@ -19,7 +21,10 @@ struct DiscNames {
 // The names the extraction window shows for the disc, from the disc store it uses: "artist",
 // "title" and the track names "0" ... of the disc's section in "cdplayer.ini"; a track without
 // a stored name is called by its number, "%.2d", as in the window's grid.
-DiscNames StoredDiscNames(const std::string& section, const std::vector<int>& trackNumbers);
+// With `text`, a disc the store has no entry for is named from the disc's own text (CD-Text or
+// a cue sheet's TITLE/PERFORMER).
+DiscNames StoredDiscNames(const std::string& section, const std::vector<int>& trackNumbers,
+                          const ripper::TDiscText* text = nullptr);
 
 struct NamingOptions {
   bool addArtist = false, addTitle = false, addNumber = false;

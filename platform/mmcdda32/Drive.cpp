@@ -115,6 +115,7 @@ uint32_t Drive::SetDeviceID(uint32_t index) {
   if (selected_ == static_cast<int>(index)) return CDDA_OK;
   EndCopy();
   CloseSource();
+  imageError_.clear();
   openMode_ = -1;
   trayOpen_ = false;
   locked_ = false;
@@ -133,11 +134,25 @@ uint32_t Drive::SetDeviceType(uint32_t type) {
 void Drive::CloseSource() {
   if (cdio_) cdio_destroy(cdio_);
   cdio_ = nullptr;
+  image_.reset();
   dataSpans_.clear();
   spansKnown_ = false;
 }
 
 uint32_t Drive::CheckAudio(int32_t first, uint32_t count) {
+  if (!spansKnown_ && image_) {
+    dataSpans_.clear();
+    for (const Segment& seg : image_->Layout().segments) {
+      if (seg.kind != Segment::data) continue;
+      auto a = static_cast<int32_t>(seg.first / kSectorBytes);
+      auto b = static_cast<int32_t>((seg.first + seg.bytes + kSectorBytes - 1) / kSectorBytes);
+      if (!dataSpans_.empty() && dataSpans_.back().end >= a)
+        dataSpans_.back().end = std::max(dataSpans_.back().end, b);
+      else
+        dataSpans_.push_back({a, b});
+    }
+    spansKnown_ = true;
+  }
   if (!spansKnown_) {
     dataSpans_.clear();
     track_t t0 = cdio_get_first_track_num(cdio_);
@@ -165,8 +180,13 @@ uint32_t Drive::Ensure() {
   const DeviceEntry* d = Selected();
   if (!d) return CDDA_E_NODEVICE;
   if (d->image && trayOpen_) return CDDA_E_DOOROPEN;
-  if (cdio_) return CDDA_OK;
+  if (cdio_ || image_) return CDDA_OK;
   if (d->image && !FileExists(d->path)) return CDDA_E_NOTREADY;
+  if (d->image && ImageDisc::Handles(d->path)) {
+    imageError_.clear();
+    image_ = ImageDisc::Open(d->path, &imageError_);
+    return image_ ? CDDA_OK : CDDA_E_IMAGE;
+  }
   cdio_ = OpenSource(*d);
   if (!cdio_) return d->image ? CDDA_E_OPEN : CDDA_E_NOTREADY;
   return CDDA_OK;
@@ -201,6 +221,7 @@ uint32_t Drive::Ready() {
   if (!d->image && copy_ == Copy::none && !locked_) CloseSource();
   uint32_t rc = Ensure();
   if (rc != CDDA_OK) return rc;
+  if (image_) return CDDA_OK;
   if (cdio_get_num_tracks(cdio_) == CDIO_INVALID_TRACK) return CDDA_E_NOTREADY;
   return CDDA_OK;
 }
@@ -226,6 +247,7 @@ uint32_t Drive::Status() {
 }
 
 int32_t Drive::LeadOut() {
+  if (image_) return image_->Layout().leadout;
   lsn_t lsn = cdio_get_track_lsn(cdio_, CDIO_CDROM_LEADOUT_TRACK);
   return lsn == CDIO_INVALID_LSN ? -1 : lsn;
 }
@@ -234,6 +256,24 @@ uint32_t Drive::ReadTOC(CDDA_TOC* toc) {
   if (!toc) return CDDA_E_PARAM;
   uint32_t rc = Ready();
   if (rc != CDDA_OK) return rc;
+  if (image_) {
+    const ImageLayout& L = image_->Layout();
+    std::memset(toc, 0, sizeof(*toc));
+    toc->dwNumTracks = static_cast<uint32_t>(L.tracks.size());
+    for (size_t i = 0; i < L.tracks.size(); ++i) {
+      const ImageTrack& t = L.tracks[i];
+      CDDA_TRACK& e = toc->Tracks[i];
+      e.dwTrack = static_cast<uint32_t>(t.number);
+      e.dwStartMSF = PackMSF(static_cast<uint32_t>(t.start) + kLeadIn);
+      e.dwLengthMSF = PackMSF(static_cast<uint32_t>(L.TrackEnd(i) - t.start));
+      e.bAttrib = static_cast<uint8_t>(
+          (t.preEmphasis ? CDDA_ATTR_PREEMPHASIS : 0) | (t.copy ? CDDA_ATTR_COPY : 0) |
+          (t.audio ? 0 : CDDA_ATTR_DATA) | (t.fourChannel ? CDDA_ATTR_FOURCHANNEL : 0));
+      e.fAudio = t.audio ? 1 : 0;
+      e.fCopy = t.copy ? 1 : 0;
+    }
+    return CDDA_OK;
+  }
   track_t first = cdio_get_first_track_num(cdio_);
   track_t count = cdio_get_num_tracks(cdio_);
   int32_t leadout = LeadOut();
@@ -258,6 +298,11 @@ uint32_t Drive::ReadTOC(CDDA_TOC* toc) {
     if (audio && lastSession > kSessionGap && next == lastSession &&
         start < lastSession - kSessionGap)
       next = lastSession - kSessionGap;
+    // A data track after an audio track in the same session has a pregap of at least two
+    // seconds, in the data track's mode: no audio.
+    else if (audio && i + 1 < count && next - start > 150 &&
+             cdio_get_track_format(cdio_, static_cast<track_t>(t + 1)) != TRACK_FORMAT_AUDIO)
+      next -= 150;
     CDDA_TRACK& e = toc->Tracks[i];
     e.dwTrack = t;
     e.dwStartMSF = PackMSF(static_cast<uint32_t>(start) + kLeadIn);
@@ -281,7 +326,9 @@ uint32_t Drive::ReadCDText(CDDA_CDTEXT* text) {
   if (rc != CDDA_OK) return rc;
   std::string out;
   uint32_t fields = 0;
-  if (cdtext_t* ct = cdio_get_cdtext(cdio_)) {
+  if (image_) {
+    CDTextFromLayout(&out, &fields);
+  } else if (cdtext_t* ct = cdio_get_cdtext(cdio_)) {
     track_t first = cdio_get_first_track_num(cdio_);
     track_t count = cdio_get_num_tracks(cdio_);
     static const char* const kNames[] = {"TITLE",   "PERFORMER", "SONGWRITER", "COMPOSER",
@@ -298,6 +345,23 @@ uint32_t Drive::ReadCDText(CDDA_CDTEXT* text) {
         ++fields;
       }
     }
+  }
+  if (!image_) {
+    // The catalogue number and the ISRCs of the sub-channel, where CD-Text has none.
+    auto add = [&](int track, const char* field, char* value) {
+      std::string prefix = std::to_string(track) + "\t" + field + "\t";
+      if (value && *value && out.find(prefix) != 0 && out.find("\n" + prefix) == std::string::npos) {
+        out += prefix + value + "\n";
+        ++fields;
+      }
+      free(value);
+    };
+    add(0, "UPC_EAN", cdio_get_mcn(cdio_));
+    track_t first = cdio_get_first_track_num(cdio_);
+    track_t count = cdio_get_num_tracks(cdio_);
+    for (track_t i = 0; first != CDIO_INVALID_TRACK && count != CDIO_INVALID_TRACK && i < count; ++i)
+      if (cdio_get_track_format(cdio_, static_cast<track_t>(first + i)) == TRACK_FORMAT_AUDIO)
+        add(first + i, "ISRC", cdio_get_track_isrc(cdio_, static_cast<track_t>(first + i)));
   }
   char* block = new (std::nothrow) char[out.size() + 1];
   if (!block) return CDDA_E_MEMORY;
@@ -387,6 +451,7 @@ uint32_t Drive::ResumeAudio() {
 }
 
 uint32_t Drive::ReadSectors(uint8_t* out, int32_t first, uint32_t count) {
+  if (image_) return image_->Read(out, first, count) ? CDDA_OK : CDDA_E_READ;
   const bool image = Selected()->image;
   uint32_t chunk = image ? kImageChunk : kDriveChunk;
   while (count > 0) {
@@ -417,6 +482,8 @@ uint32_t Drive::Read(void* buffer, uint32_t first, uint32_t count) {
   int32_t leadout = LeadOut();
   if (leadout < 0) return CDDA_E_NOTREADY;
   if (static_cast<int64_t>(first) + count > leadout) return CDDA_E_RANGE;
+  if (offset_ != 0)
+    return ReadOffsetNormal(static_cast<uint8_t*>(buffer), static_cast<int32_t>(first), count);
   if (uint32_t data = CheckAudio(static_cast<int32_t>(first), count)) return data;
   return ReadSectors(static_cast<uint8_t*>(buffer), static_cast<int32_t>(first), count);
 }
@@ -424,8 +491,10 @@ uint32_t Drive::Read(void* buffer, uint32_t first, uint32_t count) {
 uint32_t Drive::ReadUntilBad(uint8_t* out, int32_t first, uint32_t count, uint32_t* good) {
   *good = 0;
   for (uint32_t i = 0; i < count; ++i) {
-    if (cdio_read_audio_sectors(cdio_, out + static_cast<size_t>(i) * CDDA_SECTOR_BYTES,
-                                first + static_cast<int32_t>(i), 1) != DRIVER_OP_SUCCESS)
+    uint8_t* to = out + static_cast<size_t>(i) * CDDA_SECTOR_BYTES;
+    int32_t at = first + static_cast<int32_t>(i);
+    if (image_ ? !image_->Read(to, at, 1)
+               : cdio_read_audio_sectors(cdio_, to, at, 1) != DRIVER_OP_SUCCESS)
       return CDDA_E_READ;
     ++*good;
   }
@@ -440,6 +509,7 @@ void Drive::EndCopy() {
   ahead_.clear();
   ahead_.shrink_to_fit();
   aheadCount_ = 0;
+  carrySector_ = -1;
   copy_ = Copy::none;
 }
 
@@ -450,15 +520,24 @@ uint32_t Drive::InitCopy(bool sync, uint32_t blocks, uint32_t first, uint32_t co
   int32_t leadout = LeadOut();
   if (leadout < 0) return CDDA_E_NOTREADY;
   if (static_cast<int64_t>(first) + count > leadout) return CDDA_E_RANGE;
-  if (uint32_t data = CheckAudio(static_cast<int32_t>(first), count)) return data;
+  // The disc sectors the copy reads: the range itself, or as far as the offset moves it
+  // within the disc.
+  int64_t rawFirst = first;
+  uint32_t rawCount = count;
+  if (offset_ != 0) RawSpan(static_cast<int32_t>(first), count, &rawFirst, &rawCount);
+  if (uint32_t data = CheckAudio(static_cast<int32_t>(rawFirst), rawCount)) return data;
   EndCopy();
   retries_ = skipped_ = 0;
   blocks_ = blocks;
   next_ = static_cast<int32_t>(first);
   end_ = static_cast<int32_t>(first + count);
-  if (!sync) {
-    copy_ = Copy::burst;
-    aheadFirst_ = next_;
+  raw_ = static_cast<int32_t>(rawFirst);
+  rawEnd_ = raw_ + static_cast<int32_t>(rawCount);
+  // An image read by the library holds exactly the disc's samples: there is no jitter to
+  // correct, so a sync copy reads it as a burst copy does (each read checked).
+  if (!sync || image_) {
+    copy_ = sync ? Copy::sync : Copy::burst;
+    aheadFirst_ = raw_;
     return CDDA_OK;
   }
   cdda_ = cdio_cddap_identify_cdio(cdio_, CDDA_MESSAGE_FORGETIT, nullptr);
@@ -477,8 +556,8 @@ uint32_t Drive::InitCopy(bool sync, uint32_t blocks, uint32_t first, uint32_t co
     return CDDA_E_MEMORY;
   }
   cdio_paranoia_modeset(paranoia_, PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP);
-  if (count > 0) cdio_paranoia_set_range(paranoia_, next_, end_ - 1);
-  cdio_paranoia_seek(paranoia_, next_, SEEK_SET);
+  if (rawCount > 0) cdio_paranoia_set_range(paranoia_, raw_, raw_ + static_cast<int32_t>(rawCount) - 1);
+  cdio_paranoia_seek(paranoia_, raw_, SEEK_SET);
   copy_ = Copy::sync;
   return CDDA_OK;
 }
@@ -489,7 +568,10 @@ uint32_t Drive::ReadCopy(bool sync, void* buffer) {
   if (next_ >= end_) return CDDA_E_RANGE;
   uint32_t n = std::min<uint32_t>(blocks_, static_cast<uint32_t>(end_ - next_));
   auto* out = static_cast<uint8_t*>(buffer);
-  return sync ? ReadSync(out, n) : ReadBurst(out, n);
+  if (offset_ != 0) return ReadShifted(out, n);
+  uint32_t rc = ReadRaw(out, n);
+  next_ = raw_;
+  return rc;
 }
 
 // Sync: one sector at a time from paranoia. A sector it skipped (gave up verifying after its
@@ -506,11 +588,11 @@ uint32_t Drive::ReadSync(uint8_t* out, uint32_t n) {
       ++skipped_;
       // Paranoia has moved past the sector: start over at it, so that a later call tries it
       // again instead of going on behind the gap.
-      cdio_paranoia_seek(paranoia_, next_, SEEK_SET);
+      cdio_paranoia_seek(paranoia_, raw_, SEEK_SET);
       return CDDA_E_SKIPPED;
     }
     std::memcpy(out + static_cast<size_t>(i) * CDDA_SECTOR_BYTES, s, CDDA_SECTOR_BYTES);
-    ++next_;
+    ++raw_;
   }
   return CDDA_OK;
 }
@@ -520,10 +602,10 @@ uint32_t Drive::ReadSync(uint8_t* out, uint32_t n) {
 uint32_t Drive::ReadBurst(uint8_t* out, uint32_t n) {
   uint32_t done = 0;
   while (done < n) {
-    int32_t at = next_;
+    int32_t at = raw_;
     if (at < aheadFirst_ || at >= aheadFirst_ + static_cast<int32_t>(aheadCount_)) {
       uint32_t ahead = std::max(blocks_, kDriveAhead);
-      uint32_t want = std::min<uint32_t>(ahead, static_cast<uint32_t>(end_ - at));
+      uint32_t want = std::min<uint32_t>(ahead, static_cast<uint32_t>(std::max(rawEnd_ - at, 1)));
       ahead_.resize(static_cast<size_t>(want) * CDDA_SECTOR_BYTES);
       aheadCount_ = 0;
       if (ReadSectors(ahead_.data(), at, want) != CDDA_OK) {
@@ -546,7 +628,7 @@ uint32_t Drive::ReadBurst(uint8_t* out, uint32_t n) {
                 ahead_.data() + static_cast<size_t>(at - aheadFirst_) * CDDA_SECTOR_BYTES,
                 static_cast<size_t>(take) * CDDA_SECTOR_BYTES);
     done += take;
-    next_ += static_cast<int32_t>(take);
+    raw_ += static_cast<int32_t>(take);
   }
   return CDDA_OK;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "ImageDisc.h"
 #include "mmcdda32.h"
 
 typedef struct _CdIo CdIo_t;
@@ -62,6 +63,8 @@ class Drive {
   uint32_t ReadCopy(bool sync, void* buffer);
   uint32_t DoneCopy(bool sync);
   uint32_t CopyState(CDDA_COPYSTATE* state);
+  uint32_t ImageError(char* buffer, uint32_t size);
+  uint32_t SetReadOffset(int32_t samples);
 
  private:
   enum class Copy { none, burst, sync };
@@ -79,8 +82,18 @@ class Drive {
   // After a failed read of [first, first + count): reads sector by sector into out until one
   // fails; *good is the number read. Returns that sector's error (or 0 when all were read).
   uint32_t ReadUntilBad(uint8_t* out, int32_t first, uint32_t count, uint32_t* good);
+  // The copy's raw sectors from raw_ on (no offset applied).
   uint32_t ReadSync(uint8_t* out, uint32_t n);
   uint32_t ReadBurst(uint8_t* out, uint32_t n);
+  uint32_t ReadRaw(uint8_t* out, uint32_t n) {
+    return paranoia_ ? ReadSync(out, n) : ReadBurst(out, n);
+  }
+  // With a read offset: n sectors of the copy from next_ (DriveOffset.cpp).
+  uint32_t ReadShifted(uint8_t* out, uint32_t n);
+  // The disc sectors an offset read of [first, first + count) needs: [*rawFirst, +*rawCount).
+  void RawSpan(int32_t first, uint32_t count, int64_t* rawFirst, uint32_t* rawCount) const;
+  uint32_t ReadOffsetNormal(uint8_t* out, int32_t first, uint32_t count);
+  void CDTextFromLayout(std::string* out, uint32_t* fields) const;
 
   bool diagnostics_;
   std::vector<DeviceEntry> devices_;
@@ -89,6 +102,8 @@ class Drive {
   int selected_ = -1;
 
   CdIo_t* cdio_ = nullptr;
+  std::unique_ptr<ImageDisc> image_;  // a cue sheet or .toc read by the library itself
+  std::string imageError_;
   // The data tracks of the open disc as sector spans [first, end), found once per open.
   struct Span {
     int32_t first, end;
@@ -110,6 +125,11 @@ class Drive {
   cdrom_drive_t* cdda_ = nullptr;
   cdrom_paranoia_t* paranoia_ = nullptr;
   uint32_t retries_ = 0, skipped_ = 0;  // of the running copy
+  int32_t raw_ = 0, rawEnd_ = 0;        // the disc sectors the copy reads: [raw_, rawEnd_)
+  int32_t offset_ = 0;                  // read offset in samples
+  std::vector<uint8_t> shifted_;        // raw sectors of one offset block
+  std::vector<uint8_t> carry_;          // the last raw sector of the previous offset block
+  int64_t carrySector_ = -1;            // its sector, -1 when none
 };
 
 }  // namespace cdda

@@ -56,6 +56,7 @@ const char* const kErrorTexts[] = {
     "The drive's tray or lock did not respond",
     "The sectors belong to a data track: it holds no audio",
     "Jitter correction gave up on the sector after 20 tries",
+    "The image cannot be used",
 };
 static_assert(sizeof(kErrorTexts) / sizeof(kErrorTexts[0]) == CDDA_E_LAST + 1);
 
@@ -212,6 +213,13 @@ CDDA_EXPORT uint32_t cdda_GetErrorText(uint32_t code, char* buffer, uint32_t siz
   std::memcpy(buffer, kErrorTexts[code], n);
   buffer[n] = 0;
   return CDDA_OK;
+}
+
+CDDA_EXPORT uint32_t cdda_GetImageError(uint32_t handle, char* buffer, uint32_t size) {
+  WITH_DRIVE(ImageError(buffer, size));
+}
+CDDA_EXPORT uint32_t cdda_SetReadOffset(uint32_t handle, int32_t samples) {
+  WITH_DRIVE(SetReadOffset(samples));
 }
 
 CDDA_EXPORT uint32_t cdda_AddImage(const char* path) {

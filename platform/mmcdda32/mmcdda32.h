@@ -2,6 +2,8 @@
  *
  * Drives are the CD drives libcdio finds, then every image listed in $QL_CD_IMAGES
  * (colon separated; .cue/.bin, cdrdao .toc, .nrg), then every image handed to cdda_AddImage.
+ * Cue sheets and .toc files are read by the library itself: every FILE they name (relative
+ * to the sheet; BINARY, MOTOROLA and WAVE), the gaps they add and their CD-Text.
  * Each device gets a drive letter from "D" on. An image path whose file is missing is a drive
  * with no disc; ejecting an image drive opens its "tray" until it is loaded again.
  *
@@ -56,7 +58,8 @@ extern "C" {
 #define CDDA_E_TRAY 18u       /* the tray could not be moved or the lock changed */
 #define CDDA_E_DATA 19u       /* the sectors belong to a data track: they hold no audio */
 #define CDDA_E_SKIPPED 20u    /* sync copy: jitter correction gave up on the sector */
-#define CDDA_E_LAST 20u
+#define CDDA_E_IMAGE 21u      /* the image's sheet cannot be used (cdda_GetImageError says why) */
+#define CDDA_E_LAST 21u
 
 /* Device status numbers (cdda_GetDeviceStatus). */
 #define CDDA_STATUS_NOT_READY 524u
@@ -94,7 +97,9 @@ typedef struct CDDA_TOC {
 
 /* CD-Text of the disc in the selected drive, from cdda_ReadCDText. `lpText` is one line per
  * field, "<track>\t<field>\t<value>\n", track 0 being the disc (fields TITLE, PERFORMER,
- * SONGWRITER, COMPOSER, MESSAGE, ARRANGER, ISRC, UPC_EAN, GENRE, DISCID). It belongs to the
+ * SONGWRITER, COMPOSER, MESSAGE, ARRANGER, ISRC, UPC_EAN, GENRE, DISCID). The catalogue
+ * number and the tracks' ISRCs from the disc's sub-channel (or a sheet's CATALOG and ISRC)
+ * come as UPC_EAN and ISRC when CD-Text has none. It belongs to the
  * library: hand it back with cdda_FreeCDText. */
 typedef struct CDDA_CDTEXT {
   uint32_t dwSize;   /* bytes of lpText without the terminating zero */
@@ -166,6 +171,17 @@ typedef struct CDDA_COPYSTATE {
 uint32_t cdda_GetCopyState(uint32_t handle, CDDA_COPYSTATE* state);
 
 uint32_t cdda_GetErrorText(uint32_t code, char* buffer, uint32_t size);
+
+/* The reason the selected image's sheet could not be used, "<sheet>: line N: reason" (an
+ * addition). An empty text when it can be used or was not tried yet. */
+uint32_t cdda_GetImageError(uint32_t handle, char* buffer, uint32_t size);
+
+/* Read offset correction (an addition): every read mode delivers the disc's samples shifted by
+ * `samples` (a drive that reads N samples early is corrected with +N), zeros where the shifted
+ * range lies before the disc's first or after its last sector. Not while a copy runs
+ * (CDDA_E_BUSY); |samples| at most CDDA_MAX_OFFSET. */
+#define CDDA_MAX_OFFSET 1000000
+uint32_t cdda_SetReadOffset(uint32_t handle, int32_t samples);
 
 /* Offers an image file (.cue, .toc or .nrg) as one more drive, after the drives already
  * listed, for every handle of the process. A path already listed is not added again.

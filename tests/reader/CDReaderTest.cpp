@@ -562,3 +562,51 @@ TEST(ReaderChild, ReadsTrackTwo) {
   ql::SetDispatcher(nullptr);
   ql::SetUi(nullptr);
 }
+
+// The reader's part of read offsets, hidden tracks and disc text: the offset reaches every copy
+// mode when the chain opens and cannot change while it is open; the hidden track is the audio
+// before index 1 of track 1; the text is the library's lines; a broken sheet says why.
+TEST_F(ReaderFixture, OffsetHiddenTrackTextAndImageErrors) {
+  auto img = qltest::WriteCdImage(dir.path(), "disc", {{60, "One", "Me"}, {40}}, false, "Al", "Ar");
+  const std::string all = qltest::ReadFile(img.bin);
+  const int n = 700;  // samples
+  const std::string late = std::string(n * 4, '\0') + all.substr(0, all.size() - n * 4);
+  qltest::WriteFile(dir / "late.bin", late);
+  qltest::WriteFile(dir / "late.cue", "FILE \"late.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 00 00:00:00\n"
+                                      "INDEX 01 00:00:20\nTRACK 02 AUDIO\nINDEX 01 00:00:60\n");
+  Offer(dir / "late.cue");
+  TMMCDReader r;
+  r.SetDeviceID(IndexOf(r, dir / "late.cue"));
+  ASSERT_TRUE(r.ReadTOC());
+  std::uint32_t start = 0, length = 0;
+  ASSERT_TRUE(r.HiddenTrackRange(start, length));
+  EXPECT_EQ(MSFToFrames(start), 150u);
+  EXPECT_EQ(MSFToFrames(length), 20u);
+  for (TMMCDCopyMode mode : {cmNormal, cmBurst, cmSync}) {
+    r.SetCopyMode(mode);
+    r.SetReadOffset(n);
+    r.SetRange(start, length);
+    EXPECT_TRUE(ReadAll(r, 5000) == all.substr(0, 20 * 2352)) << mode;
+    SelectTrack(r, 1);
+    EXPECT_TRUE(ReadAll(r, 32768) == all.substr(60 * 2352, 40 * 2352 - n * 4) + std::string(n * 4, '\0'))
+        << mode;
+    r.SetReadOffset(0);
+    EXPECT_TRUE(ReadAll(r, 32768) == late.substr(60 * 2352)) << mode;
+  }
+  r.Opened();
+  EXPECT_THROW(r.SetReadOffset(5), EMMCDDAError);
+  r.Closed();
+  EXPECT_EQ(r.CDText(), "");
+
+  auto named = On(img);
+  EXPECT_EQ(named->CDText(), "0\tTITLE\tAl\n0\tPERFORMER\tAr\n1\tTITLE\tOne\n1\tPERFORMER\tMe\n");
+  EXPECT_FALSE(named->HiddenTrackRange(start, length));
+  EXPECT_EQ(named->ImageError(), "");
+
+  qltest::WriteFile(dir / "broken.cue", "FILE \"nothing.bin\" BINARY\nTRACK 01 AUDIO\n");
+  Offer(dir / "broken.cue");
+  TMMCDReader b;
+  b.SetDeviceID(IndexOf(b, dir / "broken.cue"));
+  EXPECT_FALSE(b.ReadTOC());
+  EXPECT_EQ(b.ImageError(), "broken.cue: line 1: FILE \"nothing.bin\": file not found");
+}

@@ -191,3 +191,102 @@ TEST_F(TrackwellCD, AnUnreadableSectorOrADataTrackFailsTheRip) {
             0);
   EXPECT_TRUE(Audio(other / "t2.wav") == Slice(mixed, 40, 30));
 }
+
+// A cue sheet as a ripper writes it (its own name for the image file, lower-case keywords, a
+// byte order mark, the gaps as INDEX 00, the disc's text): the file it names is ripped, never
+// the .bin named like the sheet; its text is printed; a sheet that cannot be used says where.
+TEST_F(TrackwellCD, CueSheetsAsRippersWriteThem) {
+  TempDir d;
+  const std::string audio = Slice(img, 0, 338);
+  qltest::WriteFile(d / "The Band - The Album.bin", audio);
+  qltest::WriteFile(d / "album.bin", std::string(audio.size(), '\x11'));  // not named by the cue
+  qltest::WriteFile(d / "album.cue",
+                    "\xEF\xBB\xBFREM GENRE Rock\r\nREM DATE 1999\r\nperformer \"The Band\"\r\n"
+                    "title \"The Album\"\r\ncatalog 0123456789012\r\n"
+                    "file \"The Band - The Album.bin\" binary\r\n  track 01 audio\r\n"
+                    "    title \"First Song\"\r\n    isrc GBAAA9900001\r\n    index 01 00:00:00\r\n"
+                    "  track 02 audio\r\n    title \"Second Song\"\r\n    index 00 00:03:50\r\n"
+                    "    index 01 00:04:00\r\n");
+  const std::string cue = " --image '" + (d / "album.cue") + "' ";
+  std::string out;
+  ASSERT_EQ(Trackwell(cue + "toc", &out), 0);
+  EXPECT_EQ(out.substr(0, out.find("leadout")),
+            "1\t150\t300\t00:02:00\t00:04:00\n2\t450\t38\t00:06:00\t00:00:38\n");
+  ASSERT_EQ(Trackwell(cue + "cdtext", &out), 0);
+  EXPECT_EQ(out,
+            "0\tTITLE\tThe Album\n0\tPERFORMER\tThe Band\n0\tUPC_EAN\t0123456789012\n"
+            "0\tGENRE\tRock\n1\tTITLE\tFirst Song\n1\tISRC\tGBAAA9900001\n2\tTITLE\tSecond Song\n");
+  for (const char* mode : {"normal", "burst", "sync"}) {
+    ASSERT_EQ(Trackwell(cue + "rip --track 2 --mode " + mode + " -o " + (d / "t2.wav")), 0);
+    EXPECT_TRUE(Audio(d / "t2.wav") == audio.substr(300 * 2352)) << mode;
+  }
+  // With no entry in the disc store, rip --all names the files from the disc's text.
+  ASSERT_EQ(qltest::Run("mkdir '" + (d / "out") + "'"), 0);
+  ASSERT_EQ(qltest::Run("cd '" + d.path() + "' && QL_WINDOWS_DIR='" + d.path() + "' " +
+                        TRACKWELL_PATH + cue + "rip --all --quiet --dir out 2>/dev/null"),
+            0);
+  EXPECT_TRUE(Audio(d / "out/First Song.wav") == audio.substr(0, 300 * 2352));
+  EXPECT_TRUE(Audio(d / "out/Second Song.wav") == audio.substr(300 * 2352));
+
+  qltest::WriteFile(d / "broken.cue", "FILE \"The Band - The Album.bin\" BINARY\n"
+                                      "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                                      "  TRACK 02 AUDIO\n    INDEX 01 07:00:00\n");
+  std::string err;
+  EXPECT_EQ(qltest::RunCapture(std::string(TRACKWELL_PATH) + " --image '" + (d / "broken.cue") +
+                                   "' rip --track 1 -o '" + (d / "b.wav") + "' 2>&1 >/dev/null",
+                               &err),
+            1);
+  EXPECT_EQ(err, "trackwell rip: broken.cue: line 5: INDEX lies beyond the end of the FILE\n");
+  EXPECT_NE(access((d / "b.wav").c_str(), F_OK), 0);
+  EXPECT_EQ(qltest::RunCapture(std::string(TRACKWELL_PATH) + " --image '" + (d / "broken.cue") +
+                                   "' toc 2>&1 >/dev/null",
+                               &err),
+            1);
+  EXPECT_NE(err.find("broken.cue: line 5:"), std::string::npos) << err;
+}
+
+// The hidden track before track 1 is track 0; an image written N samples late and ripped with
+// --offset N gives back the original samples (zeros past the end of the disc).
+TEST_F(TrackwellCD, HiddenTrackAndReadOffset) {
+  TempDir d;
+  const std::string audio = Slice(img, 0, 338);
+  qltest::WriteFile(d / "h.bin", audio);
+  qltest::WriteFile(d / "h.cue", "FILE \"h.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 00 00:00:00\n"
+                                 "INDEX 01 00:01:30\nTRACK 02 AUDIO\nINDEX 01 00:04:00\n");
+  const std::string cue = " --image '" + (d / "h.cue") + "' ";
+  for (const char* mode : {"normal", "burst", "sync"}) {
+    ASSERT_EQ(Trackwell(cue + "rip --track 0 --mode " + mode + " -o " + (d / "t0.wav")), 0);
+    EXPECT_TRUE(Audio(d / "t0.wav") == audio.substr(0, 105 * 2352)) << mode;
+  }
+  std::string err;
+  EXPECT_EQ(qltest::RunCapture(std::string(TRACKWELL_PATH) + image + "rip --track 0 -o '" +
+                                   (d / "none.wav") + "' 2>&1 >/dev/null",
+                               &err),
+            1);
+  EXPECT_NE(err.find("no hidden track before track 1"), std::string::npos) << err;
+
+  const int n = 1234;  // samples: two sectors and some
+  qltest::WriteFile(d / "late.bin", std::string(n * 4, '\0') + audio.substr(0, audio.size() - n * 4));
+  qltest::WriteFile(d / "late.cue", "FILE \"late.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
+                                    "TRACK 02 AUDIO\nINDEX 01 00:04:00\n");
+  const std::string late = " --image '" + (d / "late.cue") + "' ";
+  for (const char* mode : {"normal", "burst", "sync"}) {
+    ASSERT_EQ(Trackwell(late + "rip --track 1 --offset " + std::to_string(n) + " --mode " + mode +
+                        " -o " + (d / "o1.wav")),
+              0);
+    EXPECT_TRUE(Audio(d / "o1.wav") == audio.substr(0, 300 * 2352)) << mode;
+    ASSERT_EQ(Trackwell(late + "rip --track 2 --offset " + std::to_string(n) + " --mode " + mode +
+                        " -o " + (d / "o2.wav")),
+              0);
+    EXPECT_TRUE(Audio(d / "o2.wav") ==
+                audio.substr(300 * 2352, 38 * 2352 - n * 4) + std::string(n * 4, '\0'))
+        << mode;
+  }
+  ASSERT_EQ(qltest::Run("mkdir '" + (d / "all") + "'"), 0);
+  ASSERT_EQ(qltest::Run("cd '" + d.path() + "' && QL_WINDOWS_DIR='" + d.path() + "' " +
+                        TRACKWELL_PATH + late + "rip --all --offset " + std::to_string(n) +
+                        " --quiet --dir all 2>/dev/null"),
+            0);
+  EXPECT_TRUE(Audio(d / "all/01.wav") == audio.substr(0, 300 * 2352));
+  EXPECT_EQ(Trackwell(late + "rip --track 1 --offset x -o " + (d / "x.wav")), 2);
+}

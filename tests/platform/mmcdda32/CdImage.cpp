@@ -93,8 +93,13 @@ CdImage WriteCdImage(const std::string& dir, const std::string& name,
     if (!t.title.empty()) cue += "    TITLE \"" + t.title + "\"\r\n";
     if (!t.performer.empty()) cue += "    PERFORMER \"" + t.performer + "\"\r\n";
     cue += "    INDEX 01 " + Msf(img.sectors) + "\r\n";
-    tocText += std::string(t.data ? "TRACK MODE1_RAW" : "TRACK AUDIO") + "\nFILE \"" + name +
-               ".bin\" " + Msf(img.sectors) + " " + Msf(t.sectors) + "\n";
+    // The .bin holds little-endian samples: SWAP (raw audio files are big-endian).
+    if (t.data)
+      tocText += "TRACK MODE1_RAW\nDATAFILE \"" + name + ".bin\" #" +
+                 std::to_string(std::uint64_t{img.sectors} * 2352) + " " + Msf(t.sectors) + "\n";
+    else
+      tocText += "TRACK AUDIO\nFILE \"" + name + ".bin\" SWAP " + Msf(img.sectors) + " " +
+                 Msf(t.sectors) + "\n";
     img.starts.push_back(img.sectors);
     img.lengths.push_back(t.sectors);
     chunk.clear();

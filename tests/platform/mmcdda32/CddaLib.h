@@ -42,6 +42,8 @@ struct CddaLib {
   CDDA_FN(cdda_GetErrorText)
   CDDA_FN(cdda_AddImage)
   CDDA_FN(cdda_GetCopyState)
+  CDDA_FN(cdda_GetImageError)
+  CDDA_FN(cdda_SetReadOffset)
 #undef CDDA_FN
 
   CddaLib() {
@@ -81,6 +83,8 @@ struct CddaLib {
     CDDA_BIND(cdda_GetErrorText)
     CDDA_BIND(cdda_AddImage)
     CDDA_BIND(cdda_GetCopyState)
+    CDDA_BIND(cdda_GetImageError)
+    CDDA_BIND(cdda_SetReadOffset)
 #undef CDDA_BIND
   }
 
