@@ -18,6 +18,7 @@
 #include "PartialFile.h"
 #include "PollDispatcher.h"
 #include "ReaderTrackTable.h"
+#include "RipLog.h"
 #include "RipNames.h"
 #include "RipRunner.h"
 #include "RipVerify.h"
@@ -28,11 +29,12 @@
 namespace trackwell {
 
 const char* const kRipAllUsage =
-    "(--all | --tracks LIST) --dir DIR [--device N] [--mode normal|burst|sync] [--offset N] [--trim-first] "
+    "(--all | --tracks LIST) --dir DIR [--device N] [--mode normal|burst|sync] [--offset N] "
+    "[--trim-first] "
     "[--trim-last] [--add-artist] [--add-title] [--add-number] [--cddb --email USER@HOST "
     "[--server HOST[:PORT]]] [--mp3 [MP3 options] [--jobs N] | --format TAG,RATE,BITS,CHANNELS "
     "[--hq] | --encoder PROGRAM [--encoder-args TEMPLATE] [--jobs N]] [--verify "
-    "[--accuraterip-server URL]] [--no-sync] [--json] [--quiet]";
+    "[--accuraterip-server URL]] [--no-log] [--no-sync] [--json] [--quiet]";
 
 namespace {
 
@@ -47,6 +49,7 @@ struct Options {
   int port = 0;
   bool json = false, quiet = false;
   std::string arServer = kAccurateRipServer;
+  bool log = true;  // the log, cue sheet and playlist beside the files
   NamingOptions naming;
   RipSettings rip;
   WfxPtr format;
@@ -147,6 +150,8 @@ int Parse(const std::vector<std::string>& args, Options& o) {
       const std::string* v = value();
       if (!v || v->empty()) return UsageError(cmd, "--accuraterip-server needs an http:// address");
       o.arServer = *v;
+    } else if (a == "--no-log") {
+      o.log = false;
     } else if (a == "--no-sync") {
       o.rip.sync = false;
     } else if (a == "--quiet") {
@@ -337,7 +342,11 @@ int RunRipAll(const std::vector<std::string>& args) {
   }
 
   RunRip(s.loop, reader, o.rip, plan, results);
+  std::string arEntry;
   if (o.rip.accurateRip) {
+    std::uint32_t id1, id2, cddbId;
+    int count;
+    arEntry = AccurateRipEntryPath(reader, id1, id2, cddbId, count);
     const std::string why = VerifyAccurateRip(reader, o.arServer, results);
     if (!why.empty()) std::fprintf(stderr, "trackwell rip: %s\n", why.c_str());
     for (const auto& r : results) {
@@ -349,8 +358,45 @@ int RunRipAll(const std::vector<std::string>& args) {
     }
   }
 
+  // The log, cue sheet and playlist beside the files (of the tracks asked for).
+  bool sideFilesOk = true;
+  if (o.log) {
+    const ripper::TDiscText text = ripper::ParseDiscText(reader.CDText());
+    RipLogInfo info;
+    info.program = std::string("trackwell ") + QL_VERSION;
+    info.source = reader.GetDeviceName();
+    info.mode = o.rip.mode == cmBurst ? "burst" : o.rip.mode == cmSync ? "sync" : "normal";
+    info.offset = o.offset;
+    info.artist = names.artist;
+    info.title = names.title;
+    info.catalog = text.catalog;
+    info.genre = text.genre;
+    info.accurateRip = arEntry;
+    {
+      std::uint32_t id1, id2;
+      int count;
+      AccurateRipEntryPath(reader, id1, id2, info.cddbId, count);
+    }
+    for (std::size_t k = 0; k < plan.size(); ++k) {
+      const CDDA_TRACK& t = toc.Tracks[plan[k].tocIndex];
+      RipLogTrack lt;
+      lt.number = results[k].number;
+      lt.start = MSFToFrames(t.dwStartMSF);
+      lt.length = MSFToFrames(t.dwLengthMSF);
+      if (const ripper::TTrackText* tt = text.Track(lt.number)) lt.isrc = tt->isrc;
+      info.tracks.push_back(lt);
+    }
+    try {
+      WriteRipSideFiles(o.rip.dir, info, results);
+    } catch (const std::exception& e) {
+      std::fprintf(stderr, "trackwell rip: cannot write the log, cue sheet or playlist %s/%s: %s\n",
+                   o.rip.dir.c_str(), RipSideFileBase(info).c_str(), e.what());
+      sideFilesOk = false;
+    }
+  }
+
   results.insert(results.end(), missing.begin(), missing.end());
-  bool ok = true;
+  bool ok = sideFilesOk;
   for (const auto& r : results)
     if (r.status != "ok" && r.status != "skipped") ok = false;
   for (const auto& r : results) {

@@ -10,6 +10,7 @@
 #include <cctype>
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
 
 #include "RipTestSupport.h"
 
@@ -181,7 +182,7 @@ TEST_F(RipAll, HostileCddbNamesStayInTheFolderAndApart) {
   EXPECT_EQ(s.tracks[1].file.substr(s.tracks[1].file.size() - 4), ".wav");
   // Nothing outside the output folder.
   EXPECT_FALSE(Exists(dir / "escaped.wav"));
-  std::vector<std::string> top = ListDir(dir.path());
+  std::vector<std::string> top = ListDir(dir.path(), true);
   EXPECT_EQ(top, (std::vector<std::string>{"db", "disc.bin", "disc.cue", "out", "port", "win"}));
   // No --server port, no server: the lookup fails and nothing is written.
   r = Rip("--all --dir out --cddb --email me@example.org --server 127.0.0.1:1 --quiet");
@@ -461,4 +462,43 @@ TEST_F(RipAll, VerifyComputesAccurateRipChecksumsAndReadsTheDatabasesAnswer) {
   EXPECT_NE(r.err.find("AccurateRip: "), std::string::npos) << r.err;
   EXPECT_NE(r.out.find("\"accuraterip\": \"unverified\""), std::string::npos) << r.out;
   EXPECT_TRUE(WaveAudio(out + "/" + ListDir(out)[0]) == Track(1));
+}
+
+TEST_F(RipAll, ALogACueSheetAndAPlaylistBesideTheFiles) {
+  // Names from the store; a quote in a title cannot break the cue sheet.
+  const std::string section = DiscKey();
+  ASSERT_FALSE(section.empty());
+  qltest::WriteFile(win + "/cdplayer.ini", "[" + section +
+                                               "]\r\nartist=Band\r\ntitle=Live \"at\" Home\r\n"
+                                               "0=Intro\r\n1=Middle\r\n2=End\r\n");
+  Result r = Rip("--tracks 1,3 --dir out --quiet");
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::vector<std::string> side;
+  for (const auto& e : std::filesystem::directory_iterator(out))
+    if (IsSideFile(e.path().filename().string())) side.push_back(e.path().filename().string());
+  std::sort(side.begin(), side.end());
+  ASSERT_EQ(side,
+            (std::vector<std::string>{"Band - Live \"at\" Home.cue", "Band - Live \"at\" Home.log",
+                                      "Band - Live \"at\" Home.m3u"}));
+  const std::string log = qltest::ReadFile(out + "/" + side[1]);
+  const std::string crc =
+      PythonCrc32(img.bin, std::int64_t(img.starts[2]) * 2352, std::int64_t(img.lengths[2]) * 2352);
+  for (const std::string& text : std::vector<std::string>{
+           "Read mode:   normal", "Read offset: 0 samples", "Track  1  Intro",
+           "00:02:00 - 00:06:00 (300 sectors)", std::string("CRC-32:     ") + crc,
+           "File:       End.wav", "2 track(s) ripped, 0 failed."})
+    EXPECT_NE(log.find(text), std::string::npos) << text << "\n" << log;
+  const std::string cue = qltest::ReadFile(out + "/" + side[0]);
+  EXPECT_NE(cue.find("TITLE \"Live 'at' Home\"\nFILE \"Intro.wav\" WAVE\n  TRACK 01 AUDIO\n"
+                     "    TITLE \"Intro\"\n    INDEX 01 00:00:00\nFILE \"End.wav\" WAVE\n"
+                     "  TRACK 03 AUDIO\n"),
+            std::string::npos)
+      << cue;
+  EXPECT_EQ(qltest::ReadFile(out + "/" + side[2]),
+            "#EXTM3U\n#EXTINF:4,Band - Intro\nIntro.wav\n#EXTINF:2,Band - End\nEnd.wav\n");
+  // --no-log leaves them out.
+  r = Rip("--all --dir plain --no-log --quiet");
+  ASSERT_EQ(r.status, 0) << r.err;
+  for (const auto& e : std::filesystem::directory_iterator(dir / "plain"))
+    EXPECT_FALSE(IsSideFile(e.path().filename().string())) << e.path();
 }

@@ -109,11 +109,20 @@ std::string PythonCrc32(const std::string& file, long long offset, long long siz
   return out.substr(0, out.find('\n'));
 }
 
-std::vector<std::string> ListDir(const std::string& dir) {
+bool IsSideFile(const std::string& name) {
+  auto ends = [&](const char* ext) {
+    return name.size() > 4 && name.compare(name.size() - 4, 4, ext) == 0;
+  };
+  return ends(".log") || ends(".cue") || ends(".m3u");
+}
+
+std::vector<std::string> ListDir(const std::string& dir, bool all) {
   std::vector<std::string> names;
   if (DIR* d = opendir(dir.c_str())) {
     while (dirent* e = readdir(d))
-      if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, "..")) names.push_back(e->d_name);
+      if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, "..") &&
+          (all || !IsSideFile(e->d_name)))
+        names.push_back(e->d_name);
     closedir(d);
   }
   std::sort(names.begin(), names.end());

@@ -39,8 +39,10 @@ std::string ImageAudio(const qltest::CdImage& img, std::uint32_t first, std::uin
 // CRC-32 as python's zlib computes it, "%08x".
 std::string PythonCrc32(const std::string& file, long long offset, long long size);
 
-// Files of a folder (names), sorted; hidden ones too.
-std::vector<std::string> ListDir(const std::string& dir);
+// The log, cue sheet and playlist a rip leaves beside its files.
+bool IsSideFile(const std::string& name);
+// Files of a folder (names), sorted; hidden ones too, but no side files of a rip unless all.
+std::vector<std::string> ListDir(const std::string& dir, bool all = false);
 
 // A loopback CDDB server over dir (category/discid files); port empty when it did not start.
 // It ends when the test process ends. options go to the server's command line (misbehaviour).

@@ -1,0 +1,123 @@
+#include "RipLog.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "SafeName.h"
+#include "TextFile.h"
+
+namespace trackwell {
+
+namespace {
+
+std::string Msf(std::uint32_t sectors) {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%02u:%02u:%02u", sectors / 75 / 60, sectors / 75 % 60,
+                sectors % 75);
+  return buf;
+}
+
+// A cue sheet string: no way to escape a quote, so it becomes an apostrophe.
+std::string CueText(std::string s) {
+  for (char& c : s)
+    if (c == '"') c = '\'';
+  return "\"" + s + "\"";
+}
+
+std::string Hex(std::uint32_t v) {
+  char buf[12];
+  std::snprintf(buf, sizeof buf, "%08x", v);
+  return buf;
+}
+
+}  // namespace
+
+std::string RipSideFileBase(const RipLogInfo& info) {
+  std::string base;
+  if (!info.artist.empty() && !info.title.empty())
+    base = info.artist + " - " + info.title;
+  else if (!info.title.empty() || !info.artist.empty())
+    base = info.title.empty() ? info.artist : info.title;
+  else
+    base = "disc " + Hex(info.cddbId);
+  // Room for the extension within a file name's 255 bytes.
+  return ripper::SafeName(base.substr(0, 240));
+}
+
+std::vector<std::string> WriteRipSideFiles(const std::string& dir, const RipLogInfo& info,
+                                           const std::vector<TrackResult>& results) {
+  const std::string base = RipSideFileBase(info);
+  std::string log, cue, m3u = "#EXTM3U\n";
+  std::time_t now = std::time(nullptr);
+  char when[64];
+  std::strftime(when, sizeof when, "%Y-%m-%d %H:%M:%S %z", std::localtime(&now));
+  log += info.program + " rip log, " + when + "\n\n";
+  log += "Source:      " + info.source + "\n";
+  log += "Read mode:   " + info.mode + "\n";
+  log += "Read offset: " + std::to_string(info.offset) + " samples\n";
+  if (!info.artist.empty()) log += "Artist:      " + info.artist + "\n";
+  if (!info.title.empty()) log += "Title:       " + info.title + "\n";
+  if (!info.catalog.empty()) log += "Catalogue:   " + info.catalog + "\n";
+  log += "CDDB disc ID: " + Hex(info.cddbId) + "\n";
+  if (!info.accurateRip.empty()) log += "AccurateRip: " + info.accurateRip + "\n";
+  log += "\n";
+
+  if (!info.genre.empty()) cue += "REM GENRE " + CueText(info.genre) + "\n";
+  if (!info.year.empty()) cue += "REM DATE " + info.year + "\n";
+  cue += "REM DISCID " + Hex(info.cddbId) + "\n";
+  if (!info.catalog.empty()) cue += "CATALOG " + info.catalog + "\n";
+  if (!info.artist.empty()) cue += "PERFORMER " + CueText(info.artist) + "\n";
+  if (!info.title.empty()) cue += "TITLE " + CueText(info.title) + "\n";
+
+  int good = 0, bad = 0;
+  for (std::size_t i = 0; i < results.size(); ++i) {
+    const TrackResult& r = results[i];
+    const RipLogTrack* t = i < info.tracks.size() ? &info.tracks[i] : nullptr;
+    char head[32];
+    std::snprintf(head, sizeof head, "Track %2d", r.number);
+    log += head;
+    log += "  " + r.name + "\n";
+    if (t) {
+      log += "  Range:      " + Msf(t->start) + " - " + Msf(t->start + t->length) + " (" +
+             std::to_string(t->length) + " sectors)\n";
+      if (!t->isrc.empty()) log += "  ISRC:       " + t->isrc + "\n";
+    }
+    log += "  Status:     " + r.status + (r.reason.empty() ? "" : " (" + r.reason + ")") + "\n";
+    if (r.audioBytes > 0) log += "  CRC-32:     " + Hex(r.crc) + "\n";
+    if (r.arComputed)
+      log += "  AccurateRip: v1 " + Hex(r.arV1) + ", v2 " + Hex(r.arV2) + ": " + r.accurateRip +
+             (r.arConfidence ? " (confidence " + std::to_string(r.arConfidence) + ")" : "") + "\n";
+    log += "  Skipped sectors: " + std::to_string(r.skippedSectors) + "\n";
+    if (!r.file.empty()) log += "  File:       " + r.file + "\n";
+    log += "\n";
+    if (r.status == "ok") {
+      ++good;
+      cue +=
+          "FILE " + CueText(r.file) +
+          (r.file.size() > 4 && r.file.substr(r.file.size() - 4) == ".mp3" ? " MP3\n" : " WAVE\n");
+      char track[32];
+      std::snprintf(track, sizeof track, "  TRACK %02d AUDIO\n", r.number);
+      cue += track;
+      cue += "    TITLE " + CueText(r.name) + "\n";
+      if (t && !t->isrc.empty()) cue += "    ISRC " + t->isrc + "\n";
+      cue += "    INDEX 01 00:00:00\n";
+      const long seconds = t ? static_cast<long>(t->length / 75) : -1;
+      m3u += "#EXTINF:" + std::to_string(seconds) + "," +
+             (info.artist.empty() ? r.name : info.artist + " - " + r.name) + "\n" + r.file + "\n";
+    } else if (r.status == "failed") {
+      ++bad;
+    }
+  }
+  log += std::to_string(good) + " track(s) ripped, " + std::to_string(bad) + " failed.\n";
+
+  const std::string folder = dir.empty() || dir.back() == '/' ? dir : dir + "/";
+  std::vector<std::string> written;
+  for (const auto& [ext, text] :
+       {std::pair<const char*, const std::string*>{".log", &log}, {".cue", &cue}, {".m3u", &m3u}}) {
+    ql::WriteFileAtomic(folder + base + ext, *text);
+    written.push_back(base + ext);
+  }
+  return written;
+}
+
+}  // namespace trackwell
