@@ -541,7 +541,10 @@ void TFormCDRipper::sbPlayClick() {
   Playing = true;
   RingBuffer.SetInput(&FCDReader);
   Metronome.SetStretch(cbHalfSpeedOn->isChecked() ? 2 : 1);
-  if (FormSettings) FCDReader.SetCopyMode(TMMCDCopyMode(FormSettings->CopyMode()));
+  if (FormSettings) {
+    FCDReader.SetCopyMode(TMMCDCopyMode(FormSettings->CopyMode()));
+    FCDReader.SetReadOffset(FormSettings->ReadOffset());
+  }
   CurrentTrack = Grid->Row() - 1;
   StartTrack(CurrentTrack);
 }

@@ -216,7 +216,10 @@ bool TFormCDRipper::BeginTrackFile() {
 void TFormCDRipper::StartRecording(int index) {
   Recording = true;
   FCDReader.SetCopyVolume(16384);
-  if (FormSettings) FCDReader.SetCopyMode(TMMCDCopyMode(FormSettings->CopyMode()));
+  if (FormSettings) {
+    FCDReader.SetCopyMode(TMMCDCopyMode(FormSettings->CopyMode()));
+    FCDReader.SetReadOffset(FormSettings->ReadOffset());
+  }
   // The file name was set by BeginTrackFile for the same row.
   if (Mp3Output)
     ripper::LinkRecording(FCDReader, ACMConverter, Trigger, MP3Encoder);

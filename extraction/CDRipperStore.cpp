@@ -9,6 +9,7 @@
 
 #include "CDRipper.h"
 #include "DiscStore.h"
+#include "DiscText.h"
 #include "MMControls.h"
 #include "Profile.h"
 #include "ProfileSection.h"
@@ -192,6 +193,15 @@ void TFormCDRipper::LoadDisc() {
     // 2. Each of the two files is read once for the names.
     ripper::TDiscNames names = ripper::LoadDiscNames(
         kDiscFile, SettingsFile(), DiscSection, Grid->ColCount() == kColumns ? TrackRows() : 0);
+    // What the store lacks, the disc's own text gives (CD-Text, a cue sheet's TITLE and
+    // PERFORMER); the store wins where it has a name.
+    if (Grid->ColCount() == kColumns) {
+      std::vector<int> numbers;
+      for (int r = 1; r < Grid->RowCount(); ++r) numbers.push_back(Grid->Cell(colTrack, r).toInt());
+      names.names.resize(numbers.size());
+      names.savedAs.resize(numbers.size());
+      ripper::FillFromDiscText(names, ripper::ParseDiscText(FCDReader.CDText()), numbers);
+    }
     dfsArtist->setText(Q(names.artist));
     dfsTitle->setText(Q(names.title));
     // 3. A drive type stored as text (by the options dialog) reads as the default.

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include "DirectoryList.h"
@@ -123,6 +124,19 @@ TFormSettings::TFormSettings(QWidget* parent) : QDialog(parent) {
   cl->addWidget(cbRemoveLastSec);
   layout->addWidget(copy);
 
+  // The drive's read offset in samples (a drive that reads N samples early is corrected by +N).
+  auto* ol = new QHBoxLayout;
+  auto* lblReadOffset = new QLabel("Read &offset (samples)", this);
+  seReadOffset = new QSpinBox(this);
+  seReadOffset->setObjectName("seReadOffset");
+  seReadOffset->setRange(-kMaxReadOffset, kMaxReadOffset);
+  seReadOffset->setValue(0);
+  lblReadOffset->setBuddy(seReadOffset);
+  ol->addWidget(lblReadOffset);
+  ol->addWidget(seReadOffset);
+  ol->addStretch();
+  layout->addLayout(ol);
+
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
   pbOK = new QPushButton("Save", this);
@@ -199,6 +213,7 @@ void TFormSettings::AddSettingsWrites(ql::profile::TIniWriteBatch& ini) const {
       {"RemoveLastSec", cbRemoveLastSec->isChecked()},
       {"UseCODEC", cbUseCODEC->isChecked()}};
   for (const auto& [key, value] : flags) ini.WriteBool(kSection, key, value);
+  ini.WriteInteger(kSection, "ReadOffset", seReadOffset->value());
   ini.WriteString(kSection, "DeviceType", DeviceTypeText());
   ini.WriteString(kSection, "Directory", OutputDirectory());
   ini.WriteString(kSection, "Drive", Drive());
@@ -235,6 +250,9 @@ void TFormSettings::LoadSettings(const std::string& path) {
     read("RemoveFirstSec", cbRemoveFirstSec);
     read("RemoveLastSec", cbRemoveLastSec);
     read("UseCODEC", cbUseCODEC);
+    // Out of range (a hand-edited file) reads as no correction.
+    const int offset = ini.ReadInteger("ReadOffset", seReadOffset->value());
+    seReadOffset->setValue(offset >= -kMaxReadOffset && offset <= kMaxReadOffset ? offset : 0);
     cbDeviceType->setCurrentText(
         QString::fromStdString(ini.ReadString("DeviceType", DeviceTypeText())));
     SetOutputDirectory(ini.ReadString("Directory", OutputDirectory()));
@@ -291,6 +309,13 @@ bool TFormSettings::AddNumber() const {
 }
 void TFormSettings::SetAddNumber(bool on) {
   cbAddNumber->setChecked(on);
+}
+
+int TFormSettings::ReadOffset() const {
+  return seReadOffset->value();
+}
+void TFormSettings::SetReadOffset(int samples) {
+  seReadOffset->setValue(samples);
 }
 
 int TFormSettings::CopyMode() const {

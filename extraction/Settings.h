@@ -4,6 +4,7 @@
 // mode and the removal of the first and last second. Kept in section "OPTIONS: SETTINGS" of
 // the settings file.
 #include <QDialog>
+#include <QSpinBox>
 #include <string>
 #include <vector>
 
@@ -51,6 +52,10 @@ class TFormSettings : public QDialog {
   void SetAddTitle(bool on);
   bool AddNumber() const;
   void SetAddNumber(bool on);
+  // The drive's read offset correction in samples (stored as "ReadOffset").
+  int ReadOffset() const;
+  void SetReadOffset(int samples);
+  static constexpr int kMaxReadOffset = 100000;
   // 0 normal, 1 burst, 2 jitter correction; 0 when no copy mode is checked.
   int CopyMode() const;
   bool RemoveFirstSec() const;
@@ -72,6 +77,7 @@ class TFormSettings : public QDialog {
       *cbAddTitle, *cbAddNumber, *cbRemoveFirstSec, *cbRemoveLastSec, *cbUseCODEC;
   QRadioButton *rbAutoSave, *rbQuestionSave, *rbNormalCopy, *rbBurstCopy, *rbJitterCorrection;
   QComboBox* cbDeviceType;
+  QSpinBox* seReadOffset;
   TDirectoryListBox* lbDirectory;
   QLabel* lblPath;
   TDriveComboBox* cbDrive;

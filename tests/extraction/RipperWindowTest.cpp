@@ -634,3 +634,47 @@ TEST_F(RipperWindow, KeepsItsWidthThroughPlayAndStopAndItsColumnsFitTheirTexts) 
   EXPECT_LE(total, g.viewport()->width());
   EXPECT_FALSE(g.horizontalScrollBar()->isVisible());
 }
+
+TEST_F(RipperWindow, NamesFromTheDiscsTextWhereTheStoreHasNoneAndTheReadOffsetCorrection) {
+  // A disc whose cue sheet names it: the grid and the edits show the names the store lacks.
+  img = qltest::WriteCdImage(dir.path(), "named", {{300, "Opening", "Guest"}, {37}, {75, "Coda"}},
+                             false, "The Album", "The Band");
+  setenv("QL_CD_IMAGES", img.cue.c_str(), 1);
+  {
+    auto w = Make();
+    EXPECT_EQ(w->dfsArtist->text(), "The Band");
+    EXPECT_EQ(w->dfsTitle->text(), "The Album");
+    EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colName, 1), "Opening");
+    EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colName, 2), "02");
+    EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colName, 3), "Coda");
+    // The store wins where it has a name.
+    w->Grid->SetCell(TFormCDRipper::colName, 1, "Stored");
+    w->dfsTitle->setText("Stored Title");
+    w->SaveCD1Click();
+  }
+  {
+    auto w = Make();
+    EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colName, 1), "Stored");
+    EXPECT_EQ(w->dfsTitle->text(), "Stored Title");
+    EXPECT_EQ(w->dfsArtist->text(), "The Band");
+    EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colName, 3), "Coda");
+
+    // A read offset of +100 samples: track 1 comes out 400 bytes later on the disc; the
+    // option is stored with the general options.
+    SetOutput(*w);
+    w->FormSettings->SetAddArtist(false);
+    w->FormSettings->SetAddTitle(false);
+    w->FormSettings->SetAddNumber(false);
+    w->FormSettings->SetReadOffset(100);
+    w->FormSettings->SaveSettings(work + "/QuillonTrackwell.ini");
+    EXPECT_EQ(
+        TIniFile(work + "/QuillonTrackwell.ini").ReadInteger("OPTIONS: SETTINGS", "ReadOffset", 0),
+        100);
+    w->Grid->SetRow(1);
+    w->sbRecord->click();
+    ASSERT_TRUE(SpinUntil([&] { return !w->Recording; }, 20s));
+    const std::string bin = qltest::ReadFile(img.bin);
+    EXPECT_TRUE(WaveData(out + "/Stored.wav") == bin.substr(400, 300 * 2352))
+        << WaveData(out + "/Stored.wav").size();
+  }
+}
