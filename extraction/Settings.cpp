@@ -213,10 +213,11 @@ void TFormSettings::AddSettingsWrites(ql::profile::TIniWriteBatch& ini) const {
       {"RemoveLastSec", cbRemoveLastSec->isChecked()},
       {"UseCODEC", cbUseCODEC->isChecked()}};
   for (const auto& [key, value] : flags) ini.WriteBool(kSection, key, value);
-  ini.WriteInteger(kSection, "ReadOffset", seReadOffset->value());
   ini.WriteString(kSection, "DeviceType", DeviceTypeText());
   ini.WriteString(kSection, "Directory", OutputDirectory());
   ini.WriteString(kSection, "Drive", Drive());
+  // After the keys of old, which readers of the file may expect in their order.
+  ini.WriteInteger(kSection, "ReadOffset", seReadOffset->value());
 }
 
 void TFormSettings::LoadSettings(const std::string& path) {

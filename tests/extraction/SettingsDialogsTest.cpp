@@ -65,12 +65,12 @@ TEST_F(Dialogs, GeneralOptionsStartAsDesignedAndRoundTrip) {
   EXPECT_EQ(ql::fs::GetCurrentDir(), out);  // choosing a folder makes it current
   s.SaveSettings(Ini());
   TIniFile ini(Ini());
-  EXPECT_EQ(
-      ini.ReadSection("OPTIONS: SETTINGS"),
-      (std::vector<std::string>{"AutoSave", "QuestionSave", "Equalizer", "Pitch", "Volume",
-                                "CCDDAPlay", "AddArtist", "AddTitle", "AddNumber", "HalfSpeed",
-                                "NormalCopy", "BurstCopy", "JitterCorrection", "RemoveFirstSec",
-                                "RemoveLastSec", "UseCODEC", "DeviceType", "Directory", "Drive"}));
+  EXPECT_EQ(ini.ReadSection("OPTIONS: SETTINGS"),
+            (std::vector<std::string>{
+                "AutoSave",   "QuestionSave", "Equalizer",        "Pitch",          "Volume",
+                "CCDDAPlay",  "AddArtist",    "AddTitle",         "AddNumber",      "HalfSpeed",
+                "NormalCopy", "BurstCopy",    "JitterCorrection", "RemoveFirstSec", "RemoveLastSec",
+                "UseCODEC",   "DeviceType",   "Directory",        "Drive",          "ReadOffset"}));
   EXPECT_EQ(ini.ReadString("OPTIONS: SETTINGS", "DeviceType", ""), "PLEXTOR");
   EXPECT_EQ(ini.ReadString("OPTIONS: SETTINGS", "BurstCopy", ""), "1");
 
