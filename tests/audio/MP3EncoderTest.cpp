@@ -97,9 +97,10 @@ class MP3Encoder : public ::testing::Test {
   }
   std::vector<std::int16_t> Decode(const std::string& file, unsigned channels, bool mpg123) {
     const std::string raw = file + ".raw";
-    const std::string cmd = mpg123 ? "mpg123 -q -s " + file + " > " + raw + " 2>/dev/null"
-                                   : "ffmpeg -v error -y -i " + file + " -f s16le -ac " +
-                                         std::to_string(channels) + " " + raw;
+    const std::string in = "'" + file + "'", out = "'" + raw + "'";
+    const std::string cmd = mpg123 ? "mpg123 -q -s " + in + " > " + out + " 2>/dev/null"
+                                   : "ffmpeg -v error -y -i " + in + " -f s16le -ac " +
+                                         std::to_string(channels) + " " + out;
     EXPECT_EQ(qltest::Run(cmd), 0) << cmd;
     return sigtest::ReadS16(raw);
   }
@@ -322,7 +323,7 @@ TEST_F(MP3Encoder, AnEarlierFileIsReplacedOnlyWhenTheNewOneIsComplete) {
 // ffprobe's "key=value" lines of the file's tags.
 std::string ProbeTags(const std::string& file) {
   std::string out;
-  EXPECT_EQ(qltest::RunCapture("ffprobe -v error -show_entries format_tags -of default=nw=1 " + file,
+  EXPECT_EQ(qltest::RunCapture("ffprobe -v error -show_entries format_tags -of default=nw=1 '" + file + "'",
                                &out),
             0)
       << file;
@@ -467,6 +468,37 @@ TEST_F(MP3Encoder, TrackwellRipsATrackToMp3) {
   EXPECT_EQ(trackwell("--track 1 --mp3 --bitrate 100 -o " + out), 2);
   EXPECT_EQ(trackwell("--track 1 --mp3 --channel-mode joint -o " + out), 2);
   EXPECT_EQ(trackwell("--track 1 --bitrate 128 -o " + out), 2) << "needs --mp3";
+}
+
+// rip --all names the tracks from the disc's text (no entry in the disc store): the MP3s (encoded
+// in the recording chain and by the workers) carry the tags and decode to the tracks' exact
+// length; the waves carry LIST INFO texts.
+TEST_F(MP3Encoder, RipAllTagsItsFiles) {
+  const auto img = qltest::WriteCdImage(dir.path(), "disc", {{750, "First Song"}, {200, "Second Song"}},
+                                        false, "The Album", "The Band");
+  const std::string cue = img.cue;
+  for (const std::string args : {" --mp3", " --mp3 --jobs 1", ""}) {
+    ASSERT_EQ(qltest::Run("rm -rf '" + (dir / "out") + "' && mkdir '" + (dir / "out") + "'"), 0);
+    ASSERT_EQ(qltest::Run("cd '" + dir.path() + "' && QL_WINDOWS_DIR='" + dir.path() + "' " +
+                          TRACKWELL_PATH + " --image '" + cue + "' rip --all --quiet --dir out" +
+                          args + " 2>/dev/null"),
+              0)
+        << args;
+    const std::string ext = args.empty() ? ".wav" : ".mp3";
+    const std::string first = dir / ("out/First Song" + ext), second = dir / ("out/Second Song" + ext);
+    std::string tags = ProbeTags(first);
+    EXPECT_TRUE(HasTag(tags, "artist", "The Band") && HasTag(tags, "album", "The Album") &&
+                HasTag(tags, "title", "First Song") &&
+                HasTag(tags, "track", args.empty() ? "1" : "1/2"))
+        << args << "\n" << tags;
+    tags = ProbeTags(second);
+    EXPECT_TRUE(HasTag(tags, "title", "Second Song") &&
+                HasTag(tags, "track", args.empty() ? "2" : "2/2"))
+        << args << "\n" << tags;
+    if (args.empty()) continue;
+    EXPECT_EQ(Decode(first, 2, false).size(), 750u * 588 * 2) << args;
+    EXPECT_EQ(Decode(second, 2, false).size(), 200u * 588 * 2) << args;
+  }
 }
 
 }  // namespace
