@@ -253,6 +253,9 @@ class Runner {
     ShowProgress(true);
     reading_ = false;
     std::string why = error_;
+    // A compressed wave says how many frames it holds, not what its padded last block suggests.
+    if (!mp3Sink_ && converter_.FramesEncoded() >= 0)
+      waveSink_.Wave()->SetSampleLength(converter_.FramesEncoded());
     try {
       trigger_.Close();
     } catch (const std::exception& e) {
