@@ -259,8 +259,7 @@ struct TMMACMConverter::Conversion {
       if (!used && !out && (need >= s.unit || need > kMaxCarried)) stalled = true;
       s.carried = need - used;
       if (s.carried && used) std::memmove(s.src.data(), s.src.data() + used, s.carried);
-      if (k + 1 == stages.size())
-        framesIn = s.srcFrame ? framesIn + used / s.srcFrame : -1;
+      if (k + 1 == stages.size()) framesIn = s.srcFrame ? framesIn + used / s.srcFrame : -1;
       if (k == from) firstOut = out;
       in = s.dst.data();
       len = out;

@@ -164,7 +164,7 @@ std::string Id3v24Tag(const TMMMP3Tags& t) {
 
 void SetWaveInfoTags(TMMWave& w, const TMMMP3Tags& t) {
   // A text ends at its first zero.
-  auto set = [&](const char (&id)[5], const std::string& v) {
+  auto set = [&](const char(&id)[5], const std::string& v) {
     w.SetInfo(MakeFourCC(id), v.substr(0, v.find('\0')));
   };
   set("INAM", t.Title);
@@ -224,8 +224,8 @@ TMMMP3Encoder::~TMMMP3Encoder() {
 
 bool TMMMP3Encoder::HasPublishedProperty(const std::string& name) const {
   if (name == "Output") return false;
-  static const char* const own[] = {"ChannelMode", "Bitrate",  "Copyright", "Privat",
-                                    "CRC",         "Original", "FileName",  "FileType", "Tags", "WriteTags"};
+  static const char* const own[] = {"ChannelMode", "Bitrate",  "Copyright", "Privat", "CRC",
+                                    "Original",    "FileName", "FileType",  "Tags",   "WriteTags"};
   for (const char* p : own)
     if (name == p) return true;
   return TMMDSPComponent::HasPublishedProperty(name);
@@ -317,9 +317,9 @@ void TMMMP3Encoder::Opened() {
   infoStream_ = fileType_ == ftRAW && api.initInfo;
   if (fileType_ == ftRAW && WriteTags) {
     const std::string tag = Id3v24Tag(Tags);
-    if (!tag.empty() && (!HasDiskSpace(fileName_, std::int64_t(tag.size()) + kDiskReserve) ||
-                         !WriteAll(rawFile_, reinterpret_cast<const std::uint8_t*>(tag.data()),
-                                   tag.size()))) {
+    if (!tag.empty() &&
+        (!HasDiskSpace(fileName_, std::int64_t(tag.size()) + kDiskReserve) ||
+         !WriteAll(rawFile_, reinterpret_cast<const std::uint8_t*>(tag.data()), tag.size()))) {
       ReleaseOutput(false);
       throw Exception("Unable to create file");
     }

@@ -67,8 +67,8 @@ TMPEGLayer3WaveFormat Mp3WaveFormat(int channels, int rate, int kbps);
 // What the encoder writes into the file about the recording; empty fields are left out.
 struct TMMMP3Tags {
   std::string Artist, Album, Title;
-  std::string Year;   // four digits, else left out
-  std::string Genre;  // the genre's name
+  std::string Year;    // four digits, else left out
+  std::string Genre;   // the genre's name
   int Track = 0;       // 1 ...; 0 unknown
   int TrackCount = 0;  // tracks of the disc; 0 unknown
   bool Empty() const {

@@ -441,6 +441,7 @@ void TFormCDRipper::ApplyMp3Settings() {
   MP3Encoder.CRC = FormMP3Settings->CRC();
   MP3Encoder.Original = FormMP3Settings->Original();
   MP3Encoder.Privat = FormMP3Settings->Privat();
+  MP3Encoder.WriteTags = FormMP3Settings->WriteTags();
 }
 
 void TFormCDRipper::miEncodeClick() {

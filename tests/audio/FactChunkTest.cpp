@@ -37,20 +37,20 @@ TEST(FactChunk, HoldsTheFramesTheCodecTook) {
     int rate;
   };
   // IMA ADPCM and MS ADPCM (whole blocks, the last one padded), with and without a rate change.
-  for (const Want& w : {Want{"17,8000,4,1", 8000}, Want{"17,44100,4,2", 44100},
-                        Want{"2,22050,4,2", 22050}}) {
+  for (const Want& w :
+       {Want{"17,8000,4,1", 8000}, Want{"17,44100,4,2", 44100}, Want{"2,22050,4,2", 22050}}) {
     const std::string out = dir / "t.wav";
-    ASSERT_EQ(qltest::Run(trackwell + "--track 1 -o " + out + " --format " + w.format +
-                          " 2>/dev/null"),
-              0)
+    ASSERT_EQ(
+        qltest::Run(trackwell + "--track 1 -o " + out + " --format " + w.format + " 2>/dev/null"),
+        0)
         << w.format;
     EXPECT_EQ(Fact(qltest::ReadFile(out)), 40LL * w.rate) << w.format;
 
     ASSERT_EQ(qltest::Run("rm -rf " + (dir / "all") + " && mkdir " + (dir / "all")), 0);
-    ASSERT_EQ(qltest::Run("cd " + dir.path() + " && QL_WINDOWS_DIR=" + dir.path() + " " +
-                          trackwell + "--all --quiet --dir all --format " + w.format +
-                          " 2>/dev/null"),
-              0)
+    ASSERT_EQ(
+        qltest::Run("cd " + dir.path() + " && QL_WINDOWS_DIR=" + dir.path() + " " + trackwell +
+                    "--all --quiet --dir all --format " + w.format + " 2>/dev/null"),
+        0)
         << w.format;
     EXPECT_EQ(Fact(qltest::ReadFile(dir / "all/01.wav")), 40LL * w.rate) << w.format;
     // The rate change may round the odd length either way, by one frame at most.

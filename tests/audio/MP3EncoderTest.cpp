@@ -56,7 +56,8 @@ std::string AfterTag(const std::string& f) {
 
 // The MPEG-1 layer-3 frame the stream begins with.
 std::string FirstFrame(const std::string& s) {
-  static const unsigned kbps[] = {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0};
+  static const unsigned kbps[] = {0,   32,  40,  48,  56,  64,  80,  96,
+                                  112, 128, 160, 192, 224, 256, 320, 0};
   static const unsigned rates[] = {44100, 48000, 32000, 1};
   if (s.size() < 4) return {};
   const unsigned b2 = std::uint8_t(s[2]);
@@ -323,8 +324,8 @@ TEST_F(MP3Encoder, AnEarlierFileIsReplacedOnlyWhenTheNewOneIsComplete) {
 // ffprobe's "key=value" lines of the file's tags.
 std::string ProbeTags(const std::string& file) {
   std::string out;
-  EXPECT_EQ(qltest::RunCapture("ffprobe -v error -show_entries format_tags -of default=nw=1 '" + file + "'",
-                               &out),
+  EXPECT_EQ(qltest::RunCapture(
+                "ffprobe -v error -show_entries format_tags -of default=nw=1 '" + file + "'", &out),
             0)
       << file;
   return out;
@@ -346,9 +347,9 @@ TEST_F(MP3Encoder, RawStreamsDecodeToTheExactLengthAndCarryTheirTags) {
     std::size_t frames;
     bool info;
   };
-  for (Case c : {Case{2, 44100, br128, 44100 * 2 + 123, true}, Case{1, 48000, br320, 48000 + 7, true},
-                 Case{2, 32000, br64, 32000 + 1000, true}, Case{2, 44100, br192, 500, true},
-                 Case{2, 44100, br32, 44100, false}}) {
+  for (Case c : {Case{2, 44100, br128, 44100 * 2 + 123, true},
+                 Case{1, 48000, br320, 48000 + 7, true}, Case{2, 32000, br64, 32000 + 1000, true},
+                 Case{2, 44100, br192, 500, true}, Case{2, 44100, br32, 44100, false}}) {
     const auto tone = sigtest::Tone(c.frames, unsigned(c.channels), unsigned(c.rate), 440);
     TMMMP3Encoder enc;
     enc.SetBitrate(c.bitrate);
@@ -361,8 +362,8 @@ TEST_F(MP3Encoder, RawStreamsDecodeToTheExactLengthAndCarryTheirTags) {
     enc.Tags.Genre = "Rock";
     const std::string file =
         Encode(enc, Pcm(16, c.channels, c.rate), sigtest::Bytes(tone), "gapless.mp3");
-    const std::string what = std::to_string(c.channels) + " x " + std::to_string(c.rate) +
-                             ", " + std::to_string(c.frames) + " frames";
+    const std::string what = std::to_string(c.channels) + " x " + std::to_string(c.rate) + ", " +
+                             std::to_string(c.frames) + " frames";
     ASSERT_EQ(file.compare(0, 5, "ID3\4\0", 5), 0) << what;
     const std::string stream = AfterTag(file);
     EXPECT_EQ(FirstFrame(stream).find("Info") != std::string::npos, c.info) << what;
@@ -474,8 +475,9 @@ TEST_F(MP3Encoder, TrackwellRipsATrackToMp3) {
 // in the recording chain and by the workers) carry the tags and decode to the tracks' exact
 // length; the waves carry LIST INFO texts.
 TEST_F(MP3Encoder, RipAllTagsItsFiles) {
-  const auto img = qltest::WriteCdImage(dir.path(), "disc", {{750, "First Song"}, {200, "Second Song"}},
-                                        false, "The Album", "The Band");
+  const auto img =
+      qltest::WriteCdImage(dir.path(), "disc", {{750, "First Song"}, {200, "Second Song"}}, false,
+                           "The Album", "The Band");
   const std::string cue = img.cue;
   for (const std::string args : {" --mp3", " --mp3 --jobs 1", ""}) {
     ASSERT_EQ(qltest::Run("rm -rf '" + (dir / "out") + "' && mkdir '" + (dir / "out") + "'"), 0);
@@ -485,16 +487,19 @@ TEST_F(MP3Encoder, RipAllTagsItsFiles) {
               0)
         << args;
     const std::string ext = args.empty() ? ".wav" : ".mp3";
-    const std::string first = dir / ("out/First Song" + ext), second = dir / ("out/Second Song" + ext);
+    const std::string first = dir / ("out/First Song" + ext),
+                      second = dir / ("out/Second Song" + ext);
     std::string tags = ProbeTags(first);
     EXPECT_TRUE(HasTag(tags, "artist", "The Band") && HasTag(tags, "album", "The Album") &&
                 HasTag(tags, "title", "First Song") &&
                 HasTag(tags, "track", args.empty() ? "1" : "1/2"))
-        << args << "\n" << tags;
+        << args << "\n"
+        << tags;
     tags = ProbeTags(second);
     EXPECT_TRUE(HasTag(tags, "title", "Second Song") &&
                 HasTag(tags, "track", args.empty() ? "2" : "2/2"))
-        << args << "\n" << tags;
+        << args << "\n"
+        << tags;
     if (args.empty()) continue;
     EXPECT_EQ(Decode(first, 2, false).size(), 750u * 588 * 2) << args;
     EXPECT_EQ(Decode(second, 2, false).size(), 200u * 588 * 2) << args;
