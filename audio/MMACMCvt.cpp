@@ -147,6 +147,7 @@ struct TMMACMConverter::Conversion {
     std::vector<std::uint8_t> src, dst;
     std::uint32_t carried = 0;  // source bytes the last call left, first in the next one
     std::uint32_t unit = 1;     // source bytes one destination block takes
+    std::uint32_t srcFrame = 0;  // bytes of one sample frame of a PCM source; 0: not PCM
     bool prepared = false;
   };
   const TACMApi* api = nullptr;
@@ -157,6 +158,9 @@ struct TMMACMConverter::Conversion {
   std::uint32_t available = 0, readPos = 0;
   std::size_t flushStage = 0;  // the stage the end of the input is being drained from
   bool flushed = false;
+  // PCM sample frames the last stage took from a PCM source since the start (-1 when its
+  // source is not PCM): the true length of a compressed output, whose last block is padded.
+  std::int64_t framesIn = 0;
 
   ~Conversion() {
     for (Stage& s : stages) {
@@ -208,6 +212,7 @@ struct TMMACMConverter::Conversion {
                            ACM_STREAMSIZEF_DESTINATION) != MMSYSERR_NOERROR)
       unit = 0;
     s.unit = std::max<std::uint32_t>({unit, from->nBlockAlign, 1});
+    if (from->wFormatTag == WAVE_FORMAT_PCM && from->nBlockAlign) s.srcFrame = from->nBlockAlign;
     const std::uint32_t srcCap = inCap + s.unit;
     std::uint32_t dstCap = 0;
     if (api->acmStreamSize(s.h, srcCap, &dstCap, ACM_STREAMSIZEF_SOURCE) != MMSYSERR_NOERROR ||
@@ -254,6 +259,7 @@ struct TMMACMConverter::Conversion {
       if (!used && !out && (need >= s.unit || need > kMaxCarried)) stalled = true;
       s.carried = need - used;
       if (s.carried && used) std::memmove(s.src.data(), s.src.data() + used, s.carried);
+      if (k + 1 == stages.size()) framesIn = s.srcFrame ? framesIn + used / s.srcFrame : -1;
       if (k == from) firstOut = out;
       in = s.dst.data();
       len = out;
@@ -279,6 +285,7 @@ struct TMMACMConverter::Conversion {
     pending = nothing = false;
     flushStage = 0;
     flushed = false;
+    framesIn = 0;
   }
 };
 
@@ -403,6 +410,11 @@ void TMMACMConverter::Closed() {
   ih_.reset();
   chunk_ = 0;
   TMMDSPComponent::Closed();
+}
+
+std::int64_t TMMACMConverter::FramesEncoded() const {
+  if (!Converting() || !pwfx_ || pwfx_->wFormatTag == WAVE_FORMAT_PCM) return -1;
+  return conv_->framesIn;
 }
 
 void TMMACMConverter::ResetStages() {

@@ -54,6 +54,10 @@ class TMMACMConverter : public TMMDSPComponent {
   // Stages built by opening (0 while closed or passing through) and the source chunk in bytes.
   int StageCount() const;
   int SourceChunk() const { return chunk_; }
+  // The sample frames of the compressed output since the last start: what its codec took, not
+  // what the padded last block would suggest (the length a wave file's fact chunk holds).
+  // -1 while the output is PCM or not converted. Read it once the driver has stopped.
+  std::int64_t FramesEncoded() const;
 
  private:
   struct Conversion;

@@ -37,6 +37,9 @@ struct BladeApi {
   BEDEINITSTREAM deinit = nullptr;
   BECLOSESTREAM close = nullptr;
   BEVERSION version = nullptr;
+  // Optional: gapless information (a foreign library without them makes streams without it).
+  BEINITSTREAM initInfo = nullptr;
+  BEINFOFRAME infoFrame = nullptr;
   bool bound = false;
 };
 
@@ -65,6 +68,9 @@ bool BindLibrary() {
   a.lib.Resolve(a.deinit, "beDeinitStream");
   a.lib.Resolve(a.close, "beCloseStream");
   a.lib.Resolve(a.version, "beVersion");
+  a.lib.Resolve(a.initInfo, "beInitStreamInfo");
+  a.lib.Resolve(a.infoFrame, "beInfoFrame");
+  if (!a.initInfo || !a.infoFrame) a.initInfo = nullptr, a.infoFrame = nullptr;
   if (!a.init || !a.encode || !a.deinit || !a.close) {
     a.lib.Free();
     return false;
@@ -85,7 +91,89 @@ bool WriteAll(int fd, const std::uint8_t* p, std::size_t n) {
   return true;
 }
 
+bool ValidUtf8(const std::string& s) {
+  static const std::uint32_t least[] = {0, 0x80, 0x800, 0x10000};
+  std::size_t i = 0;
+  while (i < s.size()) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    std::size_t n = 0;  // continuation bytes
+    if (c >= 0xF0 && c <= 0xF4)
+      n = 3;
+    else if (c >= 0xE0 && c < 0xF0)
+      n = 2;
+    else if (c >= 0xC2 && c < 0xE0)
+      n = 1;
+    else if (c >= 0x80)
+      return false;
+    if (s.size() - i <= n) return false;
+    std::uint32_t cp = n == 0 ? c : c & (0x3Fu >> n);
+    for (std::size_t k = 1; k <= n; ++k) {
+      const auto d = static_cast<unsigned char>(s[i + k]);
+      if ((d & 0xC0) != 0x80) return false;
+      cp = (cp << 6) | (d & 0x3Fu);
+    }
+    if (cp < least[n] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+    i += n + 1;
+  }
+  return true;
+}
+
+std::string Syncsafe(std::size_t v) {
+  std::string s(4, '\0');
+  for (int k = 0; k < 4; ++k) s[3 - k] = static_cast<char>((v >> (7 * k)) & 0x7F);
+  return s;
+}
+
 }  // namespace
+
+std::string Id3v24Tag(const TMMMP3Tags& t) {
+  // Names come from discs and servers: a text is cut at its first zero (the separator of
+  // several values in a frame) and kept to a size no player chokes on.
+  constexpr std::size_t kMaxText = 4096;
+  std::string frames;
+  auto text = [&](const char* id, const std::string& value) {
+    std::string v = value.substr(0, value.find('\0'));
+    if (v.size() > kMaxText) {
+      v.resize(kMaxText);
+      // Not in the middle of a UTF-8 sequence (a text that is not UTF-8 is cut anywhere).
+      const bool utf8 = ValidUtf8(value.substr(0, value.find('\0')));
+      for (int k = 0; utf8 && k < 3 && !ValidUtf8(v); ++k) v.pop_back();
+    }
+    if (v.empty()) return;
+    const std::string body = std::string(1, ValidUtf8(v) ? '\3' : '\0') + v;
+    frames += id;
+    frames += Syncsafe(body.size());
+    frames += std::string(2, '\0');
+    frames += body;
+  };
+  text("TPE1", t.Artist);
+  text("TALB", t.Album);
+  text("TIT2", t.Title);
+  if (t.Track > 0 && t.Track < 1000) {
+    std::string n = std::to_string(t.Track);
+    if (t.TrackCount >= t.Track && t.TrackCount < 1000) n += "/" + std::to_string(t.TrackCount);
+    text("TRCK", n);
+  }
+  if (t.Year.size() == 4 &&
+      std::all_of(t.Year.begin(), t.Year.end(), [](char c) { return c >= '0' && c <= '9'; }))
+    text("TDRC", t.Year);
+  text("TCON", t.Genre);
+  if (frames.empty()) return {};
+  return std::string("ID3\4\0\0", 6) + Syncsafe(frames.size()) + frames;
+}
+
+void SetWaveInfoTags(TMMWave& w, const TMMMP3Tags& t) {
+  // A text ends at its first zero.
+  auto set = [&](const char(&id)[5], const std::string& v) {
+    w.SetInfo(MakeFourCC(id), v.substr(0, v.find('\0')));
+  };
+  set("INAM", t.Title);
+  set("IART", t.Artist);
+  set("IPRD", t.Album);
+  set("ITRK", t.Track > 0 ? std::to_string(t.Track) : std::string());
+  set("ICRD", t.Year);
+  set("IGNR", t.Genre);
+}
 
 int BitrateKbps(TMMBitrates b) {
   return kKbps[std::clamp(static_cast<int>(b), 0, static_cast<int>(br320))];
@@ -136,8 +224,8 @@ TMMMP3Encoder::~TMMMP3Encoder() {
 
 bool TMMMP3Encoder::HasPublishedProperty(const std::string& name) const {
   if (name == "Output") return false;
-  static const char* const own[] = {"ChannelMode", "Bitrate",  "Copyright", "Privat",
-                                    "CRC",         "Original", "FileName",  "FileType"};
+  static const char* const own[] = {"ChannelMode", "Bitrate",  "Copyright", "Privat", "CRC",
+                                    "Original",    "FileName", "FileType",  "Tags",   "WriteTags"};
   for (const char* p : own)
     if (name == p) return true;
   return TMMDSPComponent::HasPublishedProperty(name);
@@ -218,11 +306,30 @@ void TMMMP3Encoder::Opened() {
       wave_.reset();
       throw Exception("Unable to create file");
     }
+    if (WriteTags) SetWaveInfoTags(*wave_, Tags);
+  }
+
+  // A raw stream begins with its tag and with the placeholder of the info frame that close
+  // fills in (encoder delay and padding, so that decoders give back the exact length). A wave
+  // container has neither: its decoders would play the placeholder as a silent frame.
+  tagBytes_ = streamBytes_ = 0;
+  flushed_ = false;
+  infoStream_ = fileType_ == ftRAW && api.initInfo;
+  if (fileType_ == ftRAW && WriteTags) {
+    const std::string tag = Id3v24Tag(Tags);
+    if (!tag.empty() &&
+        (!HasDiskSpace(fileName_, std::int64_t(tag.size()) + kDiskReserve) ||
+         !WriteAll(rawFile_, reinterpret_cast<const std::uint8_t*>(tag.data()), tag.size()))) {
+      ReleaseOutput(false);
+      throw Exception("Unable to create file");
+    }
+    tagBytes_ = static_cast<std::int64_t>(tag.size());
   }
 
   std::uint32_t samples = 0, bufferSize = 0;
   HBE_STREAM stream = 0;
-  const bool ok = api.init(&config, &samples, &bufferSize, &stream) == BE_ERR_SUCCESSFUL;
+  const bool ok = (infoStream_ ? api.initInfo : api.init)(&config, &samples, &bufferSize,
+                                                          &stream) == BE_ERR_SUCCESSFUL;
   if (ok) {
     stream_ = stream;
     haveStream_ = true;
@@ -262,7 +369,10 @@ bool TMMMP3Encoder::WriteOutput(std::uint32_t bytes) {
                            static_cast<int>(bytes)) {
     Fail(wave_ && !wave_->FailureText().empty() ? wave_->FailureText() : "I/O error");
   }
-  if (failureText_.empty()) return true;
+  if (failureText_.empty()) {
+    streamBytes_ += bytes;
+    return true;
+  }
   Closed();
   return false;
 }
@@ -330,13 +440,45 @@ void TMMMP3Encoder::Stopped() {
       std::uint32_t n = 0;
       if (Api().deinit(stream_, output_.data(), &n) != BE_ERR_SUCCESSFUL)
         throw Exception("Unable to deinitialize stream");
-      WriteOutput(n);
+      flushed_ = WriteOutput(n);
     }
   }
   TMMDSPComponent::Stopped();
 }
 
+// Writes the info frame over its placeholder, the first frame after the tag. False (with the
+// failure set) when that fails.
+bool TMMMP3Encoder::WriteInfoFrame() {
+  if (!infoStream_ || !flushed_ || rawFile_ < 0 || !haveStream_) return true;
+  std::uint32_t n = 0;
+  if (Api().infoFrame(stream_, output_.data(), static_cast<std::uint32_t>(output_.size()), &n) !=
+      BE_ERR_SUCCESSFUL) {
+    Fail("the encoder gave no information frame");
+    return false;
+  }
+  if (n == 0) return true;
+  if (n > streamBytes_) {
+    Fail("the information frame is larger than the stream");
+    return false;
+  }
+  const std::uint8_t* p = output_.data();
+  off_t at = static_cast<off_t>(tagBytes_);
+  for (std::uint32_t left = n; left > 0;) {
+    const ssize_t w = ::pwrite(rawFile_, p, left, at);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) {
+      Fail(ql::InOutError(w < 0 ? errno : EIO).what());
+      return false;
+    }
+    p += w;
+    at += w;
+    left -= static_cast<std::uint32_t>(w);
+  }
+  return true;
+}
+
 void TMMMP3Encoder::ReleaseOutput(bool complete) {
+  if (complete && !WriteInfoFrame()) complete = false;
   rawFile_ = -1;  // the temporary's own descriptor
   if (rawPartial_) {
     if (complete) {

@@ -64,6 +64,26 @@ static_assert(sizeof(TMPEGLayer3WaveFormat) == 30);
 // The record for channels and rate of the input at kbps kbit/s.
 TMPEGLayer3WaveFormat Mp3WaveFormat(int channels, int rate, int kbps);
 
+// What the encoder writes into the file about the recording; empty fields are left out.
+struct TMMMP3Tags {
+  std::string Artist, Album, Title;
+  std::string Year;    // four digits, else left out
+  std::string Genre;   // the genre's name
+  int Track = 0;       // 1 ...; 0 unknown
+  int TrackCount = 0;  // tracks of the disc; 0 unknown
+  bool Empty() const {
+    return Artist.empty() && Album.empty() && Title.empty() && Year.empty() && Genre.empty() &&
+           Track <= 0;
+  }
+};
+
+// An ID3 version 2.4 tag of the fields (TPE1, TALB, TIT2, TRCK "n/N", TDRC, TCON), texts in
+// UTF-8 or, for a text that is not valid UTF-8, as Latin-1; empty when no field is set.
+std::string Id3v24Tag(const TMMMP3Tags& tags);
+// The same fields as LIST INFO texts of a wave file (INAM, IART, IPRD, ITRK, ICRD, IGNR); call
+// it after CreateWave, before the file is closed.
+void SetWaveInfoTags(TMMWave& wave, const TMMMP3Tags& tags);
+
 class TMMMP3Encoder : public TMMDSPComponent {
  public:
   TMMMP3Encoder();
@@ -81,6 +101,11 @@ class TMMMP3Encoder : public TMMDSPComponent {
   bool Privat = false;
   bool CRC = false;
   bool Original = false;
+  // The tags of the next file (set before the driver opens): a raw stream begins with an
+  // ID3v2.4 tag of them, a wave container carries them as LIST INFO texts. WriteTags false
+  // writes none.
+  TMMMP3Tags Tags;
+  bool WriteTags = true;
   // Neither may change while the encoder is open.
   const std::string& GetFileName() const { return fileName_; }
   void SetFileName(const std::string& name);
@@ -118,6 +143,7 @@ class TMMMP3Encoder : public TMMDSPComponent {
   bool WriteOutput(std::uint32_t bytes);
   // complete: the file takes its final name; otherwise it is removed.
   void ReleaseOutput(bool complete);
+  bool WriteInfoFrame();
   void Fail(const std::string& reason);
 
   TMMChannelMode channelMode_ = cmStereo;
@@ -138,6 +164,10 @@ class TMMMP3Encoder : public TMMDSPComponent {
   std::vector<std::uint8_t> output_;
   std::uint32_t stream_ = 0;
   bool haveStream_ = false;
+  bool infoStream_ = false;  // the stream begins with the placeholder of the info frame
+  bool flushed_ = false;
+  std::int64_t tagBytes_ = 0;     // the ID3 tag before the stream
+  std::int64_t streamBytes_ = 0;  // of the stream written so far
   std::string failureText_;
   std::atomic<bool> discard_{false};
 };

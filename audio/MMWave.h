@@ -82,6 +82,12 @@ class TMMWave {
   std::int64_t FileSize() const { return info_.fileSize; }
   std::int64_t DataSize() const { return info_.dataSize; }
   std::int64_t Length() const { return info_.length; }
+  // The file being written holds frames sample frames: the fact chunk written at close says so
+  // instead of the estimate from the byte rate (wrong for a compressed format whose last block
+  // is padded). Call it after the last write.
+  void SetSampleLength(std::int64_t frames) {
+    if (info_.open && info_.writing && frames >= 0) info_.length = frames;
+  }
 
   TMMWaveProgress OnProgress;
   std::function<void()> OnChange;  // the observer of the owning component

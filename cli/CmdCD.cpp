@@ -250,6 +250,9 @@ int RunRip(const std::vector<std::string>& args) {
   s.loop.Run();
   // A failure anywhere in the chain: the output is not kept (an earlier file stays).
   if (!s.failure.empty()) discard();
+  // A compressed wave says how many frames it holds, not what its padded last block suggests.
+  if (!encoder && acmConverter.FramesEncoded() >= 0)
+    sink.Wave()->SetSampleLength(acmConverter.FramesEncoded());
   trigger.Close();
   if (!s.failure.empty()) {
     std::fprintf(stderr, "trackwell rip: %s\n", s.failure.c_str());

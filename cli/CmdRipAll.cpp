@@ -334,6 +334,7 @@ int RunRipAll(const std::vector<std::string>& args) {
     p.named = !o.all;
     p.firstAudio = positions[k] == firstAudio;
     p.lastAudio = positions[k] == lastAudio;
+    p.tags = TrackTags(names, positions[k], planNumbers[k], numbers.empty() ? 0 : numbers.back());
     plan.push_back(p);
     TrackResult r;
     r.number = planNumbers[k];

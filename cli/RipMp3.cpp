@@ -63,6 +63,17 @@ bool CheckMp3Options(const Mp3Options& o, std::string& error) {
   return true;
 }
 
+TMMMP3Tags TrackTags(const DiscNames& names, int position, int number, int count) {
+  TMMMP3Tags t;
+  t.Artist = names.artist;
+  t.Album = names.title;
+  if (position >= 0 && static_cast<std::size_t>(position) < names.tracks.size())
+    t.Title = names.tracks[static_cast<std::size_t>(position)];
+  t.Track = number;
+  t.TrackCount = count;
+  return t;
+}
+
 std::unique_ptr<TMMMP3Encoder> MakeMp3Encoder(const Mp3Options& o, const std::string& fileName) {
   auto e = std::make_unique<TMMMP3Encoder>();
   e->Name = "MP3Encoder";

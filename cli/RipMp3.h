@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "MMBlade.h"
+#include "RipNames.h"
 
 namespace trackwell {
 
@@ -26,6 +27,10 @@ int Mp3Option(const std::vector<std::string>& args, std::size_t& i, Mp3Options& 
               std::string& error);
 // After the whole command line: the encoder options without --mp3 are a usage error.
 bool CheckMp3Options(const Mp3Options& o, std::string& error);
+
+// The tags of the track at position (in the table of contents) numbered number on a disc whose
+// last track is count: the disc's artist and title, the track's name and number.
+TMMMP3Tags TrackTags(const DiscNames& names, int position, int number, int count);
 
 // The encoder for the options, writing to fileName.
 std::unique_ptr<TMMMP3Encoder> MakeMp3Encoder(const Mp3Options& o, const std::string& fileName);

@@ -76,6 +76,10 @@ class Runner {
     waveSink_.Wave()->IgnoreExisting = true;
     waveSink_.Wave()->HoldOnClose = true;
     waveSink_.OverwriteExisting = true;
+    // The file is created at open, on this thread: its texts go in before any audio.
+    waveSink_.OnOpen = [this](TMMDSPComponent*) {
+      SetWaveInfoTags(*waveSink_.Wave(), Plan(current_).tags);
+    };
     waveSink_.OnClose = [this](TMMDSPComponent*) {
       if (trigger_.State() & TMMTrigger::stPlaying) closedEarly_ = true;
     };
@@ -232,6 +236,7 @@ class Runner {
     mp3Sink_.reset();
     if (Mp3InChain()) {
       mp3Sink_ = MakeMp3Encoder(s_.mp3, file);
+      mp3Sink_->Tags = Plan(k).tags;
       ripper::LinkRecording(tap_, converter_, trigger_, *mp3Sink_);
     } else {
       waveSink_.Wave()->SetFileName(file);
@@ -248,6 +253,9 @@ class Runner {
     ShowProgress(true);
     reading_ = false;
     std::string why = error_;
+    // A compressed wave says how many frames it holds, not what its padded last block suggests.
+    if (!mp3Sink_ && converter_.FramesEncoded() >= 0)
+      waveSink_.Wave()->SetSampleLength(converter_.FramesEncoded());
     try {
       trigger_.Close();
     } catch (const std::exception& e) {
@@ -346,6 +354,7 @@ class Runner {
     job->source = std::make_unique<TMMWaveFile>();
     job->source->Wave()->SetFileName(job->wave->TempPath());
     job->encoder = MakeMp3Encoder(s_.mp3, Path(Plan(job->track).outName));
+    job->encoder->Tags = Plan(job->track).tags;
     job->trigger = std::make_unique<TMMTrigger>();
     ripper::InitTrigger(*job->trigger);
     job->trigger->SetInput(job->source.get());

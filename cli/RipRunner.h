@@ -23,6 +23,7 @@ struct RipTrackPlan {
   bool data = false;     // a data track
   bool named = false;    // asked for by number (--tracks): a data track fails
   bool firstAudio = false, lastAudio = false;  // the disc's first and last audio track
+  TMMMP3Tags tags;                             // written into the MP3 (ID3) or the wave (LIST INFO)
 };
 
 struct RipSettings {

@@ -226,6 +226,19 @@ void TFormCDRipper::StartRecording(int index) {
   else if (Grid->Row() > 0)
     ripper::LinkRecording(FCDReader, ACMConverter, Trigger, WaveFile);
   StartTrack(index);
+  if (Mp3Output) {
+    // The MP3 carries the names the grid shows for the track.
+    TMMMP3Tags tags;
+    const int row = Grid->Row();
+    tags.Artist = dfsArtist->text().toStdString();
+    tags.Album = dfsTitle->text().toStdString();
+    if (row > 0 && row < Grid->RowCount()) {
+      tags.Title = Grid->CellText(colName, row);
+      tags.Track = std::atoi(Grid->CellText(colTrack, row).c_str());
+      tags.TrackCount = std::atoi(Grid->CellText(colTrack, Grid->RowCount() - 1).c_str());
+    }
+    MP3Encoder.Tags = tags;
+  }
   SetRecordingView(true);
   try {
     Trigger.Start();
@@ -249,6 +262,9 @@ void TFormCDRipper::TriggerStart() {
 
 void TFormCDRipper::TriggerStop() {
   Timer->stop();
+  // A compressed wave says how many frames it holds, not what its padded last block suggests.
+  if (Trigger.GetOutput() == &WaveFile && ACMConverter.FramesEncoded() >= 0)
+    WaveFile.Wave()->SetSampleLength(ACMConverter.FramesEncoded());
   try {
     Trigger.Close();
   } catch (...) {
@@ -428,6 +444,7 @@ void TFormCDRipper::ApplyMp3Settings() {
   MP3Encoder.CRC = FormMP3Settings->CRC();
   MP3Encoder.Original = FormMP3Settings->Original();
   MP3Encoder.Privat = FormMP3Settings->Privat();
+  MP3Encoder.WriteTags = FormMP3Settings->WriteTags();
 }
 
 void TFormCDRipper::miEncodeClick() {

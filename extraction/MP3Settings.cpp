@@ -61,6 +61,8 @@ TFormMP3Settings::TFormMP3Settings(QWidget* parent) : QDialog(parent) {
   cbPrivat = check("cbPrivat", "&Private", false);
   for (QWidget* w : {cbCRC, cbCopyright, cbOriginal, cbPrivat}) flags->addWidget(w);
   layout->addLayout(flags);
+  cbWriteTags = check("cbWriteTags", "Write ta&gs", true);
+  layout->addWidget(cbWriteTags);
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
   pbSave = new QPushButton("Save", this);
@@ -115,6 +117,9 @@ bool TFormMP3Settings::CRC() const { return cbCRC->isChecked(); }
 bool TFormMP3Settings::Copyright() const { return cbCopyright->isChecked(); }
 bool TFormMP3Settings::Original() const { return cbOriginal->isChecked(); }
 bool TFormMP3Settings::Privat() const { return cbPrivat->isChecked(); }
+bool TFormMP3Settings::WriteTags() const {
+  return cbWriteTags->isChecked();
+}
 
 void TFormMP3Settings::SaveMp3Settings(const std::string& path) {
   try {
@@ -123,6 +128,7 @@ void TFormMP3Settings::SaveMp3Settings(const std::string& path) {
     ini.WriteBool(kSection, "CRC", CRC());
     ini.WriteBool(kSection, "Original", Original());
     ini.WriteBool(kSection, "Privat", Privat());
+    ini.WriteBool(kSection, "WriteTags", WriteTags());
     ini.WriteInteger(kSection, "BitRate", BitRateIndex());
     ini.WriteInteger(kSection, "ChannelMode", ChannelModeIndex());
     ini.WriteInteger(kSection, "FileType", FileTypeIndex());
@@ -135,7 +141,8 @@ void TFormMP3Settings::LoadMp3Settings(const std::string& path) {
   try {
     ql::profile::TIniSection ini(path, kSection);
     for (auto [key, box] : {std::pair{"Copyright", cbCopyright}, std::pair{"CRC", cbCRC},
-                            std::pair{"Original", cbOriginal}, std::pair{"Privat", cbPrivat}})
+                            std::pair{"Original", cbOriginal}, std::pair{"Privat", cbPrivat},
+                            std::pair{"WriteTags", cbWriteTags}})
       box->setChecked(ini.ReadBool(key, box->isChecked()));
     int rate = ini.ReadInteger("BitRate", 9);
     SetBitRateIndex(rate >= 0 && rate < 14 ? rate : 8);

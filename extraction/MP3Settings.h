@@ -34,12 +34,14 @@ class TFormMP3Settings : public QDialog {
   bool Copyright() const;
   bool Original() const;
   bool Privat() const;
+  // The MP3 carries the track's names (stored as "WriteTags", on by default).
+  bool WriteTags() const;
 
   bool Saved = false;
   std::string SettingsFile;
   std::string HelpFile;
 
   QComboBox *cbBitRate, *cbChannelMode, *cbFileType;
-  QCheckBox *cbCRC, *cbCopyright, *cbOriginal, *cbPrivat;
+  QCheckBox *cbCRC, *cbCopyright, *cbOriginal, *cbPrivat, *cbWriteTags;
   QPushButton *pbSave, *pbCancel, *pbHelp;
 };

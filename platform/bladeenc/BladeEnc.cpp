@@ -29,6 +29,7 @@ struct Stream {
   unsigned chunkSamples = 0;  // 16-bit samples over all channels
   unsigned bufferSize = 0;
   bool finished = false;
+  bool infoFrame = false;  // the stream began with the placeholder of the info frame
 };
 
 std::mutex tableLock;
@@ -55,7 +56,7 @@ unsigned OutputBound(unsigned samplesPerChannel) {
 
 // A lame context for the parameters, with lame_init_params done; null when lame refuses them.
 lame_global_flags* Configure(const decltype(BE_CONFIG::format.mp3)& p, MPEG_mode mode,
-                             unsigned channels, float scale) {
+                             unsigned channels, float scale, bool infoFrame) {
   lame_global_flags* gf = lame_init();
   if (!gf) return nullptr;
   lame_set_num_channels(gf, int(channels));
@@ -69,8 +70,9 @@ lame_global_flags* Configure(const decltype(BE_CONFIG::format.mp3)& p, MPEG_mode
   lame_set_error_protection(gf, p.bCRC != 0);
   lame_set_copyright(gf, p.bCopyright != 0);
   lame_set_original(gf, p.bOriginal != 0);
-  // A raw stream has no way back to its first frame, so no info tag and no ID3 tags.
-  lame_set_bWriteVbrTag(gf, 0);
+  // The info frame only when the caller rewrites the first frame at the end; ID3 tags are
+  // the caller's business.
+  lame_set_bWriteVbrTag(gf, infoFrame ? 1 : 0);
   lame_set_write_id3tag_automatic(gf, 0);
   lame_set_scale(gf, scale);
   if (lame_init_params(gf) < 0) {
@@ -82,8 +84,10 @@ lame_global_flags* Configure(const decltype(BE_CONFIG::format.mp3)& p, MPEG_mode
 
 }  // namespace
 
-extern "C" BE_ERR beInitStream(PBE_CONFIG cfg, uint32_t* dwSamples, uint32_t* dwBufferSize,
-                               PHBE_STREAM phbeStream) {
+namespace {
+
+BE_ERR InitStream(PBE_CONFIG cfg, uint32_t* dwSamples, uint32_t* dwBufferSize,
+                  PHBE_STREAM phbeStream, bool infoFrame) {
   if (!cfg || !dwSamples || !dwBufferSize || !phbeStream) return BE_ERR_INVALID_FORMAT_PARAMETERS;
   BE_CONFIG c;
   std::memcpy(&c, cfg, sizeof c);
@@ -111,14 +115,14 @@ extern "C" BE_ERR beInitStream(PBE_CONFIG cfg, uint32_t* dwSamples, uint32_t* dw
   }
   const unsigned channels = mode == MONO ? 1 : 2;
 
-  lame_global_flags* gf = Configure(p, mode, channels, 1.0f);
+  lame_global_flags* gf = Configure(p, mode, channels, 1.0f, infoFrame);
   if (!gf) return BE_ERR_INVALID_FORMAT_PARAMETERS;
   // lame_init_params scales the input down (by 0.95) for headroom; keep the input level by
   // asking for the inverse. The factor is read back rather than assumed.
   const float applied = lame_get_scale(gf);
   if (applied > 0 && (applied < 0.9999f || applied > 1.0001f)) {
     lame_close(gf);
-    gf = Configure(p, mode, channels, 1.0f / applied);
+    gf = Configure(p, mode, channels, 1.0f / applied, infoFrame);
     if (!gf) return BE_ERR_INVALID_FORMAT_PARAMETERS;
   }
 
@@ -127,6 +131,7 @@ extern "C" BE_ERR beInitStream(PBE_CONFIG cfg, uint32_t* dwSamples, uint32_t* dw
   s->channels = channels;
   s->chunkSamples = kFrameSamples * channels;
   s->bufferSize = OutputBound(kFrameSamples);
+  s->infoFrame = infoFrame;
 
   std::lock_guard<std::mutex> g(tableLock);
   for (unsigned i = 0; i < kMaxStreams; ++i) {
@@ -141,6 +146,35 @@ extern "C" BE_ERR beInitStream(PBE_CONFIG cfg, uint32_t* dwSamples, uint32_t* dw
   lame_close(gf);
   delete s;
   return BE_ERR_NO_MORE_HANDLES;
+}
+
+}  // namespace
+
+extern "C" BE_ERR beInitStream(PBE_CONFIG cfg, uint32_t* dwSamples, uint32_t* dwBufferSize,
+                               PHBE_STREAM phbeStream) {
+  return InitStream(cfg, dwSamples, dwBufferSize, phbeStream, false);
+}
+
+extern "C" BE_ERR beInitStreamInfo(PBE_CONFIG cfg, uint32_t* dwSamples, uint32_t* dwBufferSize,
+                                   PHBE_STREAM phbeStream) {
+  return InitStream(cfg, dwSamples, dwBufferSize, phbeStream, true);
+}
+
+extern "C" BE_ERR beInfoFrame(HBE_STREAM h, uint8_t* pOutput, uint32_t dwSize,
+                              uint32_t* pdwOutput) {
+  Stream* s = Find(h);
+  if (!s) return BE_ERR_INVALID_HANDLE;
+  if (!pdwOutput || (dwSize && !pOutput)) return BE_ERR_INVALID_FORMAT_PARAMETERS;
+  *pdwOutput = 0;
+  if (!s->infoFrame) return BE_ERR_SUCCESSFUL;
+  // The counts in the frame are only final once the stream is flushed.
+  if (!s->finished) return BE_ERR_INVALID_HANDLE;
+  // 0: the tag does not fit into a frame of the stream's bit rate (below about 64 kbit/s in
+  // stereo); the placeholder was not written either.
+  const size_t n = lame_get_lametag_frame(s->gf, pOutput, dwSize);
+  if (n > dwSize) return BE_ERR_BUFFER_TOO_SMALL;
+  *pdwOutput = uint32_t(n);
+  return BE_ERR_SUCCESSFUL;
 }
 
 extern "C" BE_ERR beEncodeChunk(HBE_STREAM h, uint32_t nSamples, int16_t* pSamples,

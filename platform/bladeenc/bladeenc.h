@@ -71,12 +71,23 @@ BE_ERR beDeinitStream(HBE_STREAM hbeStream, uint8_t* pOutput, uint32_t* pdwOutpu
 BE_ERR beCloseStream(HBE_STREAM hbeStream);
 void beVersion(PBE_VERSION pbeVersion);
 
+/* Gapless playback (optional entry points: a caller that finds them may use them).
+ * beInitStreamInfo is beInitStream for a stream whose first frame is a placeholder for an
+ * information frame ("Info": encoder delay, padding, frame and byte counts). After
+ * beDeinitStream, beInfoFrame fills pOutput (dwSize bytes) with that frame; the caller writes it
+ * over the placeholder, which is the first frame of the stream and has the same size.
+ * *pdwOutput is 0 for a stream that has no placeholder. */
+BE_ERR beInitStreamInfo(PBE_CONFIG pbeConfig, uint32_t* dwSamples, uint32_t* dwBufferSize,
+                        PHBE_STREAM phbeStream);
+BE_ERR beInfoFrame(HBE_STREAM hbeStream, uint8_t* pOutput, uint32_t dwSize, uint32_t* pdwOutput);
+
 /* Function pointer types for run-time binding by name. */
 typedef BE_ERR (*BEINITSTREAM)(PBE_CONFIG, uint32_t*, uint32_t*, PHBE_STREAM);
 typedef BE_ERR (*BEENCODECHUNK)(HBE_STREAM, uint32_t, int16_t*, uint8_t*, uint32_t*);
 typedef BE_ERR (*BEDEINITSTREAM)(HBE_STREAM, uint8_t*, uint32_t*);
 typedef BE_ERR (*BECLOSESTREAM)(HBE_STREAM);
 typedef void (*BEVERSION)(PBE_VERSION);
+typedef BE_ERR (*BEINFOFRAME)(HBE_STREAM, uint8_t*, uint32_t, uint32_t*);
 
 #ifdef __cplusplus
 }

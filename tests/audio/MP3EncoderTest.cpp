@@ -46,6 +46,24 @@ std::string Chunk(const std::string& riff, const char* id) {
   return {};
 }
 
+// The stream after the ID3v2 tag a file begins with (the file when it has none).
+std::string AfterTag(const std::string& f) {
+  if (f.size() < 10 || f.compare(0, 3, "ID3") != 0) return f;
+  std::size_t n = 0;
+  for (std::size_t i = 6; i < 10; ++i) n = n << 7 | (std::uint8_t(f[i]) & 0x7F);
+  return f.substr(std::min(f.size(), 10 + n));
+}
+
+// The MPEG-1 layer-3 frame the stream begins with.
+std::string FirstFrame(const std::string& s) {
+  static const unsigned kbps[] = {0,   32,  40,  48,  56,  64,  80,  96,
+                                  112, 128, 160, 192, 224, 256, 320, 0};
+  static const unsigned rates[] = {44100, 48000, 32000, 1};
+  if (s.size() < 4) return {};
+  const unsigned b2 = std::uint8_t(s[2]);
+  return s.substr(0, 144000 * kbps[b2 >> 4] / rates[(b2 >> 2) & 3] + ((b2 >> 1) & 1));
+}
+
 // Pushes bytes from the encoder's input as a chain does, in pieces of the given sizes
 // (repeated); checks that every buffer comes back unchanged.
 void Push(TMMDSPComponent& source, const std::string& bytes, std::vector<std::size_t> sizes) {
@@ -80,9 +98,10 @@ class MP3Encoder : public ::testing::Test {
   }
   std::vector<std::int16_t> Decode(const std::string& file, unsigned channels, bool mpg123) {
     const std::string raw = file + ".raw";
-    const std::string cmd = mpg123 ? "mpg123 -q -s " + file + " > " + raw + " 2>/dev/null"
-                                   : "ffmpeg -v error -y -i " + file + " -f s16le -ac " +
-                                         std::to_string(channels) + " " + raw;
+    const std::string in = "'" + file + "'", out = "'" + raw + "'";
+    const std::string cmd = mpg123 ? "mpg123 -q -s " + in + " > " + out + " 2>/dev/null"
+                                   : "ffmpeg -v error -y -i " + in + " -f s16le -ac " +
+                                         std::to_string(channels) + " " + out;
     EXPECT_EQ(qltest::Run(cmd), 0) << cmd;
     return sigtest::ReadS16(raw);
   }
@@ -100,6 +119,9 @@ TEST_F(MP3Encoder, RawAndWaveFilesDecodeToTheSource) {
   const std::string file = Encode(wav, Pcm(16, 2, 44100), sigtest::Bytes(tone), "tone.wav");
   const auto frames = Frames(stream);
   ASSERT_GE(frames.size() * 1152, tone.size() / 2);
+  // The raw stream begins with the information frame; the wave container has none.
+  const std::string info = FirstFrame(stream);
+  EXPECT_NE(info.find("Info"), std::string::npos);
   for (const auto& f : frames)
     EXPECT_TRUE(f.bitrate == 128 && f.rate == 44100 && f.mode == 0 &&
                 !(f.crc || f.priv || f.copyright || f.original));
@@ -114,7 +136,8 @@ TEST_F(MP3Encoder, RawAndWaveFilesDecodeToTheSource) {
                              "\1\0\2\0\0\0\xA1\x01\1\0\x71\x05",
                              30));
   const std::string data = Chunk(file, "data");
-  EXPECT_TRUE(data == stream) << "the wave file's data is not the raw stream";
+  EXPECT_TRUE(data == stream.substr(info.size()))
+      << "the wave file's data is not the raw stream after its information frame";
   ASSERT_EQ(Chunk(file, "fact").size(), 4u);
   EXPECT_EQ(Le(Chunk(file, "fact"), 0, 4),
             std::uint32_t(MulDivRound(int(data.size()), 44100, 16000)));
@@ -153,7 +176,8 @@ TEST_F(MP3Encoder, HeaderFollowsTheProperties) {
     const std::string mp3 = Encode(enc, Pcm(16, c.channels, c.rate), sigtest::Bytes(tone), "h.mp3");
     const auto frames = Frames(mp3);
     ASSERT_GT(frames.size(), 10u);
-    for (const auto& f : frames)
+    // The first is the information frame (none at 32 kbit/s: the tag does not fit).
+    for (const auto& f : std::vector(frames.begin() + (c.kbps >= 128), frames.end()))
       EXPECT_TRUE(f.mode == c.header && f.rate == unsigned(c.rate) && f.bitrate == c.kbps &&
                   f.priv == c.flags && f.crc == c.flags && f.copyright == !c.flags &&
                   f.original == !c.flags)
@@ -297,6 +321,124 @@ TEST_F(MP3Encoder, AnEarlierFileIsReplacedOnlyWhenTheNewOneIsComplete) {
   EXPECT_FALSE(enc.FileOpened());
 }
 
+// ffprobe's "key=value" lines of the file's tags.
+std::string ProbeTags(const std::string& file) {
+  std::string out;
+  EXPECT_EQ(qltest::RunCapture(
+                "ffprobe -v error -show_entries format_tags -of default=nw=1 '" + file + "'", &out),
+            0)
+      << file;
+  return out;
+}
+
+bool HasTag(const std::string& probe, const std::string& key, const std::string& value) {
+  return probe.find("TAG:" + key + "=" + value + "\n") != std::string::npos;
+}
+
+// A raw stream carries its encoder delay and padding in the information frame: ffmpeg and
+// mpg123 give back exactly the samples that went in, in place (no lag), whatever the rate,
+// the channels, the bit rate and the length (less than one frame, not a whole number of
+// chunks). Below about 64 kbit/s the tag does not fit into a frame: the stream has none and
+// decodes longer. The ID3v2.4 tag before it is read by ffprobe.
+TEST_F(MP3Encoder, RawStreamsDecodeToTheExactLengthAndCarryTheirTags) {
+  struct Case {
+    int channels, rate;
+    TMMBitrates bitrate;
+    std::size_t frames;
+    bool info;
+  };
+  for (Case c : {Case{2, 44100, br128, 44100 * 2 + 123, true},
+                 Case{1, 48000, br320, 48000 + 7, true}, Case{2, 32000, br64, 32000 + 1000, true},
+                 Case{2, 44100, br192, 500, true}, Case{2, 44100, br32, 44100, false}}) {
+    const auto tone = sigtest::Tone(c.frames, unsigned(c.channels), unsigned(c.rate), 440);
+    TMMMP3Encoder enc;
+    enc.SetBitrate(c.bitrate);
+    enc.Tags.Artist = "Ünïcode Ärtist";
+    enc.Tags.Album = "The Album";
+    enc.Tags.Title = "Track Three";
+    enc.Tags.Track = 3;
+    enc.Tags.TrackCount = 12;
+    enc.Tags.Year = "1999";
+    enc.Tags.Genre = "Rock";
+    const std::string file =
+        Encode(enc, Pcm(16, c.channels, c.rate), sigtest::Bytes(tone), "gapless.mp3");
+    const std::string what = std::to_string(c.channels) + " x " + std::to_string(c.rate) + ", " +
+                             std::to_string(c.frames) + " frames";
+    ASSERT_EQ(file.compare(0, 5, "ID3\4\0", 5), 0) << what;
+    const std::string stream = AfterTag(file);
+    EXPECT_EQ(FirstFrame(stream).find("Info") != std::string::npos, c.info) << what;
+    Frames(stream);
+
+    for (bool mpg123 : {false, true}) {
+      const auto dec = Decode(dir / "gapless.mp3", unsigned(c.channels), mpg123);
+      if (c.info)
+        EXPECT_EQ(dec.size(), tone.size()) << what << (mpg123 ? " mpg123" : " ffmpeg");
+      else
+        EXPECT_GT(dec.size(), tone.size()) << what << (mpg123 ? " mpg123" : " ffmpeg");
+      if (c.frames < 4410 * 3 || c.bitrate < br128) continue;
+      const auto m = sigtest::Compare(tone, dec, unsigned(c.channels), 0, 4410);
+      EXPECT_GE(m.snrDb, 20.0) << what << (mpg123 ? " mpg123" : " ffmpeg");
+    }
+    const std::string tags = ProbeTags(dir / "gapless.mp3");
+    EXPECT_TRUE(HasTag(tags, "artist", "Ünïcode Ärtist") && HasTag(tags, "album", "The Album") &&
+                HasTag(tags, "title", "Track Three") && HasTag(tags, "track", "3/12") &&
+                HasTag(tags, "date", "1999") && HasTag(tags, "genre", "Rock"))
+        << tags;
+  }
+}
+
+// Texts from discs and servers: Latin-1 stays readable, a zero ends a text, a long text is cut
+// on a character, a year that is not one is left out; no fields or WriteTags off write no tag.
+// The wave container carries the same fields as LIST INFO texts.
+TEST_F(MP3Encoder, TagTextsAsTheyComeAndTheWaveContainer) {
+  const auto tone = sigtest::Tone(44100, 2, 44100, 440);
+  const std::string pcm = sigtest::Bytes(tone);
+  std::string longName;
+  for (int i = 0; i < 3000; ++i) longName += "é";
+  TMMMP3Tags t;
+  t.Artist = "Caf\xE9";
+  t.Title = std::string("Side A\0junk", 11);
+  t.Album = longName;
+  t.Track = 7;
+  t.Year = "99";
+  {
+    TMMMP3Encoder enc;
+    enc.Tags = t;
+    Encode(enc, Pcm(16, 2, 44100), pcm, "texts.mp3");
+    const std::string tags = ProbeTags(dir / "texts.mp3");
+    EXPECT_TRUE(HasTag(tags, "artist", "Café") && HasTag(tags, "title", "Side A") &&
+                HasTag(tags, "track", "7") && HasTag(tags, "album", longName.substr(0, 4096)))
+        << tags.substr(0, 300);
+    EXPECT_EQ(tags.find("TAG:date"), std::string::npos) << tags.substr(0, 300);
+    EXPECT_EQ(Decode(dir / "texts.mp3", 2, false).size(), tone.size());
+  }
+  for (bool off : {true, false}) {
+    TMMMP3Encoder enc;
+    if (off) {
+      enc.Tags = t;
+      enc.WriteTags = false;
+    }
+    const std::string file = Encode(enc, Pcm(16, 2, 44100), pcm, "plain.mp3");
+    EXPECT_NE(file.compare(0, 3, "ID3"), 0);
+    EXPECT_NE(FirstFrame(file).find("Info"), std::string::npos);
+    EXPECT_EQ(ProbeTags(dir / "plain.mp3").find("TAG:artist"), std::string::npos);
+  }
+  {
+    TMMMP3Encoder enc;
+    enc.SetFileType(ftWAV);
+    enc.Tags.Artist = "Artist";
+    enc.Tags.Album = "Album";
+    enc.Tags.Title = "Title";
+    enc.Tags.Track = 2;
+    const std::string file = Encode(enc, Pcm(16, 2, 44100), pcm, "tagged.wav");
+    EXPECT_EQ(FirstFrame(Chunk(file, "data")).find("Info"), std::string::npos);
+    const std::string tags = ProbeTags(dir / "tagged.wav");
+    EXPECT_TRUE(HasTag(tags, "artist", "Artist") && HasTag(tags, "album", "Album") &&
+                HasTag(tags, "title", "Title") && HasTag(tags, "track", "2"))
+        << tags;
+  }
+}
+
 TEST_F(MP3Encoder, TrackwellRipsATrackToMp3) {
   const auto img = qltest::WriteCdImage(dir.path(), "disc", {75, 750});
   auto trackwell = [&](const std::string& args) {
@@ -327,6 +469,41 @@ TEST_F(MP3Encoder, TrackwellRipsATrackToMp3) {
   EXPECT_EQ(trackwell("--track 1 --mp3 --bitrate 100 -o " + out), 2);
   EXPECT_EQ(trackwell("--track 1 --mp3 --channel-mode joint -o " + out), 2);
   EXPECT_EQ(trackwell("--track 1 --bitrate 128 -o " + out), 2) << "needs --mp3";
+}
+
+// rip --all names the tracks from the disc's text (no entry in the disc store): the MP3s (encoded
+// in the recording chain and by the workers) carry the tags and decode to the tracks' exact
+// length; the waves carry LIST INFO texts.
+TEST_F(MP3Encoder, RipAllTagsItsFiles) {
+  const auto img =
+      qltest::WriteCdImage(dir.path(), "disc", {{750, "First Song"}, {200, "Second Song"}}, false,
+                           "The Album", "The Band");
+  const std::string cue = img.cue;
+  for (const std::string args : {" --mp3", " --mp3 --jobs 1", ""}) {
+    ASSERT_EQ(qltest::Run("rm -rf '" + (dir / "out") + "' && mkdir '" + (dir / "out") + "'"), 0);
+    ASSERT_EQ(qltest::Run("cd '" + dir.path() + "' && QL_WINDOWS_DIR='" + dir.path() + "' " +
+                          TRACKWELL_PATH + " --image '" + cue + "' rip --all --quiet --dir out" +
+                          args + " 2>/dev/null"),
+              0)
+        << args;
+    const std::string ext = args.empty() ? ".wav" : ".mp3";
+    const std::string first = dir / ("out/First Song" + ext),
+                      second = dir / ("out/Second Song" + ext);
+    std::string tags = ProbeTags(first);
+    EXPECT_TRUE(HasTag(tags, "artist", "The Band") && HasTag(tags, "album", "The Album") &&
+                HasTag(tags, "title", "First Song") &&
+                HasTag(tags, "track", args.empty() ? "1" : "1/2"))
+        << args << "\n"
+        << tags;
+    tags = ProbeTags(second);
+    EXPECT_TRUE(HasTag(tags, "title", "Second Song") &&
+                HasTag(tags, "track", args.empty() ? "2" : "2/2"))
+        << args << "\n"
+        << tags;
+    if (args.empty()) continue;
+    EXPECT_EQ(Decode(first, 2, false).size(), 750u * 588 * 2) << args;
+    EXPECT_EQ(Decode(second, 2, false).size(), 200u * 588 * 2) << args;
+  }
 }
 
 }  // namespace

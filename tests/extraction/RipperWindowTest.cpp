@@ -364,6 +364,9 @@ TEST_F(RipperWindow, EncodesATrackToMp3ThroughTheEncoderLibrary) {
   w->FormSettings->SetAddTitle(false);
   w->FormSettings->SetAddNumber(false);
   w->miOutputBladeEnc->trigger();
+  // The file carries the names the window shows.
+  w->dfsArtist->setText("Band");
+  w->dfsTitle->setText("Live");
   w->Grid->SetRow(1);
   w->sbRecord->click();
   ASSERT_TRUE(SpinUntil([&] { return !w->Recording; }, 20s));
@@ -371,9 +374,15 @@ TEST_F(RipperWindow, EncodesATrackToMp3ThroughTheEncoderLibrary) {
   EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colSavedAs, 1), "01.mp3");
   std::string pcm = dir / "decoded.raw";
   ASSERT_EQ(qltest::Run("ffmpeg -v error -y -i '" + mp3 + "' -f s16le -ac 2 '" + pcm + "'"), 0);
-  // 4 seconds of audio, within the encoder's delay and padding.
-  double seconds = double(qltest::ReadFile(pcm).size()) / 176400.0;
-  EXPECT_NEAR(seconds, 4.0, 0.1);
+  // Exactly the 4 seconds of the track: the encoder's delay and padding are in the file.
+  EXPECT_EQ(qltest::ReadFile(pcm).size(), 4u * 176400);
+  std::string tags;
+  ASSERT_EQ(qltest::RunCapture(
+                "ffprobe -v error -show_entries format_tags -of default=nw=1 '" + mp3 + "'", &tags),
+            0);
+  EXPECT_NE(tags.find("TAG:artist=Band\n"), std::string::npos) << tags;
+  EXPECT_NE(tags.find("TAG:album=Live\n"), std::string::npos) << tags;
+  EXPECT_NE(tags.find("TAG:track=1/"), std::string::npos) << tags;
   EXPECT_TRUE(g_ui->Texts().empty()) << g_ui->Texts()[0];
 }
 

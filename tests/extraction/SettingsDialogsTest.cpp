@@ -146,11 +146,13 @@ TEST_F(Dialogs, Mp3OptionsIndexesAndTheirStore) {
   m.SetChannelModeIndex(2);
   m.SetFileTypeIndex(0);
   m.cbPrivat->setChecked(true);
+  EXPECT_TRUE(m.WriteTags()) << "tags are written unless switched off";
+  m.cbWriteTags->setChecked(false);
   m.SaveMp3Settings(Ini());
   TIniFile ini(Ini());
   EXPECT_EQ(ini.ReadSection("OPTIONS: MP3 Settings"),
-            (std::vector<std::string>{"Copyright", "CRC", "Original", "Privat", "BitRate",
-                                      "ChannelMode", "FileType"}));
+            (std::vector<std::string>{"Copyright", "CRC", "Original", "Privat", "WriteTags",
+                                      "BitRate", "ChannelMode", "FileType"}));
   EXPECT_EQ(ini.ReadInteger("OPTIONS: MP3 Settings", "BitRate", -1), 6);
   TFormMP3Settings back;
   back.LoadMp3Settings(Ini());
@@ -158,6 +160,7 @@ TEST_F(Dialogs, Mp3OptionsIndexesAndTheirStore) {
   EXPECT_EQ(back.ChannelModeIndex(), 2);
   EXPECT_EQ(back.FileTypeIndex(), 0);
   EXPECT_TRUE(back.Privat());
+  EXPECT_FALSE(back.WriteTags());
   // Out-of-range stored values fall back.
   qltest::WriteFile(Ini(),
                     "[OPTIONS: MP3 Settings]\r\nBitRate=99\r\nChannelMode=7\r\nFileType=5\r\n");
