@@ -10,7 +10,10 @@
 #include "TextFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  static std::string path = "/tmp/ql-profile-fuzz-" + std::to_string(getpid()) + ".ini";
+  // A folder in memory where there is one: every write of the ini file flushes it to the disk.
+  static const std::string path =
+      std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/ql-profile-fuzz-" +
+      std::to_string(getpid()) + ".ini";
   ql::WriteFileAtomic(path, std::string(reinterpret_cast<const char*>(data), size));
   TIniFile ini(path);
   auto sections = ini.ReadSections();
