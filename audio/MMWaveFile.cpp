@@ -1,5 +1,6 @@
 #include "MMWaveFile.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -47,6 +48,7 @@ void TMMCustomWaveFile::Opened() {
   if (fileOpened_) return;
   failureText_.clear();
   discard_ = false;
+  freeAtCheck_ = -1;
   const std::string& name = wave_->GetFileName();
   if (input_) {
     const TWaveFormatEx* in = input_->GetWaveFormat();
@@ -116,10 +118,22 @@ void TMMCustomWaveFile::Record(PWaveHdr h) {
   const std::string& name = wave_->GetFileName();
   const int n = static_cast<int>(h->dwBytesRecorded);
   if (name.empty() || n == 0) return;
-  if (!HasDiskSpace(name, std::int64_t(wave_->GetIOBufferSize()) + n + 10240)) {
+  // The free space is asked of the system again after every 8 MB (or half of what was free),
+  // not for every buffer; a write that finds the disk full fails on its own all the same.
+  const std::int64_t need = std::int64_t(wave_->GetIOBufferSize()) + n + 10240;
+  if (freeAtCheck_ < 0 ||
+      writtenSinceCheck_ + need > std::min<std::int64_t>(freeAtCheck_ / 2, 8 << 20)) {
+    const std::string dir = ql::fs::ExtractFilePath(name);
+    freeAtCheck_ = ql::fs::DiskFree(dir.empty() ? std::string(".") : dir);
+    writtenSinceCheck_ = 0;
+  }
+  if (freeAtCheck_ < 0 || freeAtCheck_ - writtenSinceCheck_ < need) {
     Fail(ql::InOutError(ENOSPC).what());
     Closed();
-  } else if (wave_->WriteWaveData(h->lpData, n) <= 0) {
+    return;
+  }
+  writtenSinceCheck_ += n;
+  if (wave_->WriteWaveData(h->lpData, n) <= 0) {
     Fail(wave_->FailureText().empty() ? std::string("I/O error") : wave_->FailureText());
     Closed();
   }

@@ -52,6 +52,7 @@ class TMMCustomWaveFile : public TMMDSPComponent {
   std::uint8_t silence_ = 0;
   std::string failureText_;
   std::atomic<bool> discard_{false};
+  std::int64_t freeAtCheck_ = -1, writtenSinceCheck_ = 0;  // on the chain thread
 };
 
 class TMMWaveFile : public TMMCustomWaveFile {};
