@@ -348,16 +348,7 @@ void TMMEqualizer::BufferLoad(PWaveHdr h, bool& MoreBuffers) {
     pull_ = AllocWaveHdr(static_cast<std::size_t>(maxBuf_));
   while (eqAvailable(engine_) < want + skip_ && !inputEnded_) {
     TMMWaveHdr* p = pull_.get();
-    p->dwBufferLength = static_cast<std::uint32_t>(maxBuf_ / align * align);
-    p->dwBytesRecorded = 0;
-    p->Looping = h->Looping;
-    p->LoopCount = h->LoopCount;
-    p->LoopsLeft = h->LoopsLeft;
-    p->Looped = 0;
-    bool more = false;
-    TMMDSPComponent::BufferLoad(p, more);
-    if (p->Looped) h->Looped = p->Looped;
-    h->dwUser = p->dwUser;
+    const bool more = PullFor(h, p, static_cast<std::uint32_t>(maxBuf_ / align * align));
     if (p->dwBytesRecorded > 0)
       eqWrite(engine_, Channel, p->lpData, static_cast<int>(p->dwBytesRecorded));
     if (!more || p->dwBytesRecorded == 0) {

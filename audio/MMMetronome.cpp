@@ -46,16 +46,7 @@ bool TMMMetronome::PullInput(PWaveHdr h) {
   const int align = pwfx_->nBlockAlign;
   if (!pull_) pull_ = AllocWaveHdr(static_cast<std::size_t>(kPullFrames) * align);
   TMMWaveHdr* p = pull_.get();
-  p->dwBufferLength = static_cast<std::uint32_t>(kPullFrames * align);
-  p->dwBytesRecorded = 0;
-  p->Looping = h->Looping;
-  p->LoopCount = h->LoopCount;
-  p->LoopsLeft = h->LoopsLeft;
-  p->Looped = 0;
-  bool more = false;
-  TMMDSPComponent::BufferLoad(p, more);
-  if (p->Looped) h->Looped = p->Looped;
-  h->dwUser = p->dwUser;
+  const bool more = PullFor(h, p, static_cast<std::uint32_t>(kPullFrames * align));
   const int frames = static_cast<int>(std::min(p->dwBytesRecorded, p->dwBufferLength)) / align;
   const std::size_t at = in_.size();
   in_.resize(at + static_cast<std::size_t>(frames) * ch_);

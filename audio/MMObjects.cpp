@@ -172,6 +172,20 @@ int TMMDSPComponent::EffectiveSize(int size) const {
   return std::max(size - size % align, align);
 }
 
+bool TMMDSPComponent::PullFor(PWaveHdr h, PWaveHdr scratch, std::uint32_t length) {
+  scratch->dwBufferLength = length;
+  scratch->dwBytesRecorded = 0;
+  scratch->Looping = h->Looping;
+  scratch->LoopCount = h->LoopCount;
+  scratch->LoopsLeft = h->LoopsLeft;
+  scratch->Looped = 0;
+  bool more = false;
+  TMMDSPComponent::BufferLoad(scratch, more);
+  if (scratch->Looped) h->Looped = scratch->Looped;
+  h->dwUser = scratch->dwUser;
+  return more;
+}
+
 int TMMDSPComponent::GetBufferSize() const {
   return opened_ ? effectiveSize_ : bufferSize_;
 }

@@ -124,6 +124,10 @@ class TMMDSPComponent : public TMMCustomDSPComponent {
   bool Propagating() const { return !(state_ & (csLoading | csReading | csDestroying)); }
   // The buffer size that holds whole sample frames of the current format.
   int EffectiveSize(int size) const;
+  // Pulls up to length bytes from the input into scratch on behalf of the pull h, for stages
+  // that pull in sizes of their own: h's loop state goes down with it, and what the input
+  // reports of looping and its user word comes back to h. Returns the input's MoreBuffers.
+  bool PullFor(PWaveHdr h, PWaveHdr scratch, std::uint32_t length);
 
   TMMDSPComponent* input_ = nullptr;
   TMMDSPComponent* output_ = nullptr;

@@ -57,17 +57,23 @@ int RunDevices(const std::vector<std::string>& args) {
   return 0;
 }
 
-// ---- toc ----
-
-int RunToc(const std::vector<std::string>& args) {
-  const TCommand& cmd = *FindCommand("toc");
-  int device = -1;
+// The arguments of a command that takes only [--device N]: 0, or the usage error's exit code.
+int ParseDeviceOnly(const TCommand& cmd, const std::vector<std::string>& args, int& device) {
   for (std::size_t i = 0; i < args.size(); ++i) {
     if (args[i] == "--device" && i + 1 < args.size() && ParseInt(args[i + 1], 0, 1000, device))
       ++i;
     else
       return UsageError(cmd, "unexpected argument '" + args[i] + "'");
   }
+  return 0;
+}
+
+// ---- toc ----
+
+int RunToc(const std::vector<std::string>& args) {
+  const TCommand& cmd = *FindCommand("toc");
+  int device = -1;
+  if (int rc = ParseDeviceOnly(cmd, args, device)) return rc;
   Session s;
   TMMCDReader reader;
   SelectDevice(reader, device);
@@ -89,12 +95,7 @@ int RunToc(const std::vector<std::string>& args) {
 int RunCdText(const std::vector<std::string>& args) {
   const TCommand& cmd = *FindCommand("cdtext");
   int device = -1;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--device" && i + 1 < args.size() && ParseInt(args[i + 1], 0, 1000, device))
-      ++i;
-    else
-      return UsageError(cmd, "unexpected argument '" + args[i] + "'");
-  }
+  if (int rc = ParseDeviceOnly(cmd, args, device)) return rc;
   Session s;
   TMMCDReader reader;
   SelectDevice(reader, device);

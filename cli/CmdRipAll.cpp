@@ -343,12 +343,9 @@ int RunRipAll(const std::vector<std::string>& args) {
   }
 
   RunRip(s.loop, reader, o.rip, plan, results);
-  std::string arEntry;
+  const ripper::TAccurateRipDisc disc = AccurateRipDiscOf(reader);
   if (o.rip.accurateRip) {
-    std::uint32_t id1, id2, cddbId;
-    int count;
-    arEntry = AccurateRipEntryPath(reader, id1, id2, cddbId, count);
-    const std::string why = VerifyAccurateRip(reader, o.arServer, results);
+    const std::string why = VerifyAccurateRip(disc, o.arServer, results);
     if (!why.empty()) std::fprintf(stderr, "trackwell rip: %s\n", why.c_str());
     for (const auto& r : results) {
       if (!r.arComputed) continue;
@@ -372,12 +369,8 @@ int RunRipAll(const std::vector<std::string>& args) {
     info.title = names.title;
     info.catalog = text.catalog;
     info.genre = text.genre;
-    info.accurateRip = arEntry;
-    {
-      std::uint32_t id1, id2;
-      int count;
-      AccurateRipEntryPath(reader, id1, id2, info.cddbId, count);
-    }
+    if (o.rip.accurateRip) info.accurateRip = disc.Path();
+    info.cddbId = disc.cddbId;
     for (std::size_t k = 0; k < plan.size(); ++k) {
       const CDDA_TRACK& t = toc.Tracks[plan[k].tocIndex];
       RipLogTrack lt;

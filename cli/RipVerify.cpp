@@ -2,16 +2,13 @@
 
 #include <sstream>
 
-#include "AccurateRip.h"
 #include "DiscID.h"
 #include "HttpProt.h"
 #include "ReaderTrackTable.h"
 
 namespace trackwell {
 
-namespace {
-
-ripper::TAccurateRipDisc DiscOf(TMMCDReader& reader) {
+ripper::TAccurateRipDisc AccurateRipDiscOf(TMMCDReader& reader) {
   ql::TMMCDReaderTrackTable table(reader);
   std::vector<ql::TMMTrackInfo> tracks;
   std::vector<std::uint32_t> starts;
@@ -25,21 +22,8 @@ ripper::TAccurateRipDisc DiscOf(TMMCDReader& reader) {
   return ripper::AccurateRipDisc(starts, leadOut, ql::CddbDiscID(tracks));
 }
 
-}  // namespace
-
-std::string AccurateRipEntryPath(TMMCDReader& reader, std::uint32_t& id1, std::uint32_t& id2,
-                                 std::uint32_t& cddbId, int& tracks) {
-  const auto disc = DiscOf(reader);
-  id1 = disc.id1;
-  id2 = disc.id2;
-  cddbId = disc.cddbId;
-  tracks = disc.tracks;
-  return disc.Path();
-}
-
-std::string VerifyAccurateRip(TMMCDReader& reader, const std::string& server,
+std::string VerifyAccurateRip(const ripper::TAccurateRipDisc& disc, const std::string& server,
                               std::vector<TrackResult>& results) {
-  const auto disc = DiscOf(reader);
   for (auto& r : results)
     if (r.arComputed) r.accurateRip = "unverified";
   std::string url = server;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "AccurateRip.h"
 #include "MMCDRead.h"
 #include "RipReport.h"
 
@@ -13,13 +14,12 @@ namespace trackwell {
 inline constexpr const char* kAccurateRipServer = "http://www.accuraterip.com/accuraterip/";
 
 // The disc's identifiers from the reader's table of contents (every track and the lead-out).
-std::string AccurateRipEntryPath(TMMCDReader& reader, std::uint32_t& id1, std::uint32_t& id2,
-                                 std::uint32_t& cddbId, int& tracks);
+ripper::TAccurateRipDisc AccurateRipDiscOf(TMMCDReader& reader);
 
-// Fetches the entry and fills each result's `accurateRip` ("accurate", "not accurate", "not
-// in database") and confidence. A failed fetch leaves them "unverified" and returns its reason
-// (empty on success, also when the disc is not in the database).
-std::string VerifyAccurateRip(TMMCDReader& reader, const std::string& server,
+// Fetches the disc's entry and fills each result's `accurateRip` ("accurate", "not accurate",
+// "not in database") and confidence. A failed fetch leaves them "unverified" and returns its
+// reason (empty on success, also when the disc is not in the database).
+std::string VerifyAccurateRip(const ripper::TAccurateRipDisc& disc, const std::string& server,
                               std::vector<TrackResult>& results);
 
 }  // namespace trackwell

@@ -496,6 +496,17 @@ TEST_F(RipAll, ALogACueSheetAndAPlaylistBesideTheFiles) {
       << cue;
   EXPECT_EQ(qltest::ReadFile(out + "/" + side[2]),
             "#EXTM3U\n#EXTINF:4,Band - Intro\nIntro.wav\n#EXTINF:2,Band - End\nEnd.wav\n");
+  // A log that cannot be written (its name holds a folder) fails the run with its name; the
+  // tracks are written all the same, and the earlier cue sheet stays.
+  const std::string cueBefore = qltest::ReadFile(out + "/" + side[0]);
+  std::remove((out + "/" + side[1]).c_str());
+  ASSERT_EQ(mkdir((out + "/" + side[1]).c_str(), 0755), 0);
+  r = Rip("--tracks 2 --dir out --json --quiet");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Band - Live \"at\" Home"), std::string::npos) << r.err;
+  EXPECT_NE(r.out.find("\"ok\": false"), std::string::npos) << r.out;
+  EXPECT_TRUE(WaveAudio(out + "/Middle.wav") == Track(2));
+  EXPECT_EQ(qltest::ReadFile(out + "/" + side[0]), cueBefore);
   // --no-log leaves them out.
   r = Rip("--all --dir plain --no-log --quiet");
   ASSERT_EQ(r.status, 0) << r.err;
