@@ -145,8 +145,8 @@ struct TMMACMConverter::Conversion {
     HACMSTREAM h = nullptr;
     ACMSTREAMHEADER hdr{};
     std::vector<std::uint8_t> src, dst;
-    std::uint32_t carried = 0;  // source bytes the last call left, first in the next one
-    std::uint32_t unit = 1;     // source bytes one destination block takes
+    std::uint32_t carried = 0;   // source bytes the last call left, first in the next one
+    std::uint32_t unit = 1;      // source bytes one destination block takes
     std::uint32_t srcFrame = 0;  // bytes of one sample frame of a PCM source; 0: not PCM
     bool prepared = false;
   };

@@ -442,8 +442,8 @@ bool TMMCDReader::HiddenTrackRange(std::uint32_t& startMSF, std::uint32_t& lengt
 
 void TMMCDReader::SetReadOffset(int samples) {
   CheckNotReading();
-  readOffset_ = std::clamp(samples, -static_cast<int>(CDDA_MAX_OFFSET),
-                           static_cast<int>(CDDA_MAX_OFFSET));
+  readOffset_ =
+      std::clamp(samples, -static_cast<int>(CDDA_MAX_OFFSET), static_cast<int>(CDDA_MAX_OFFSET));
 }
 
 std::string TMMCDReader::CDText() {

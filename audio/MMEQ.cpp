@@ -33,9 +33,9 @@ struct TEQEngine {
     double hz, db;
   };
   std::vector<Anchor> anchors;
-  std::vector<double> taps;        // the 2L + 1 taps
-  std::vector<float> hre, him;     // their spectrum, bit-reversed, 1/F folded in
-  std::vector<float> zre, zim;     // transform work area
+  std::vector<double> taps;           // the 2L + 1 taps
+  std::vector<float> hre, him;        // their spectrum, bit-reversed, 1/F folded in
+  std::vector<float> zre, zim;        // transform work area
   std::vector<float> tailRe, tailIm;  // overlap of the previous block
   std::vector<std::int16_t> held[2];  // delay lines of channels that are not filtered
   std::vector<std::int16_t> inq, outq;

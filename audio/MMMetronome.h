@@ -53,12 +53,12 @@ class TMMMetronome : public TMMDSPComponent {
   // The stretch in progress (on the chain's thread).
   bool active_ = false, ended_ = false;
   int ch_ = 2, bits_ = 16, hs_ = 2048, x_ = 516;
-  std::vector<float> in_;          // input frames from inBase_, interleaved
+  std::vector<float> in_;  // input frames from inBase_, interleaved
   std::int64_t inBase_ = 0, inFrames_ = 0;
-  std::vector<float> tail_;        // the previous grain's continuation, x_ frames
+  std::vector<float> tail_;  // the previous grain's continuation, x_ frames
   std::int64_t segment_ = 0, prevSrc_ = 0;
-  std::vector<float> out_;         // output frames not yet served, from outHead_
+  std::vector<float> out_;  // output frames not yet served, from outHead_
   std::size_t outHead_ = 0;
-  std::int64_t outFrames_ = 0;     // frames produced so far
+  std::int64_t outFrames_ = 0;  // frames produced so far
   WaveHdrPtr pull_;
 };

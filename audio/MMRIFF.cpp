@@ -264,8 +264,8 @@ const char* WaveFormatProblem(const TWaveFormatEx* f) {
   if (f->nChannels > 64) return "the format has more than 64 channels";
   if (f->nSamplesPerSec == 0) return "the sample rate is 0";
   if (f->nSamplesPerSec > 1536000) return "the sample rate is above 1536000 Hz";
-  if (f->wFormatTag == WAVE_FORMAT_PCM && (f->wBitsPerSample == 0 || f->wBitsPerSample % 8 != 0 ||
-                                           f->wBitsPerSample > 32))
+  if (f->wFormatTag == WAVE_FORMAT_PCM &&
+      (f->wBitsPerSample == 0 || f->wBitsPerSample % 8 != 0 || f->wBitsPerSample > 32))
     return "PCM samples must have 8, 16, 24 or 32 bits";
   if (f->wFormatTag != WAVE_FORMAT_PCM && f->nBlockAlign == 0) return "the block alignment is 0";
   return nullptr;

@@ -146,7 +146,8 @@ int wioParseWave(TMMIOFile& io, TMMWaveIOInfo& info) {
   TWaveFormatEx* f = info.fmt.get();
   // The extensible layout holding integer PCM (sub-format GUID 00000001-0000-0010-8000-
   // 00aa00389b71) is PCM: read as such, with the container's sample width.
-  static const unsigned char kPcmGuid[16] = {1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xaa, 0, 0x38, 0x9b, 0x71};
+  static const unsigned char kPcmGuid[16] = {1,    0, 0, 0,    0, 0,    0x10, 0,
+                                             0x80, 0, 0, 0xaa, 0, 0x38, 0x9b, 0x71};
   if (f->wFormatTag == 0xFFFE && f->cbSize >= 22 &&
       std::memcmp(reinterpret_cast<const unsigned char*>(f) + 18 + 6, kPcmGuid, 16) == 0) {
     f->wFormatTag = WAVE_FORMAT_PCM;

@@ -43,14 +43,19 @@ struct Lib {
   std::exit(1);
 }
 
-uint32_t Frames(uint32_t msf) { return ((msf >> 16) & 0xFF) + 75 * ((msf >> 8) & 0xFF) + 4500 * (msf & 0xFF); }
+uint32_t Frames(uint32_t msf) {
+  return ((msf >> 16) & 0xFF) + 75 * ((msf >> 8) & 0xFF) + 4500 * (msf & 0xFF);
+}
 
 void Put32(unsigned char* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<unsigned char>(v >> (8 * i));
 }
 
 void WavHeader(unsigned char* h, uint32_t data) {
-  std::memcpy(h, "RIFF\0\0\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\x44\xac\0\0\x10\xb1\x02\0\x04\0\x10\0data\0\0\0\0", 44);
+  std::memcpy(h,
+              "RIFF\0\0\0\0WAVEfmt "
+              "\x10\0\0\0\x01\0\x02\0\x44\xac\0\0\x10\xb1\x02\0\x04\0\x10\0data\0\0\0\0",
+              44);
   Put32(h + 4, 36 + data);
   Put32(h + 40, data);
 }
@@ -59,17 +64,19 @@ int Rip(const char* image, const std::string& outdir, const std::string& mode, u
   ql::DynLib dll;
   if (!dll.Load("MMCDDA32.DLL")) Fail(dll.Error());
   Lib l;
-#define BIND(name) if (!(l.name = reinterpret_cast<decltype(l.name)>(dll.Symbol(#name)))) Fail("missing " #name);
-  BIND(cdda_Init) BIND(cdda_Done) BIND(cdda_AddImage) BIND(cdda_GetNumDevices) BIND(cdda_GetDeviceName)
-  BIND(cdda_SetDeviceID) BIND(cdda_OpenDevice) BIND(cdda_ReadTOC) BIND(cdda_ReadAudio)
-  BIND(cdda_InitBurstCopy) BIND(cdda_ReadAudioBurst) BIND(cdda_DoneBurstCopy)
-  BIND(cdda_InitSyncCopy) BIND(cdda_ReadAudioSync) BIND(cdda_DoneSyncCopy) BIND(cdda_GetErrorText)
-  auto check = [&](uint32_t rc, const char* what) {
-    if (rc == 0) return;
-    char text[256];
-    l.cdda_GetErrorText(rc, text, sizeof text);
-    Fail(std::string(what) + ": " + text);
-  };
+#define BIND(name) \
+  if (!(l.name = reinterpret_cast<decltype(l.name)>(dll.Symbol(#name)))) Fail("missing " #name);
+  BIND(cdda_Init)
+  BIND(cdda_Done) BIND(cdda_AddImage) BIND(cdda_GetNumDevices) BIND(cdda_GetDeviceName)
+      BIND(cdda_SetDeviceID) BIND(cdda_OpenDevice) BIND(cdda_ReadTOC) BIND(cdda_ReadAudio)
+          BIND(cdda_InitBurstCopy) BIND(cdda_ReadAudioBurst) BIND(cdda_DoneBurstCopy)
+              BIND(cdda_InitSyncCopy) BIND(cdda_ReadAudioSync) BIND(cdda_DoneSyncCopy)
+                  BIND(cdda_GetErrorText) auto check = [&](uint32_t rc, const char* what) {
+                    if (rc == 0) return;
+                    char text[256];
+                    l.cdda_GetErrorText(rc, text, sizeof text);
+                    Fail(std::string(what) + ": " + text);
+                  };
   check(l.cdda_AddImage(image), "cdda_AddImage");
   uint32_t version = CDDA_INTERFACE_VERSION, flags = 0;
   uint32_t h = l.cdda_Init(&version, &flags);
@@ -81,7 +88,8 @@ int Rip(const char* image, const std::string& outdir, const std::string& mode, u
   check(l.cdda_ReadTOC(h, &toc), "cdda_ReadTOC");
   std::vector<unsigned char> buf(static_cast<size_t>(blocks) * CDDA_SECTOR_BYTES);
   for (uint32_t t = 0; t < toc.dwNumTracks; ++t) {
-    uint32_t first = Frames(toc.Tracks[t].dwStartMSF) - 150, count = Frames(toc.Tracks[t].dwLengthMSF);
+    uint32_t first = Frames(toc.Tracks[t].dwStartMSF) - 150,
+             count = Frames(toc.Tracks[t].dwLengthMSF);
     char name[32];
     std::snprintf(name, sizeof name, "/track%02u.wav", toc.Tracks[t].dwTrack);
     FILE* out = std::fopen((outdir + name).c_str(), "wb");
@@ -94,9 +102,12 @@ int Rip(const char* image, const std::string& outdir, const std::string& mode, u
     if (sync) check(l.cdda_InitSyncCopy(h, blocks, first, count), "cdda_InitSyncCopy");
     for (uint32_t s = first; s < first + count; s += blocks) {
       uint32_t n = std::min(blocks, first + count - s);
-      if (burst) check(l.cdda_ReadAudioBurst(h, buf.data()), "cdda_ReadAudioBurst");
-      else if (sync) check(l.cdda_ReadAudioSync(h, buf.data()), "cdda_ReadAudioSync");
-      else check(l.cdda_ReadAudio(h, buf.data(), s, n), "cdda_ReadAudio");
+      if (burst)
+        check(l.cdda_ReadAudioBurst(h, buf.data()), "cdda_ReadAudioBurst");
+      else if (sync)
+        check(l.cdda_ReadAudioSync(h, buf.data()), "cdda_ReadAudioSync");
+      else
+        check(l.cdda_ReadAudio(h, buf.data(), s, n), "cdda_ReadAudio");
       std::fwrite(buf.data(), CDDA_SECTOR_BYTES, n, out);
     }
     if (burst) l.cdda_DoneBurstCopy(h);
@@ -112,7 +123,8 @@ int Rip(const char* image, const std::string& outdir, const std::string& mode, u
 int main(int argc, char** argv) {
   if (argc >= 5 && std::string(argv[1]) == "make") {
     // Tracks of 2 to 7 minutes, no two alike, filling the given minutes.
-    uint32_t total = static_cast<uint32_t>(std::atof(argv[4]) * 4500), at = 0;  // minutes may be fractional
+    uint32_t total = static_cast<uint32_t>(std::atof(argv[4]) * 4500),
+             at = 0;  // minutes may be fractional
     std::vector<qltest::CdImageTrack> tracks;
     if (argc >= 6 && std::string(argv[5]) == "one") tracks.push_back({total}), at = total;
     for (uint32_t i = 0; at < total; ++i) {
@@ -133,7 +145,9 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (argc >= 5 && std::string(argv[1]) == "rip")
-    return Rip(argv[2], argv[3], argv[4], argc > 5 ? static_cast<uint32_t>(std::atoi(argv[5])) : 10);
-  std::fprintf(stderr, "usage: cdda_rip make DIR NAME MINUTES [one] | rip IMAGE OUTDIR MODE [BLOCKS]\n");
+    return Rip(argv[2], argv[3], argv[4],
+               argc > 5 ? static_cast<uint32_t>(std::atoi(argv[5])) : 10);
+  std::fprintf(stderr,
+               "usage: cdda_rip make DIR NAME MINUTES [one] | rip IMAGE OUTDIR MODE [BLOCKS]\n");
   return 2;
 }

@@ -108,8 +108,7 @@ int Parse(const std::vector<std::string>& args, Options& o) {
       o.pitchValue = static_cast<float>(v);
     } else if (a == "--volume") {
       if (!value(v) || v < 0 || v > 32000 || v != std::floor(v))
-        return UsageError(cmd,
-                          "--volume needs a whole number from 0 to 32000 (16384 = unchanged)");
+        return UsageError(cmd, "--volume needs a whole number from 0 to 32000 (16384 = unchanged)");
       o.volume = true;
       o.volumeValue = static_cast<int>(v);
     } else if (a == "--panning") {

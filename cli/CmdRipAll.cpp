@@ -269,12 +269,10 @@ int RunRipAll(const std::vector<std::string>& args) {
   for (std::uint32_t i = 0; i < toc.dwNumTracks; ++i)
     numbers.push_back(static_cast<int>(toc.Tracks[i].dwTrack));
 
-  DiscNames names = o.cddb ? CddbNames(reader, o, numbers)
-                           : [&] {
-                               const ripper::TDiscText text = ripper::ParseDiscText(reader.CDText());
-                               return StoredDiscNames(ripper::DiscSectionName(reader.DiscKey()),
-                                                      numbers, &text);
-                             }();
+  DiscNames names = o.cddb ? CddbNames(reader, o, numbers) : [&] {
+    const ripper::TDiscText text = ripper::ParseDiscText(reader.CDText());
+    return StoredDiscNames(ripper::DiscSectionName(reader.DiscKey()), numbers, &text);
+  }();
   for (std::size_t i = 0; i < names.tracks.size(); ++i)
     if (names.tracks[i].empty()) {
       char buf[8];

@@ -1,6 +1,5 @@
 #include "Drives.h"
 
-
 #include "CDImages.h"
 #include "MMCDRead.h"
 #include "ReaderTrackTable.h"

@@ -9,20 +9,22 @@
 
 namespace {
 
-void FillBlack(QWidget* w, QPainter& p) { p.fillRect(w->rect(), Qt::black); }
+void FillBlack(QWidget* w, QPainter& p) {
+  p.fillRect(w->rect(), Qt::black);
+}
 
 // Segment polygons of a digit drawn in a w x h box.
 void DrawSegments(QPainter& p, const QRectF& box, int lit, const QColor& on, const QColor& off) {
   const qreal w = box.width(), h = box.height(), t = std::max<qreal>(2, w / 5);
   const qreal x = box.left(), y = box.top(), mid = y + h / 2;
   const QRectF segs[7] = {
-      {x + t, y, w - 2 * t, t},                 // a: top
-      {x + w - t, y + t, t, h / 2 - 1.5 * t},   // b: upper right
+      {x + t, y, w - 2 * t, t},                      // a: top
+      {x + w - t, y + t, t, h / 2 - 1.5 * t},        // b: upper right
       {x + w - t, mid + t / 2, t, h / 2 - 1.5 * t},  // c: lower right
-      {x + t, y + h - t, w - 2 * t, t},         // d: bottom
-      {x, mid + t / 2, t, h / 2 - 1.5 * t},     // e: lower left
-      {x, y + t, t, h / 2 - 1.5 * t},           // f: upper left
-      {x + t, mid - t / 2, w - 2 * t, t},       // g: middle
+      {x + t, y + h - t, w - 2 * t, t},              // d: bottom
+      {x, mid + t / 2, t, h / 2 - 1.5 * t},          // e: lower left
+      {x, y + t, t, h / 2 - 1.5 * t},                // f: upper left
+      {x + t, mid - t / 2, w - 2 * t, t},            // g: middle
   };
   for (int i = 0; i < 7; ++i) p.fillRect(segs[i], (lit >> i) & 1 ? on : off);
 }
@@ -62,7 +64,9 @@ void TMMLEDDigit::SetColors(const TMMLEDColors& colors) {
   update();
 }
 
-bool TMMLEDDigit::Blank() const { return blank_zero_ && Number() == 0; }
+bool TMMLEDDigit::Blank() const {
+  return blank_zero_ && Number() == 0;
+}
 
 void TMMLEDDigit::paintEvent(QPaintEvent*) {
   QPainter p(this);
@@ -218,9 +222,9 @@ void TMMLEDSpin::paintEvent(QPaintEvent*) {
         p.fillRect(QRectF(box.left() + t, box.center().y() - t / 2, box.width() - 2 * t, t),
                    colors.on);
       if (c == '+')
-        p.fillRect(QRectF(box.center().x() - t / 2, box.top() + box.height() / 4, t,
-                          box.height() / 2),
-                   colors.on);
+        p.fillRect(
+            QRectF(box.center().x() - t / 2, box.top() + box.height() / 4, t, box.height() / 2),
+            colors.on);
     }
   }
   // The arrows: up on the upper half, down on the lower.
@@ -274,8 +278,8 @@ void TMMBitmapButton::paintEvent(QPaintEvent*) {
   p.setBrush(g);
   p.drawRoundedRect(r, 6, 6);
   QColor ink = !isEnabled() ? QColor(90, 90, 90)
-               : glyph_ == TMMButtonGlyph::kRecord ? (hover_ || sunken ? QColor(255, 60, 60)
-                                                                       : QColor(200, 0, 0))
+               : glyph_ == TMMButtonGlyph::kRecord
+                   ? (hover_ || sunken ? QColor(255, 60, 60) : QColor(200, 0, 0))
                : hover_ || sunken ? QColor(120, 255, 120)
                                   : QColor(0, 200, 0);
   p.setPen(Qt::NoPen);
@@ -360,7 +364,8 @@ void TMMSlider::paintEvent(QPaintEvent*) {
   p.setPen(Qt::NoPen);
   p.setBrush(QColor(30, 30, 30));
   p.drawRoundedRect(groove, 2, 2);
-  QRectF thumb = vertical ? QRectF(1, pos - 4, width() - 2, 8) : QRectF(pos - 4, 1, 8, height() - 2);
+  QRectF thumb =
+      vertical ? QRectF(1, pos - 4, width() - 2, 8) : QRectF(pos - 4, 1, 8, height() - 2);
   p.setBrush(isEnabled() ? QColor(0, 220, 0) : QColor(80, 80, 80));
   p.drawRoundedRect(thumb, 2, 2);
 }

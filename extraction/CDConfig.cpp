@@ -93,7 +93,8 @@ TConfigDlg::TConfigDlg(QWidget* parent, TMMCDReader& reader) : QDialog(parent), 
 
 void TConfigDlg::FormShow() {
   comboDeviceType->clear();
-  for (const auto& name : CDDeviceTypeNames()) comboDeviceType->addItem(QString::fromStdString(name));
+  for (const auto& name : CDDeviceTypeNames())
+    comboDeviceType->addItem(QString::fromStdString(name));
   comboDeviceType->setCurrentIndex(static_cast<int>(reader_.GetDeviceType()));
   if (QAbstractButton* b = radioCopyMode->button(static_cast<int>(reader_.GetCopyMode())))
     b->setChecked(true);

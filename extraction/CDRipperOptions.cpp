@@ -259,8 +259,7 @@ void TFormCDRipper::GetdatafromMMCDDBClick() {
   bool named = false;
   WithProgress(this, FCDDB, [&] {
     FCDDB.QueryDisc(result);
-    named = !FCDDB.GetAborted() &&
-            (!FCDDB.TrackTitles().empty() || !FCDDB.GetDiscTitle().empty());
+    named = !FCDDB.GetAborted() && (!FCDDB.TrackTitles().empty() || !FCDDB.GetDiscTitle().empty());
   });
   // A failed or aborted lookup changes nothing (a refusal has been shown as an error).
   if (!named) return;

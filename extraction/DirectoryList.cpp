@@ -25,8 +25,8 @@ std::vector<std::string> MountPoints() {
           type == "hugetlbfs" || type == "fusectl" || type == "configfs" || type == "binfmt_misc" ||
           type == "devtmpfs" || type == "nsfs" || type == "overlay" || type == "squashfs")
         continue;
-      if (point.rfind("/proc", 0) == 0 || point.rfind("/sys", 0) == 0 || point.rfind("/dev", 0) == 0 ||
-          point.rfind("/run", 0) == 0)
+      if (point.rfind("/proc", 0) == 0 || point.rfind("/sys", 0) == 0 ||
+          point.rfind("/dev", 0) == 0 || point.rfind("/run", 0) == 0)
         continue;
       if (std::find(points.begin(), points.end(), point) == points.end()) points.push_back(point);
     }

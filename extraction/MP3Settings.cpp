@@ -107,16 +107,26 @@ void TFormMP3Settings::SetChannelModeIndex(int index) {
   cbChannelMode->setCurrentIndex(index >= 0 && index < 3 ? index : 0);
 }
 
-int TFormMP3Settings::FileTypeIndex() const { return cbFileType->currentText() == "WAVE" ? 0 : 1; }
+int TFormMP3Settings::FileTypeIndex() const {
+  return cbFileType->currentText() == "WAVE" ? 0 : 1;
+}
 
 void TFormMP3Settings::SetFileTypeIndex(int index) {
   cbFileType->setCurrentText(index == 0 ? "WAVE" : "MP3");
 }
 
-bool TFormMP3Settings::CRC() const { return cbCRC->isChecked(); }
-bool TFormMP3Settings::Copyright() const { return cbCopyright->isChecked(); }
-bool TFormMP3Settings::Original() const { return cbOriginal->isChecked(); }
-bool TFormMP3Settings::Privat() const { return cbPrivat->isChecked(); }
+bool TFormMP3Settings::CRC() const {
+  return cbCRC->isChecked();
+}
+bool TFormMP3Settings::Copyright() const {
+  return cbCopyright->isChecked();
+}
+bool TFormMP3Settings::Original() const {
+  return cbOriginal->isChecked();
+}
+bool TFormMP3Settings::Privat() const {
+  return cbPrivat->isChecked();
+}
 bool TFormMP3Settings::WriteTags() const {
   return cbWriteTags->isChecked();
 }

@@ -11,9 +11,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   // A folder in memory where there is one: every write of the ini file flushes it to the disk.
-  static const std::string path =
-      std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/ql-profile-fuzz-" +
-      std::to_string(getpid()) + ".ini";
+  static const std::string path = std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") +
+                                  "/ql-profile-fuzz-" + std::to_string(getpid()) + ".ini";
   ql::WriteFileAtomic(path, std::string(reinterpret_cast<const char*>(data), size));
   TIniFile ini(path);
   auto sections = ini.ReadSections();

@@ -11,9 +11,13 @@ std::vector<std::string>& Params() {
 }
 }  // namespace
 
-void SetCommandLine(int argc, char** argv) { Params().assign(argv, argv + argc); }
+void SetCommandLine(int argc, char** argv) {
+  Params().assign(argv, argv + argc);
+}
 
-int ParamCount() { return Params().empty() ? 0 : static_cast<int>(Params().size()) - 1; }
+int ParamCount() {
+  return Params().empty() ? 0 : static_cast<int>(Params().size()) - 1;
+}
 
 std::string ParamStr(int index) {
   if (index < 0 || index >= static_cast<int>(Params().size())) return {};

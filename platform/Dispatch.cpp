@@ -7,7 +7,9 @@
 namespace ql {
 
 Alive::Alive() : state_(std::make_shared<State>()) {}
-Alive::~Alive() { Kill(); }
+Alive::~Alive() {
+  Kill();
+}
 
 void Alive::Kill() {
   std::lock_guard lock(state_->mutex);
@@ -63,8 +65,7 @@ void Dispatcher::ServeInvokes() {
   }
 }
 
-bool Dispatcher::WaitServing(const std::function<bool()>& done,
-                             std::chrono::milliseconds timeout) {
+bool Dispatcher::WaitServing(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
   auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {
     ServeInvokes();
@@ -80,7 +81,9 @@ namespace {
 std::atomic<Dispatcher*> current{nullptr};
 }
 
-Dispatcher* CurrentDispatcher() { return current.load(); }
+Dispatcher* CurrentDispatcher() {
+  return current.load();
+}
 
 Dispatcher& Dispatch() {
   Dispatcher* d = current.load();
@@ -91,6 +94,8 @@ Dispatcher& Dispatch() {
   return *d;
 }
 
-void SetDispatcher(Dispatcher* dispatcher) { current.store(dispatcher); }
+void SetDispatcher(Dispatcher* dispatcher) {
+  current.store(dispatcher);
+}
 
 }  // namespace ql

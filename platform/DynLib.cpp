@@ -58,6 +58,8 @@ void DynLib::Free() {
   handle_ = nullptr;
 }
 
-void* DynLib::Symbol(const char* name) const { return handle_ ? dlsym(handle_, name) : nullptr; }
+void* DynLib::Symbol(const char* name) const {
+  return handle_ ? dlsym(handle_, name) : nullptr;
+}
 
 }  // namespace ql

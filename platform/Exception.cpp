@@ -23,11 +23,13 @@ EInOutError InOutError(int err) {
     case EDQUOT:
       return EInOutError(101, "Disk full");
     default:
-      return EInOutError(err, std::string("I/O error ") + std::to_string(err) + ": " +
-                                  std::strerror(err));
+      return EInOutError(
+          err, std::string("I/O error ") + std::to_string(err) + ": " + std::strerror(err));
   }
 }
 
-void ThrowInOutError(int err) { throw InOutError(err); }
+void ThrowInOutError(int err) {
+  throw InOutError(err);
+}
 
 }  // namespace ql

@@ -14,7 +14,9 @@ namespace ql::fs {
 
 namespace {
 
-char Fold(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+char Fold(char c) {
+  return static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+}
 
 bool Match(const char* n, const char* m) {
   // Iterative glob with one backtrack point: linear for the masks the system uses.
@@ -95,7 +97,9 @@ std::string GetCurrentDir() {
   return buf;
 }
 
-bool SetCurrentDir(const std::string& dir) { return chdir(dir.c_str()) == 0; }
+bool SetCurrentDir(const std::string& dir) {
+  return chdir(dir.c_str()) == 0;
+}
 
 bool FileExists(const std::string& path) {
   struct stat st;
@@ -107,7 +111,9 @@ bool DirectoryExists(const std::string& path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool DeleteFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+bool DeleteFile(const std::string& path) {
+  return unlink(path.c_str()) == 0;
+}
 
 std::int64_t DiskFree(const std::string& path) {
   struct statvfs vfs;

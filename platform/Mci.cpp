@@ -24,7 +24,8 @@ MciSettings MciSettings::FromEnvironment() {
   size_t pos = 0;
   while (pos < opts.size()) {
     size_t comma = opts.find(',', pos);
-    std::string item = opts.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+    std::string item =
+        opts.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
     size_t eq = item.find('=');
     if (eq != std::string::npos) s.options.emplace_back(item.substr(0, eq), item.substr(eq + 1));
     if (comma == std::string::npos) break;
@@ -182,7 +183,8 @@ void TMediaPlayer::Open() {
   loading_ = true;
   auto deadline = std::chrono::steady_clock::now() + settings_.open_wait;
   for (;;) {
-    double left = std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
+    double left =
+        std::chrono::duration<double>(deadline - std::chrono::steady_clock::now()).count();
     if (left <= 0) break;
     mpv_event* ev = mpv_wait_event(mpv_, left);
     if (ev->event_id == MPV_EVENT_END_FILE) {

@@ -94,7 +94,7 @@ class TMediaPlayer {
   mpv_handle* mpv_ = nullptr;
   State state_ = State::kClosed;
   bool eof_ = false;
-  bool loading_ = false;   // Open returned before the file was loaded
+  bool loading_ = false;      // Open returned before the file was loaded
   bool load_failed_ = false;  // ... and the load failed afterwards
   bool shutdown_ = false;  // mpv reported its shutdown; the handle is destroyed at the next drain
   bool lost_ = false;      // for TakeLost

@@ -16,14 +16,18 @@ PollDispatcher::PollDispatcher() : wake_fd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXE
   if (wake_fd_ < 0) throw std::system_error(errno, std::generic_category(), "eventfd");
 }
 
-PollDispatcher::~PollDispatcher() { close(wake_fd_); }
+PollDispatcher::~PollDispatcher() {
+  close(wake_fd_);
+}
 
 void PollDispatcher::Wake() {
   std::uint64_t one = 1;
   [[maybe_unused]] ssize_t n = write(wake_fd_, &one, sizeof one);
 }
 
-void PollDispatcher::WakeForInvoke() { Wake(); }
+void PollDispatcher::WakeForInvoke() {
+  Wake();
+}
 
 void PollDispatcher::Post(Callback fn) {
   {
@@ -40,7 +44,9 @@ TimerId PollDispatcher::SetTimer(int interval_ms, Callback fn, bool single_shot)
   return id;
 }
 
-void PollDispatcher::KillTimer(TimerId id) { timers_.erase(id); }
+void PollDispatcher::KillTimer(TimerId id) {
+  timers_.erase(id);
+}
 
 WatchId PollDispatcher::WatchFd(int fd, unsigned events, std::function<void(unsigned)> fn) {
   WatchId id = next_id_++;
@@ -53,7 +59,9 @@ void PollDispatcher::ModifyWatch(WatchId id, unsigned events) {
   if (it != watches_.end()) it->second.events = events;
 }
 
-void PollDispatcher::Unwatch(WatchId id) { watches_.erase(id); }
+void PollDispatcher::Unwatch(WatchId id) {
+  watches_.erase(id);
+}
 
 int PollDispatcher::NextTimeout(int timeout_ms) const {
   {

@@ -18,7 +18,8 @@ void QtDispatcher::Post(Callback fn) {
 }
 
 void QtDispatcher::WakeForInvoke() {
-  QMetaObject::invokeMethod(context_.get(), [this] { ServeInvokes(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      context_.get(), [this] { ServeInvokes(); }, Qt::QueuedConnection);
 }
 
 TimerId QtDispatcher::SetTimer(int interval_ms, Callback fn, bool single_shot) {

@@ -19,9 +19,13 @@ namespace ql {
 
 namespace {
 
-QString Q(const std::string& s) { return QString::fromStdString(s); }
+QString Q(const std::string& s) {
+  return QString::fromStdString(s);
+}
 
-QWidget* Parent() { return QApplication::activeWindow(); }
+QWidget* Parent() {
+  return QApplication::activeWindow();
+}
 
 QString& AppTitle() {
   static QString title;
@@ -119,9 +123,10 @@ bool QtUi::Execute(FileDialog& d) {
   // it only repeats the chosen filter or asks for everything.
   bool wildcard = d.FileName.find_first_of("*?") != std::string::npos;
   auto pairs = d.FilterPairs();
-  bool extra = wildcard && d.kind == FileDialog::kOpen && d.FileName != "*" &&
-               !(d.FilterIndex >= 1 && d.FilterIndex <= own &&
-                 Q(pairs[d.FilterIndex - 1].second).compare(Q(d.FileName), Qt::CaseInsensitive) == 0);
+  bool extra =
+      wildcard && d.kind == FileDialog::kOpen && d.FileName != "*" &&
+      !(d.FilterIndex >= 1 && d.FilterIndex <= own &&
+        Q(pairs[d.FilterIndex - 1].second).compare(Q(d.FileName), Qt::CaseInsensitive) == 0);
   if (extra) filters << QObject::tr("Files (%1)").arg(Patterns(d.FileName));
   dlg.setNameFilters(filters);
   if (extra)
@@ -139,7 +144,8 @@ bool QtUi::Execute(FileDialog& d) {
     if (auto* box = dlg.findChild<QDialogButtonBox*>()) {
       QPushButton* help = box->addButton(QDialogButtonBox::Help);
       help->setObjectName("HelpButton");
-      QObject::connect(help, &QPushButton::clicked, [this, &d] { ShowHelp(d.HelpFile, d.HelpContext); });
+      QObject::connect(help, &QPushButton::clicked,
+                       [this, &d] { ShowHelp(d.HelpFile, d.HelpContext); });
     }
   }
   QObject::connect(&dlg, &QFileDialog::filterSelected, [&](const QString& f) {

@@ -12,7 +12,9 @@ void ScriptedUi::InfoBox(const std::string& text, const std::string&) {
   shown.push_back({MsgKind::kInformation, text});
 }
 
-void ScriptedUi::ShowMessage(const std::string& text) { shown.push_back({MsgKind::kPlain, text}); }
+void ScriptedUi::ShowMessage(const std::string& text) {
+  shown.push_back({MsgKind::kPlain, text});
+}
 
 bool ScriptedUi::Confirm(const std::string& text, const std::string&) {
   shown.push_back({MsgKind::kConfirm, text});

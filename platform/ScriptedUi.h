@@ -18,9 +18,9 @@ class ScriptedUi : public Ui {
   struct DialogAnswer {
     bool accept = true;
     std::vector<std::string> files;
-    int filter_index = 0;              // 0 keeps the dialog's index
-    std::vector<int> type_changes;     // filter indexes the user picks before leaving
-    std::string folder;                // becomes current on accept (default: folder of files[0])
+    int filter_index = 0;           // 0 keeps the dialog's index
+    std::vector<int> type_changes;  // filter indexes the user picks before leaving
+    std::string folder;             // becomes current on accept (default: folder of files[0])
   };
 
   void ErrorBox(const std::string& text, const std::string& caption) override;
@@ -34,12 +34,16 @@ class ScriptedUi : public Ui {
   std::vector<Shown> shown;
   std::vector<FileDialog> dialogs;  // copies as they were shown
   std::vector<std::pair<std::string, int>> help;
-  std::deque<bool> confirm_answers;  // empty: answer No
+  std::deque<bool> confirm_answers;         // empty: answer No
   std::deque<DialogAnswer> dialog_answers;  // empty: cancel
 
   // The texts shown, in order, and a reset.
   std::vector<std::string> Texts() const;
-  void Clear() { shown.clear(); dialogs.clear(); help.clear(); }
+  void Clear() {
+    shown.clear();
+    dialogs.clear();
+    help.clear();
+  }
 };
 
 }  // namespace ql

@@ -33,7 +33,9 @@ Ui& UI() {
   return *current;
 }
 
-void SetUi(Ui* ui) { current = ui; }
+void SetUi(Ui* ui) {
+  current = ui;
+}
 
 void EnterFolderOf(const std::string& file) {
   std::string dir = fs::ExtractFilePath(file);

@@ -19,12 +19,12 @@ struct FileDialog {
   int FilterIndex = 1;
   std::string DefaultExt;
   std::string InitialDir;
-  std::string FileName;                // in: proposed name; out: the chosen file
-  std::vector<std::string> Files;      // out: every chosen file (multiple selection)
+  std::string FileName;            // in: proposed name; out: the chosen file
+  std::vector<std::string> Files;  // out: every chosen file (multiple selection)
   bool AllowMultiSelect = false;
-  bool NoValidate = false;             // accept names that do not exist
+  bool NoValidate = false;  // accept names that do not exist
   int HelpContext = 0;
-  std::string HelpFile;                // with HelpContext: the dialog shows a Help button
+  std::string HelpFile;  // with HelpContext: the dialog shows a Help button
   // Called with the new FilterIndex whenever the user changes the filter.
   std::function<void(int)> OnTypeChange;
 

@@ -44,12 +44,16 @@ const char* ModeText(int mode) {
   return mode >= 0 && mode <= 6 ? texts[mode] : "";
 }
 
-QColor Silver() { return QColor(192, 192, 192); }
+QColor Silver() {
+  return QColor(192, 192, 192);
+}
 
 }  // namespace
 
 // The help pages are resources of this static library: register them with the window.
-static void InitPlayerResources() { Q_INIT_RESOURCE(player); }
+static void InitPlayerResources() {
+  Q_INIT_RESOURCE(player);
+}
 
 TFormMediaPlayer::TFormMediaPlayer(MciSettings mci, QWidget* parent)
     : QMainWindow(parent), FMediaPlayer(std::make_unique<TMediaPlayer>(std::move(mci))) {
@@ -178,7 +182,8 @@ void TFormMediaPlayer::BuildMenu() {
                         &TFormMediaPlayer::miLoadMediaClick);
   miSearch = AddItem(mFile, "miSearch", "S&earch", QKeySequence("Ctrl+E"),
                      &TFormMediaPlayer::miSearchClick);
-  miSave = AddItem(mFile, "miSave", "&Save", QKeySequence("Ctrl+S"), &TFormMediaPlayer::miSaveClick);
+  miSave =
+      AddItem(mFile, "miSave", "&Save", QKeySequence("Ctrl+S"), &TFormMediaPlayer::miSaveClick);
   miSaveMediaAs = AddItem(mFile, "miSaveMediaAs", "Save &As", QKeySequence("Ctrl+A"),
                           &TFormMediaPlayer::miSaveMediaAsClick);
   miDelete = AddItem(mFile, "miDelete", "&Delete", {}, &TFormMediaPlayer::miDeleteClick);
@@ -187,12 +192,12 @@ void TFormMediaPlayer::BuildMenu() {
 
   mEdit = bar->addMenu("&Edit");
   mEdit->setObjectName("mEdit");
-  miAdd = AddItem(mEdit, "miAdd", "&Add", QKeySequence(Qt::Key_Insert),
-                  &TFormMediaPlayer::miAddClick);
+  miAdd =
+      AddItem(mEdit, "miAdd", "&Add", QKeySequence(Qt::Key_Insert), &TFormMediaPlayer::miAddClick);
   miRemove = AddItem(mEdit, "miRemove", "&Remove", QKeySequence(Qt::Key_Delete),
                      &TFormMediaPlayer::miRemoveClick);
-  miRemoveAll = AddItem(mEdit, "miRemoveAll", "Remove &All", {},
-                        &TFormMediaPlayer::miRemoveAllClick);
+  miRemoveAll =
+      AddItem(mEdit, "miRemoveAll", "Remove &All", {}, &TFormMediaPlayer::miRemoveAllClick);
 
   mOptions = bar->addMenu("&Options");
   mOptions->setObjectName("mOptions");
@@ -201,10 +206,9 @@ void TFormMediaPlayer::BuildMenu() {
   order_group_ = new QActionGroup(this);
   // Radio items: choosing one unchecks the others; stored settings may leave none checked.
   order_group_->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
-  for (auto [field, name, caption] :
-       {std::tuple{&miInOrder, "miInOrder", "&In order"},
-        std::tuple{&miPostOrder, "miPostOrder", "&Post order"},
-        std::tuple{&miRandom, "miRandom", "&Random"}}) {
+  for (auto [field, name, caption] : {std::tuple{&miInOrder, "miInOrder", "&In order"},
+                                      std::tuple{&miPostOrder, "miPostOrder", "&Post order"},
+                                      std::tuple{&miRandom, "miRandom", "&Random"}}) {
     QAction* a = AddItem(miPlayOrder, name, caption, {}, nullptr);
     a->setCheckable(true);
     order_group_->addAction(a);
@@ -213,7 +217,8 @@ void TFormMediaPlayer::BuildMenu() {
   }
   miInOrder->setChecked(true);
   // Check items: Qt flips the mark when the item is chosen, the handler then applies it.
-  miAutoSave = AddItem(mOptions, "miAutoSave", "&Auto Save", {}, &TFormMediaPlayer::miAutoSaveClick);
+  miAutoSave =
+      AddItem(mOptions, "miAutoSave", "&Auto Save", {}, &TFormMediaPlayer::miAutoSaveClick);
   miBlackMediaList = AddItem(mOptions, "miBlackMediaList", "&Black Media List", {},
                              &TFormMediaPlayer::miBlackMediaListClick);
   miShowControls = AddItem(mOptions, "miShowControls", "Show &Controls", {},
@@ -235,8 +240,7 @@ void TFormMediaPlayer::FormCreate() {
   SetListFileName(media_directory_ + "/default-List." + list_extension_);
   FSaveDialog.Filter = FOpenDialog.Filter;
   pending_.clear();
-  random_.seed(static_cast<unsigned>(
-      std::chrono::system_clock::now().time_since_epoch().count()));
+  random_.seed(static_cast<unsigned>(std::chrono::system_clock::now().time_since_epoch().count()));
   try {
     LoadSettings(kSettingsName);
   } catch (const std::exception& e) {
@@ -276,9 +280,13 @@ void TFormMediaPlayer::SetStatus(const std::string& text) {
   UpdatePlayingMark();
 }
 
-std::string TFormMediaPlayer::StatusText() const { return status_label_->text().toStdString(); }
+std::string TFormMediaPlayer::StatusText() const {
+  return status_label_->text().toStdString();
+}
 
-void TFormMediaPlayer::ShowError(const std::exception& e) { ql::UI().ShowException(e); }
+void TFormMediaPlayer::ShowError(const std::exception& e) {
+  ql::UI().ShowException(e);
+}
 
 // ---- settings -------------------------------------------------------------------------------
 
@@ -298,8 +306,9 @@ void TFormMediaPlayer::LoadSettings(const std::string& settings_name) {
                              std::pair{miBlackMediaList, "BlackMediaList"}})
       item->setChecked(ini.ReadBool(kOptions, key, item->isChecked()));
     SetListFileName(ini.ReadString(kOptions, "DefaultFile", list_file_name_));
-    play_order_ = static_cast<unsigned>(ini.ReadInteger(kOptions, "PlayOrder",
-                                                        static_cast<int>(play_order_))) & 127;
+    play_order_ = static_cast<unsigned>(
+                      ini.ReadInteger(kOptions, "PlayOrder", static_cast<int>(play_order_))) &
+                  127;
     LoadListFile();
     int index = ini.ReadInteger(kOptions, "ItemIndex", lbFiles->ItemIndex());
     lbFiles->SetItemIndex(index < 0 || index >= lbFiles->Count() ? -1 : index);
@@ -483,8 +492,12 @@ void TFormMediaPlayer::miRemoveAllClick() {
   pending_.clear();
 }
 
-void TFormMediaPlayer::FOpenDialogTypeChange(int filter_index) { list_kind_ = filter_index; }
-void TFormMediaPlayer::FSaveDialogTypeChange(int filter_index) { list_kind_ = filter_index; }
+void TFormMediaPlayer::FOpenDialogTypeChange(int filter_index) {
+  list_kind_ = filter_index;
+}
+void TFormMediaPlayer::FSaveDialogTypeChange(int filter_index) {
+  list_kind_ = filter_index;
+}
 
 void TFormMediaPlayer::miSearchClick() {
   FSearchDialog.DefaultExt = "mp3";
@@ -530,7 +543,9 @@ void TFormMediaPlayer::miExitClick() {
   MyDoClose();
 }
 
-void TFormMediaPlayer::MyDoClose() { close(); }
+void TFormMediaPlayer::MyDoClose() {
+  close();
+}
 
 void TFormMediaPlayer::closeEvent(QCloseEvent* event) {
   try {
@@ -557,9 +572,13 @@ void TFormMediaPlayer::ApplyListColours(bool black) {
   lbFiles->setFont(f);
 }
 
-void TFormMediaPlayer::miBlackMediaListClick() { ApplyListColours(miBlackMediaList->isChecked()); }
+void TFormMediaPlayer::miBlackMediaListClick() {
+  ApplyListColours(miBlackMediaList->isChecked());
+}
 
-void TFormMediaPlayer::miShowControlsClick() { PanelTop->setVisible(miShowControls->isChecked()); }
+void TFormMediaPlayer::miShowControlsClick() {
+  PanelTop->setVisible(miShowControls->isChecked());
+}
 
 void TFormMediaPlayer::SetOrderType(QObject* sender) {
   auto* item = qobject_cast<QAction*>(sender);
@@ -577,7 +596,9 @@ void TFormMediaPlayer::miAboutClick() {
   if (about_) about_->exec();
 }
 
-void TFormMediaPlayer::miIndexClick() { ql::UI().ShowHelp(help_file_, 1000); }
+void TFormMediaPlayer::miIndexClick() {
+  ql::UI().ShowHelp(help_file_, 1000);
+}
 
 // ---- playback -----------------------------------------------------------------------------
 
@@ -731,7 +752,9 @@ void TFormMediaPlayer::sbStopClick() {
   }
 }
 
-void TFormMediaPlayer::sbCloseClick() { Close(); }
+void TFormMediaPlayer::sbCloseClick() {
+  Close();
+}
 
 void TFormMediaPlayer::sbNextClick() {
   Next();

@@ -141,10 +141,9 @@ class TFormMediaPlayer : public QMainWindow {
         *mHelp = nullptr;
   QAction *NewMedia1 = nullptr, *miLoadMedia = nullptr, *miSearch = nullptr, *miSave = nullptr,
           *miSaveMediaAs = nullptr, *miDelete = nullptr, *miExit = nullptr, *miAdd = nullptr,
-          *miRemove = nullptr, *miRemoveAll = nullptr, *miInOrder = nullptr,
-          *miPostOrder = nullptr, *miRandom = nullptr, *miAutoSave = nullptr,
-          *miBlackMediaList = nullptr, *miShowControls = nullptr, *miAbout = nullptr,
-          *miIndex = nullptr;
+          *miRemove = nullptr, *miRemoveAll = nullptr, *miInOrder = nullptr, *miPostOrder = nullptr,
+          *miRandom = nullptr, *miAutoSave = nullptr, *miBlackMediaList = nullptr,
+          *miShowControls = nullptr, *miAbout = nullptr, *miIndex = nullptr;
 
  private:
   std::unique_ptr<TMediaPlayer> FMediaPlayer;

@@ -149,7 +149,9 @@ void TQLCheckListBox::Delete(int index) {
   model_.Remove(index);
 }
 
-void TQLCheckListBox::Clear() { model_.Reset({}); }
+void TQLCheckListBox::Clear() {
+  model_.Reset({});
+}
 
 int TQLCheckListBox::IndexOf(const std::string& text) const {
   const auto& rows = model_.rows();

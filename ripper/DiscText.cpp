@@ -30,11 +30,16 @@ TDiscText ParseDiscText(std::string_view lines) {
     std::string value = SafeValue(line.substr(b + 1));
     if (value.empty()) continue;
     if (track == 0) {
-      if (field == "TITLE") out.title = value;
-      else if (field == "PERFORMER") out.artist = value;
-      else if (field == "UPC_EAN") out.catalog = value;
-      else if (field == "GENRE") out.genre = value;
-      else if (field == "SONGWRITER") out.songwriter = value;
+      if (field == "TITLE")
+        out.title = value;
+      else if (field == "PERFORMER")
+        out.artist = value;
+      else if (field == "UPC_EAN")
+        out.catalog = value;
+      else if (field == "GENRE")
+        out.genre = value;
+      else if (field == "SONGWRITER")
+        out.songwriter = value;
       continue;
     }
     TTrackText* t = const_cast<TTrackText*>(out.Track(track));
@@ -43,15 +48,20 @@ TDiscText ParseDiscText(std::string_view lines) {
       t = &out.tracks.back();
       t->number = track;
     }
-    if (field == "TITLE") t->title = value;
-    else if (field == "PERFORMER") t->performer = value;
-    else if (field == "SONGWRITER") t->songwriter = value;
-    else if (field == "ISRC") t->isrc = value;
+    if (field == "TITLE")
+      t->title = value;
+    else if (field == "PERFORMER")
+      t->performer = value;
+    else if (field == "SONGWRITER")
+      t->songwriter = value;
+    else if (field == "ISRC")
+      t->isrc = value;
   }
   return out;
 }
 
-bool FillFromDiscText(TDiscNames& names, const TDiscText& text, const std::vector<int>& trackNumbers) {
+bool FillFromDiscText(TDiscNames& names, const TDiscText& text,
+                      const std::vector<int>& trackNumbers) {
   bool filled = false;
   auto fill = [&](std::string& to, const std::string& from) {
     if (to.empty() && !from.empty()) {

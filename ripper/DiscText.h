@@ -17,7 +17,9 @@ struct TTrackText {
 struct TDiscText {
   std::string artist, title, catalog, genre, songwriter;
   std::vector<TTrackText> tracks;  // those with any text, by number
-  bool Empty() const { return artist.empty() && title.empty() && tracks.empty() && catalog.empty(); }
+  bool Empty() const {
+    return artist.empty() && title.empty() && tracks.empty() && catalog.empty();
+  }
   const TTrackText* Track(int number) const;
 };
 
@@ -28,6 +30,7 @@ TDiscText ParseDiscText(std::string_view lines);
 // Fills what `names` lacks (artist, title, the names of `trackNumbers` by position) from the
 // disc's text; a track without a title of its own keeps its empty name. True when anything was
 // filled. The window calls it when the disc store has no entry for the disc.
-bool FillFromDiscText(TDiscNames& names, const TDiscText& text, const std::vector<int>& trackNumbers);
+bool FillFromDiscText(TDiscNames& names, const TDiscText& text,
+                      const std::vector<int>& trackNumbers);
 
 }  // namespace ripper

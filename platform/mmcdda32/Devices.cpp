@@ -2,9 +2,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cdio/cdio.h>
 #include <cdio/logging.h>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>

@@ -350,7 +350,8 @@ uint32_t Drive::ReadCDText(CDDA_CDTEXT* text) {
     // The catalogue number and the ISRCs of the sub-channel, where CD-Text has none.
     auto add = [&](int track, const char* field, char* value) {
       std::string prefix = std::to_string(track) + "\t" + field + "\t";
-      if (value && *value && out.find(prefix) != 0 && out.find("\n" + prefix) == std::string::npos) {
+      if (value && *value && out.find(prefix) != 0 &&
+          out.find("\n" + prefix) == std::string::npos) {
         out += prefix + value + "\n";
         ++fields;
       }
@@ -359,7 +360,8 @@ uint32_t Drive::ReadCDText(CDDA_CDTEXT* text) {
     add(0, "UPC_EAN", cdio_get_mcn(cdio_));
     track_t first = cdio_get_first_track_num(cdio_);
     track_t count = cdio_get_num_tracks(cdio_);
-    for (track_t i = 0; first != CDIO_INVALID_TRACK && count != CDIO_INVALID_TRACK && i < count; ++i)
+    for (track_t i = 0; first != CDIO_INVALID_TRACK && count != CDIO_INVALID_TRACK && i < count;
+         ++i)
       if (cdio_get_track_format(cdio_, static_cast<track_t>(first + i)) == TRACK_FORMAT_AUDIO)
         add(first + i, "ISRC", cdio_get_track_isrc(cdio_, static_cast<track_t>(first + i)));
   }
@@ -556,7 +558,8 @@ uint32_t Drive::InitCopy(bool sync, uint32_t blocks, uint32_t first, uint32_t co
     return CDDA_E_MEMORY;
   }
   cdio_paranoia_modeset(paranoia_, PARANOIA_MODE_FULL ^ PARANOIA_MODE_NEVERSKIP);
-  if (rawCount > 0) cdio_paranoia_set_range(paranoia_, raw_, raw_ + static_cast<int32_t>(rawCount) - 1);
+  if (rawCount > 0)
+    cdio_paranoia_set_range(paranoia_, raw_, raw_ + static_cast<int32_t>(rawCount) - 1);
   cdio_paranoia_seek(paranoia_, raw_, SEEK_SET);
   copy_ = Copy::sync;
   return CDDA_OK;

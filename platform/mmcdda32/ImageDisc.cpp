@@ -4,21 +4,26 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <strings.h>
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <map>
-#include <strings.h>
 
 namespace cdda {
 namespace {
 
 std::string ErrnoText(int e) {
   switch (e) {
-    case ENOENT: return "file not found";
-    case EACCES: case EPERM: return "access denied";
-    case EISDIR: return "is a folder";
-    default: return std::strerror(e);
+    case ENOENT:
+      return "file not found";
+    case EACCES:
+    case EPERM:
+      return "access denied";
+    case EISDIR:
+      return "is a folder";
+    default:
+      return std::strerror(e);
   }
 }
 
@@ -34,8 +39,12 @@ bool ReadAll(int fd, uint8_t* out, size_t n, uint64_t at) {
   return true;
 }
 
-uint32_t Le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t{p[3]} << 24); }
-uint16_t Le16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | (p[1] << 8)); }
+uint32_t Le32(const uint8_t* p) {
+  return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t{p[3]} << 24);
+}
+uint16_t Le16(const uint8_t* p) {
+  return static_cast<uint16_t>(p[0] | (p[1] << 8));
+}
 
 // Finds the audio of a RIFF WAVE file: 16-bit stereo 44100 Hz PCM only.
 bool ProbeWave(int fd, uint64_t size, FileInfo* info, std::string* why) {

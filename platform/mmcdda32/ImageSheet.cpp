@@ -133,8 +133,7 @@ bool CueReader::Flush(int32_t t) {
 bool CueReader::TrackDone() {
   ImageTrack* t = Current();
   if (t && !haveIndex1_)
-    return Fail(error_, trackLine_,
-                "TRACK " + std::to_string(t->number) + " has no INDEX 01");
+    return Fail(error_, trackLine_, "TRACK " + std::to_string(t->number) + " has no INDEX 01");
   return true;
 }
 
@@ -277,13 +276,12 @@ bool CueReader::Line(int lineNo, std::string_view raw) {
     std::string ImageLayout::*disc;
     std::string ImageTrack::*track;
   };
-  static const Field kFields[] = {
-      {"TITLE", &ImageLayout::title, &ImageTrack::title},
-      {"PERFORMER", &ImageLayout::performer, &ImageTrack::performer},
-      {"SONGWRITER", &ImageLayout::songwriter, &ImageTrack::songwriter},
-      {"COMPOSER", &ImageLayout::composer, &ImageTrack::composer},
-      {"ARRANGER", &ImageLayout::arranger, &ImageTrack::arranger},
-      {"MESSAGE", &ImageLayout::message, &ImageTrack::message}};
+  static const Field kFields[] = {{"TITLE", &ImageLayout::title, &ImageTrack::title},
+                                  {"PERFORMER", &ImageLayout::performer, &ImageTrack::performer},
+                                  {"SONGWRITER", &ImageLayout::songwriter, &ImageTrack::songwriter},
+                                  {"COMPOSER", &ImageLayout::composer, &ImageTrack::composer},
+                                  {"ARRANGER", &ImageLayout::arranger, &ImageTrack::arranger},
+                                  {"MESSAGE", &ImageLayout::message, &ImageTrack::message}};
   for (const Field& f : kFields)
     if (key == f.key) {
       (track ? track->*f.track : L_.*f.disc) = sheet::Value(rest);

@@ -17,7 +17,7 @@ constexpr uint32_t kSectorBytes = 2352;
 enum class FileType { binary, motorola, wave };
 
 struct FileInfo {
-  std::string path;       // the name to open
+  std::string path;         // the name to open
   uint64_t dataOffset = 0;  // where the audio starts (a wave file's "data" chunk)
   uint64_t dataBytes = 0;   // how many bytes of audio follow it
 };

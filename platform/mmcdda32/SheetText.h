@@ -18,7 +18,9 @@ inline std::string Upper(std::string_view s) {
   return out;
 }
 
-inline bool Space(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
+inline bool Space(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+}
 
 inline void SkipSpace(std::string_view& s) {
   while (!s.empty() && Space(s.front())) s.remove_prefix(1);
@@ -45,8 +47,10 @@ inline std::string Word(std::string_view& s) {
 inline std::string Value(std::string_view s) {
   SkipSpace(s);
   while (!s.empty() && Space(s.back())) s.remove_suffix(1);
-  if (s.size() >= 2 && s.front() == '"' && s.back() == '"') s = s.substr(1, s.size() - 2);
-  else if (!s.empty() && s.front() == '"') s.remove_prefix(1);
+  if (s.size() >= 2 && s.front() == '"' && s.back() == '"')
+    s = s.substr(1, s.size() - 2);
+  else if (!s.empty() && s.front() == '"')
+    s.remove_prefix(1);
   return std::string(s);
 }
 

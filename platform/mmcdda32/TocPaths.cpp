@@ -6,7 +6,9 @@
 namespace cdda {
 namespace {
 
-bool WordChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
+bool WordChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_';
+}
 
 // Length of the keyword starting at text[i], or 0.
 size_t Keyword(const std::string& text, size_t i) {
@@ -35,8 +37,8 @@ std::string AbsoluteTocPaths(const std::string& text, const std::string& dir) {
     out.append(text, i, j - i);
     i = j;
     // A quoted name that is neither absolute, empty nor "-" (standard input).
-    if (j > end && j + 1 < text.size() && text[j] == '"' && text[j + 1] != '/' && text[j + 1] != '"' &&
-        text.compare(j, 3, "\"-\"") != 0) {
+    if (j > end && j + 1 < text.size() && text[j] == '"' && text[j + 1] != '/' &&
+        text[j + 1] != '"' && text.compare(j, 3, "\"-\"") != 0) {
       out += '"';
       out += dir;
       i = j + 1;

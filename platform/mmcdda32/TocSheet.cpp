@@ -205,8 +205,8 @@ bool TocReader::EndTrack() {
   if (L_.tracks.empty()) return true;
   ImageTrack& t = L_.tracks.back();
   // A track ends on a sector boundary: cdrdao pads an audio track's last sector with silence.
-  if (cursor_ % kSectorBytes) Add(t.audio ? Segment::silence : Segment::data,
-                                  kSectorBytes - cursor_ % kSectorBytes);
+  if (cursor_ % kSectorBytes)
+    Add(t.audio ? Segment::silence : Segment::data, kSectorBytes - cursor_ % kSectorBytes);
   uint64_t length = cursor_ - trackBegin_;
   if (length == 0) return Err("TRACK " + std::to_string(t.number) + " holds no data");
   uint64_t startAt = startAt_ < 0 ? 0 : static_cast<uint64_t>(startAt_);
@@ -227,13 +227,14 @@ bool TocReader::Track() {
   static const struct {
     const char* name;
     uint32_t bytes;
-  } kModes[] = {{"AUDIO", 2352},       {"MODE0", 2336},      {"MODE1", 2048},
-                {"MODE1_RAW", 2352},   {"MODE2", 2336},      {"MODE2_FORM1", 2048},
+  } kModes[] = {{"AUDIO", 2352},       {"MODE0", 2336},          {"MODE1", 2048},
+                {"MODE1_RAW", 2352},   {"MODE2", 2336},          {"MODE2_FORM1", 2048},
                 {"MODE2_FORM2", 2324}, {"MODE2_FORM_MIX", 2336}, {"MODE2_RAW", 2352}};
   modeBytes_ = 0;
   for (const auto& m : kModes)
     if (mode == m.name) modeBytes_ = m.bytes;
-  if (tok_.kind != Token::word || modeBytes_ == 0) return Err("TRACK mode " + mode + " is not supported");
+  if (tok_.kind != Token::word || modeBytes_ == 0)
+    return Err("TRACK mode " + mode + " is not supported");
   Advance();
   if (IsWord("RW") || IsWord("RW_RAW")) return Err("sub-channel data is not supported");
   ImageTrack t;
@@ -250,15 +251,19 @@ bool TocReader::Track() {
     if (key == "NO") {
       Advance();
       std::string what = Upper(tok_.text);
-      if (what == "COPY") track.copy = false;
-      else if (what == "PRE_EMPHASIS") track.preEmphasis = false;
-      else return Err("NO " + what + " is not known");
+      if (what == "COPY")
+        track.copy = false;
+      else if (what == "PRE_EMPHASIS")
+        track.preEmphasis = false;
+      else
+        return Err("NO " + what + " is not known");
       Advance();
     } else if (key == "COPY" || key == "PRE_EMPHASIS" || key == "TWO_CHANNEL_AUDIO" ||
                key == "FOUR_CHANNEL_AUDIO") {
       if (key == "COPY") track.copy = true;
       if (key == "PRE_EMPHASIS") track.preEmphasis = true;
-      track.fourChannel = key == "FOUR_CHANNEL_AUDIO" || (track.fourChannel && key != "TWO_CHANNEL_AUDIO");
+      track.fourChannel =
+          key == "FOUR_CHANNEL_AUDIO" || (track.fourChannel && key != "TWO_CHANNEL_AUDIO");
       Advance();
     } else if (key == "ISRC") {
       Advance();
@@ -289,7 +294,8 @@ bool TocReader::Track() {
       if (!Length(unit, kSectorBytes, &bytes)) return false;
     } else if (key == "SILENCE" || key == "ZERO") {
       Advance();
-      if (key == "ZERO" && tok_.kind == Token::word && !std::isdigit(static_cast<unsigned char>(tok_.text[0])))
+      if (key == "ZERO" && tok_.kind == Token::word &&
+          !std::isdigit(static_cast<unsigned char>(tok_.text[0])))
         Advance();  // data mode
       uint64_t bytes = 0;
       if (!Length(unit, kSectorBytes, &bytes)) return false;
@@ -322,7 +328,8 @@ bool TocReader::Track() {
       FileType type = wave ? FileType::wave : FileType::binary;
       FileInfo info;
       std::string why;
-      if (!probe_(name, type, &info, &why)) return sheet::Fail(error_, line, key + " \"" + name + "\": " + why);
+      if (!probe_(name, type, &info, &why))
+        return sheet::Fail(error_, line, key + " \"" + name + "\": " + why);
       bool bigEndian = !wave;
       uint64_t start = 0;
       if (!dataFile) {
@@ -331,13 +338,19 @@ bool TocReader::Track() {
         if (!Length(4, kSectorBytes, &start)) return false;
       }
       uint64_t fileStart = offset + start;
-      if (fileStart > info.dataBytes) return sheet::Fail(error_, line, key + " \"" + name + "\": the start lies beyond the end of the file");
+      if (fileStart > info.dataBytes)
+        return sheet::Fail(error_, line,
+                           key + " \"" + name + "\": the start lies beyond the end of the file");
       uint64_t avail = info.dataBytes - fileStart;
       uint64_t len = avail;
       bool msf = tok_.kind == Token::word && tok_.text.find(':') != std::string::npos;
-      if (tok_.kind == Token::word && (msf || std::isdigit(static_cast<unsigned char>(tok_.text[0])))) {
-        if (!Length(dataFile && !msf ? 1 : unit, track.audio ? kSectorBytes : modeBytes_, &len)) return false;
-        if (len > avail) return sheet::Fail(error_, line, key + " \"" + name + "\": the length runs past the end of the file");
+      if (tok_.kind == Token::word &&
+          (msf || std::isdigit(static_cast<unsigned char>(tok_.text[0])))) {
+        if (!Length(dataFile && !msf ? 1 : unit, track.audio ? kSectorBytes : modeBytes_, &len))
+          return false;
+        if (len > avail)
+          return sheet::Fail(error_, line,
+                             key + " \"" + name + "\": the length runs past the end of the file");
       }
       L_.files.push_back(info);
       int index = static_cast<int>(L_.files.size()) - 1;

@@ -38,27 +38,27 @@ extern "C" {
 
 /* Error codes (cdda_GetErrorText gives their texts). */
 #define CDDA_OK 0u
-#define CDDA_E_HANDLE 1u      /* invalid handle */
-#define CDDA_E_DEVICE 2u      /* device index out of range */
-#define CDDA_E_NODEVICE 3u    /* no device selected */
-#define CDDA_E_NOTREADY 4u    /* no disc in the drive */
-#define CDDA_E_DOOROPEN 5u    /* the tray is open */
-#define CDDA_E_OPEN 6u        /* the drive or image cannot be opened */
-#define CDDA_E_READ 7u        /* read error */
-#define CDDA_E_RANGE 8u       /* sectors outside the disc */
-#define CDDA_E_PARAM 9u       /* invalid parameter */
+#define CDDA_E_HANDLE 1u   /* invalid handle */
+#define CDDA_E_DEVICE 2u   /* device index out of range */
+#define CDDA_E_NODEVICE 3u /* no device selected */
+#define CDDA_E_NOTREADY 4u /* no disc in the drive */
+#define CDDA_E_DOOROPEN 5u /* the tray is open */
+#define CDDA_E_OPEN 6u     /* the drive or image cannot be opened */
+#define CDDA_E_READ 7u     /* read error */
+#define CDDA_E_RANGE 8u    /* sectors outside the disc */
+#define CDDA_E_PARAM 9u    /* invalid parameter */
 #define CDDA_E_NOTSUPPORTED 10u
-#define CDDA_E_LOCKED 11u     /* eject refused: the media is locked */
-#define CDDA_E_NOCOPY 12u     /* burst or sync read without its Init call */
-#define CDDA_E_BUSY 13u       /* a burst or sync copy is running */
-#define CDDA_E_VERSION 14u    /* cdda_Init: interface version not supported */
+#define CDDA_E_LOCKED 11u  /* eject refused: the media is locked */
+#define CDDA_E_NOCOPY 12u  /* burst or sync read without its Init call */
+#define CDDA_E_BUSY 13u    /* a burst or sync copy is running */
+#define CDDA_E_VERSION 14u /* cdda_Init: interface version not supported */
 #define CDDA_E_MEMORY 15u
-#define CDDA_E_NOLETTER 16u   /* no drive letter left for this device */
-#define CDDA_E_NOFILE 17u     /* cdda_AddImage: the file does not exist */
-#define CDDA_E_TRAY 18u       /* the tray could not be moved or the lock changed */
-#define CDDA_E_DATA 19u       /* the sectors belong to a data track: they hold no audio */
-#define CDDA_E_SKIPPED 20u    /* sync copy: jitter correction gave up on the sector */
-#define CDDA_E_IMAGE 21u      /* the image's sheet cannot be used (cdda_GetImageError says why) */
+#define CDDA_E_NOLETTER 16u /* no drive letter left for this device */
+#define CDDA_E_NOFILE 17u   /* cdda_AddImage: the file does not exist */
+#define CDDA_E_TRAY 18u     /* the tray could not be moved or the lock changed */
+#define CDDA_E_DATA 19u     /* the sectors belong to a data track: they hold no audio */
+#define CDDA_E_SKIPPED 20u  /* sync copy: jitter correction gave up on the sector */
+#define CDDA_E_IMAGE 21u    /* the image's sheet cannot be used (cdda_GetImageError says why) */
 #define CDDA_E_LAST 21u
 
 /* Device status numbers (cdda_GetDeviceStatus). */
@@ -83,9 +83,9 @@ typedef struct CDDA_TRACK {
   uint32_t dwTrack;
   uint32_t dwStartMSF;
   uint32_t dwLengthMSF;
-  uint8_t bAttrib;   /* CDDA_ATTR_* */
-  uint32_t fAudio;   /* non-zero: audio track */
-  uint32_t fCopy;    /* non-zero: digital copy permitted */
+  uint8_t bAttrib; /* CDDA_ATTR_* */
+  uint32_t fAudio; /* non-zero: audio track */
+  uint32_t fCopy;  /* non-zero: digital copy permitted */
 } CDDA_TRACK;
 
 /* What cdda_ReadTOC fills: the track count (the lead-out is not an entry), then the tracks. */
@@ -122,7 +122,7 @@ uint32_t cdda_SetDeviceType(uint32_t handle, uint32_t type, uint32_t reserved);
 
 uint32_t cdda_OpenDevice(uint32_t handle, uint32_t mode);
 uint32_t cdda_CloseDevice(uint32_t handle);
-uint32_t cdda_GetDeviceReady(uint32_t handle); /* 0: a readable disc is in the drive */
+uint32_t cdda_GetDeviceReady(uint32_t handle);  /* 0: a readable disc is in the drive */
 uint32_t cdda_GetDeviceStatus(uint32_t handle); /* CDDA_STATUS_* */
 uint32_t cdda_ReadTOC(uint32_t handle, CDDA_TOC* toc);
 uint32_t cdda_ReadCDText(uint32_t handle, CDDA_CDTEXT* text);

@@ -14,10 +14,18 @@ bool AlsaFormat(const WAVEFORMATEX& f, snd_pcm_format_t* out) {
   if (f.nBlockAlign != f.nChannels * ((f.wBitsPerSample + 7) / 8)) return false;
   if (f.wFormatTag == WAVE_FORMAT_PCM) {
     switch (f.wBitsPerSample) {
-      case 8: *out = SND_PCM_FORMAT_U8; return true;
-      case 16: *out = SND_PCM_FORMAT_S16_LE; return true;
-      case 24: *out = SND_PCM_FORMAT_S24_3LE; return true;
-      case 32: *out = SND_PCM_FORMAT_S32_LE; return true;
+      case 8:
+        *out = SND_PCM_FORMAT_U8;
+        return true;
+      case 16:
+        *out = SND_PCM_FORMAT_S16_LE;
+        return true;
+      case 24:
+        *out = SND_PCM_FORMAT_S24_3LE;
+        return true;
+      case 32:
+        *out = SND_PCM_FORMAT_S32_LE;
+        return true;
     }
   } else if (f.wFormatTag == WAVE_FORMAT_IEEE_FLOAT && f.wBitsPerSample == 32) {
     *out = SND_PCM_FORMAT_FLOAT_LE;
@@ -28,7 +36,8 @@ bool AlsaFormat(const WAVEFORMATEX& f, snd_pcm_format_t* out) {
 
 class AlsaSink final : public Sink {
  public:
-  AlsaSink(std::string pcm, std::string config) : name_(std::move(pcm)), config_(std::move(config)) {}
+  AlsaSink(std::string pcm, std::string config)
+      : name_(std::move(pcm)), config_(std::move(config)) {}
   ~AlsaSink() override { CloseAll(); }
 
   MMRESULT Open(const WAVEFORMATEX& format, bool query) override {
@@ -46,7 +55,8 @@ class AlsaSink final : public Sink {
         CloseAll();
         return MMSYSERR_NODRIVER;
       }
-      rc = snd_pcm_open_lconf(&pcm_, name_.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK, top_);
+      rc =
+          snd_pcm_open_lconf(&pcm_, name_.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK, top_);
     } else {
       rc = snd_pcm_open(&pcm_, name_.c_str(), SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
     }
@@ -110,7 +120,9 @@ class AlsaSink final : public Sink {
     snd_pcm_state_t state = snd_pcm_state(pcm_);
     std::uint64_t now = written_;
     if (state != SND_PCM_STATE_XRUN && snd_pcm_delay(pcm_, &delay) == 0 && delay > 0)
-      now = written_ > static_cast<std::uint64_t>(delay) ? written_ - static_cast<std::uint64_t>(delay) : 0;
+      now = written_ > static_cast<std::uint64_t>(delay)
+                ? written_ - static_cast<std::uint64_t>(delay)
+                : 0;
     played_ = std::max(played_, std::min(now, written_));
     return played_;
   }
@@ -186,7 +198,8 @@ class MemorySink final : public Sink {
       b.append(data, n);
       // Older bytes go in steps of at least a quarter of what is kept, so each is moved a few
       // times at most (whole frames, so what stays starts on a frame).
-      const std::size_t keep = store_->options.keepBytes / format_.nBlockAlign * format_.nBlockAlign;
+      const std::size_t keep =
+          store_->options.keepBytes / format_.nBlockAlign * format_.nBlockAlign;
       if (b.size() > keep + keep / 4 + 65536) {
         const std::size_t drop = (b.size() - keep) / format_.nBlockAlign * format_.nBlockAlign;
         b.erase(0, drop);
@@ -199,15 +212,19 @@ class MemorySink final : public Sink {
   std::uint64_t Played() override {
     if (!realTime_) return written_;
     if (paused_) return std::min(base_, written_);
-    auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start_).count();
-    std::uint64_t frames = base_ + static_cast<std::uint64_t>(elapsed) * format_.nSamplesPerSec / 1000000;
+    auto elapsed =
+        std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start_).count();
+    std::uint64_t frames =
+        base_ + static_cast<std::uint64_t>(elapsed) * format_.nSamplesPerSec / 1000000;
     return std::min(frames, written_);
   }
 
   void Pause(bool pause) override {
     if (!realTime_ || pause == paused_) return;
-    if (pause) base_ = Played();
-    else start_ = Clock::now();
+    if (pause)
+      base_ = Played();
+    else
+      start_ = Clock::now();
     paused_ = pause;
   }
 

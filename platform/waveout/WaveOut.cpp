@@ -3,10 +3,10 @@
 #include <alsa/asoundlib.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <mutex>
@@ -109,17 +109,17 @@ struct Pending {
 // played, and the thread that moves them along and returns them.
 struct WaveOutDevice {
   std::mutex m;
-  std::condition_variable cv;      // wakes the device thread
-  std::condition_variable idle;    // the thread has returned every header handed back
+  std::condition_variable cv;    // wakes the device thread
+  std::condition_variable idle;  // the thread has returned every header handed back
   std::unique_ptr<Sink> sink;
   WAVEFORMATEX format{};
   WaveOutProc callback = nullptr;
   std::uintptr_t instance = 0;
 
-  std::deque<WAVEHDR*> queue;  // waiting to be written; the front may be partly written
-  std::uint32_t offset = 0;    // bytes of the front header already written
-  std::string carry;           // bytes of a frame split across two headers
-  std::uint64_t submitted = 0; // bytes handed to the sink since the last reset
+  std::deque<WAVEHDR*> queue;   // waiting to be written; the front may be partly written
+  std::uint32_t offset = 0;     // bytes of the front header already written
+  std::string carry;            // bytes of a frame split across two headers
+  std::uint64_t submitted = 0;  // bytes handed to the sink since the last reset
   std::deque<Pending> playing;
   std::vector<WAVEHDR*> done;  // to be returned by the thread
   int delivering = 0;
@@ -333,7 +333,8 @@ MMRESULT waveOutClose(HWAVEOUT h) {
 
 MMRESULT waveOutPrepareHeader(HWAVEOUT h, WAVEHDR* pwh, std::uint32_t cb) {
   if (!Valid(h)) return MMSYSERR_INVALHANDLE;
-  if (!pwh || cb < sizeof(WAVEHDR) || (!pwh->lpData && pwh->dwBufferLength)) return MMSYSERR_INVALPARAM;
+  if (!pwh || cb < sizeof(WAVEHDR) || (!pwh->lpData && pwh->dwBufferLength))
+    return MMSYSERR_INVALPARAM;
   std::lock_guard lock(h->m);
   if (pwh->dwFlags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
   pwh->dwFlags |= WHDR_PREPARED;
@@ -410,20 +411,48 @@ MMRESULT waveOutGetErrorText(MMRESULT code, char* text, std::uint32_t size) {
   if (!text || size == 0) return MMSYSERR_INVALPARAM;
   const char* s = nullptr;
   switch (code) {
-    case MMSYSERR_NOERROR: s = "The command completed successfully."; break;
-    case MMSYSERR_ERROR: s = "An unspecified error occurred in the wave output device."; break;
-    case MMSYSERR_BADDEVICEID: s = "The wave output device identifier is out of range."; break;
-    case MMSYSERR_ALLOCATED: s = "The wave output device is already in use by another program."; break;
-    case MMSYSERR_INVALHANDLE: s = "The wave output device handle is not valid."; break;
-    case MMSYSERR_NODRIVER: s = "The wave output device could not be opened (no sound driver or card)."; break;
-    case MMSYSERR_NOMEM: s = "Not enough memory for the wave output device."; break;
-    case MMSYSERR_NOTSUPPORTED: s = "The wave output device does not support this function."; break;
-    case MMSYSERR_INVALFLAG: s = "An invalid flag was passed to the wave output device."; break;
-    case MMSYSERR_INVALPARAM: s = "An invalid parameter was passed to the wave output device."; break;
-    case WAVERR_BADFORMAT: s = "The wave output device cannot play this format."; break;
-    case WAVERR_STILLPLAYING: s = "The wave output device is still playing buffers."; break;
-    case WAVERR_UNPREPARED: s = "The wave header has not been prepared."; break;
-    default: text[0] = 0; return 9;  // MMSYSERR_BADERRNUM
+    case MMSYSERR_NOERROR:
+      s = "The command completed successfully.";
+      break;
+    case MMSYSERR_ERROR:
+      s = "An unspecified error occurred in the wave output device.";
+      break;
+    case MMSYSERR_BADDEVICEID:
+      s = "The wave output device identifier is out of range.";
+      break;
+    case MMSYSERR_ALLOCATED:
+      s = "The wave output device is already in use by another program.";
+      break;
+    case MMSYSERR_INVALHANDLE:
+      s = "The wave output device handle is not valid.";
+      break;
+    case MMSYSERR_NODRIVER:
+      s = "The wave output device could not be opened (no sound driver or card).";
+      break;
+    case MMSYSERR_NOMEM:
+      s = "Not enough memory for the wave output device.";
+      break;
+    case MMSYSERR_NOTSUPPORTED:
+      s = "The wave output device does not support this function.";
+      break;
+    case MMSYSERR_INVALFLAG:
+      s = "An invalid flag was passed to the wave output device.";
+      break;
+    case MMSYSERR_INVALPARAM:
+      s = "An invalid parameter was passed to the wave output device.";
+      break;
+    case WAVERR_BADFORMAT:
+      s = "The wave output device cannot play this format.";
+      break;
+    case WAVERR_STILLPLAYING:
+      s = "The wave output device is still playing buffers.";
+      break;
+    case WAVERR_UNPREPARED:
+      s = "The wave header has not been prepared.";
+      break;
+    default:
+      text[0] = 0;
+      return 9;  // MMSYSERR_BADERRNUM
   }
   std::strncpy(text, s, size - 1);
   text[size - 1] = 0;

@@ -32,18 +32,18 @@ TEST(TrimCommandLine, QuotesAndBlanks) {
   } cases[] = {
       {"\"C:\\Program Files\\Quillon\\uninst.dat\"", "C:\\Program Files\\Quillon\\uninst.dat"},
       {"   \"C:\\a b\"   ", "C:\\a b"},
-      {"/S  ", "/S  "},               // no closing quote: trailing blanks stay
-      {"   ", ""},                    // only blanks
-      {"\"C:\\a b", "C:\\a b"},       // opening quote only
+      {"/S  ", "/S  "},          // no closing quote: trailing blanks stay
+      {"   ", ""},               // only blanks
+      {"\"C:\\a b", "C:\\a b"},  // opening quote only
       {"\"C:\\a b  ", "C:\\a b  "},
-      {"C:\\a b\"  ", "C:\\a b"},     // closing quote only
+      {"C:\\a b\"  ", "C:\\a b"},  // closing quote only
       {"\"", ""},
       {"\"\"", ""},
-      {"  \"  ", "  "},               // the search back stops at the first remaining character
+      {"  \"  ", "  "},  // the search back stops at the first remaining character
       {"\" \"", " "},
-      {"\"\"a\"\"", "\"a\""},         // one quote each side, no more
+      {"\"\"a\"\"", "\"a\""},  // one quote each side, no more
       {"a \"b\" c", "a \"b\" c"},
-      {"\t\"a\"\t", "\t\"a\"\t"},     // tabs are not blanks
+      {"\t\"a\"\t", "\t\"a\"\t"},  // tabs are not blanks
       {"\ta\"", "\ta"},
       {"x", "x"},
   };
@@ -61,7 +61,8 @@ TEST(TrimCommandLine, WorksInPlace) {
 TEST(LibraryPath, AddsOneSeparator) {
   EXPECT_EQ(adremove::LibraryPath("C:\\WINDOWS", '\\'), "C:\\WINDOWS\\Tarvex.dll");
   EXPECT_EQ(adremove::LibraryPath("C:\\", '\\'), "C:\\Tarvex.dll");
-  EXPECT_EQ(adremove::LibraryPath("/home/u/.config/quillon", '/'), "/home/u/.config/quillon/Tarvex.dll");
+  EXPECT_EQ(adremove::LibraryPath("/home/u/.config/quillon", '/'),
+            "/home/u/.config/quillon/Tarvex.dll");
   EXPECT_EQ(adremove::LibraryPath("/", '/'), "/Tarvex.dll");
   EXPECT_EQ(adremove::LibraryPath("C:/x/", '\\'), "C:/x/\\Tarvex.dll");  // only the system's own
 }
@@ -138,7 +139,8 @@ TEST(Run, CallsTheExportWithTheTrimmedLineAndUnloads) {
   EXPECT_EQ(RunWith(sys, "  \"C:\\Program Files\\x\" "), 1000);
   EXPECT_EQ(FakeSystem::received, "C:\\Program Files\\x");
   EXPECT_EQ(sys.loadedPath, "C:\\WINDOWS\\Tarvex.dll");
-  EXPECT_EQ(sys.calls, (std::vector<std::string>{"dir", "load", "find PellicoUninstall", "unload"}));
+  EXPECT_EQ(sys.calls,
+            (std::vector<std::string>{"dir", "load", "find PellicoUninstall", "unload"}));
 
   sys.result = -2147483647 - 1;
   EXPECT_EQ(RunWith(sys, "   "), sys.result);

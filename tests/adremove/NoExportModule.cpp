@@ -5,4 +5,6 @@
 #define MODULE_EXPORT extern "C" __attribute__((visibility("default")))
 #endif
 
-MODULE_EXPORT int pellicouninstall(char*) { return 0; }
+MODULE_EXPORT int pellicouninstall(char*) {
+  return 0;
+}

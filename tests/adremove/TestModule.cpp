@@ -40,14 +40,16 @@ void Record(const std::string& file, const char* bytes) {
 std::string ModulePath() {
 #ifdef _WIN32
   HMODULE self = nullptr;
-  GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCSTR>(&ModulePath), &self);
+  GetModuleHandleExA(
+      GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+      reinterpret_cast<LPCSTR>(&ModulePath), &self);
   char buf[MAX_PATH * 2];
   DWORD n = GetModuleFileNameA(self, buf, sizeof buf);
   return std::string(buf, n < sizeof buf ? n : 0);
 #else
   Dl_info info{};
-  return dladdr(reinterpret_cast<void*>(&ModulePath), &info) && info.dli_fname ? info.dli_fname : "";
+  return dladdr(reinterpret_cast<void*>(&ModulePath), &info) && info.dli_fname ? info.dli_fname
+                                                                               : "";
 #endif
 }
 

@@ -116,8 +116,10 @@ int main(int argc, char** argv) {
   Check(Subsystem(exe) == 2, "adremove.exe is a graphical-subsystem program");
 
   // The path building for directories Wine itself never reports.
-  Check(adremove::LibraryPath("C:\\", '\\') == "C:\\Tarvex.dll", "drive root C:\\ gets no second backslash");
-  Check(adremove::LibraryPath("D:\\WINNT", '\\') == "D:\\WINNT\\Tarvex.dll", "D:\\WINNT gets one backslash");
+  Check(adremove::LibraryPath("C:\\", '\\') == "C:\\Tarvex.dll",
+        "drive root C:\\ gets no second backslash");
+  Check(adremove::LibraryPath("D:\\WINNT", '\\') == "D:\\WINNT\\Tarvex.dll",
+        "D:\\WINNT gets one backslash");
 
   // The name of the program as the system passes it, quoted the way an uninstaller would.
   const std::string name = "\"" + exe + "\"";
@@ -140,7 +142,8 @@ int main(int argc, char** argv) {
   }
   Check(Launch(exe, name + " x") == 1000, "a library without PellicoUninstall gives 1000");
 
-  if (HANDLE f = CreateFileA(installed.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (HANDLE f =
+          CreateFileA(installed.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
       f != INVALID_HANDLE_VALUE) {
     DWORD written;
     WriteFile(f, "MZ no image", 11, &written, nullptr);
@@ -162,7 +165,8 @@ int main(int argc, char** argv) {
        "a quoted path with blanks loses its quotes"},
       {"/S /D=C:\\x  ", "/S /D=C:\\x  ", "trailing blanks without a closing quote are passed on"},
       {"   ", "", "only blanks give an empty string"},
-      {"\"C:\\Program Files\\Quillon", "C:\\Program Files\\Quillon", "an opening quote only is removed"},
+      {"\"C:\\Program Files\\Quillon", "C:\\Program Files\\Quillon",
+       "an opening quote only is removed"},
       {"  \"C:\\a b\"   ", "C:\\a b", "leading blanks, quotes and trailing blanks"},
       {"C:\\a b\"", "C:\\a b", "a closing quote only is removed"},
       {"\"\"a\"\"", "\"a\"", "only one quote is removed at each end"},
@@ -174,9 +178,9 @@ int main(int argc, char** argv) {
     int64_t code = Launch(exe, name + " " + c.tail);
     bool exists;
     std::string got = ReadAll(record, &exists);
-    Check(code == 0 && exists && got == c.received,
-          std::string(c.what) + ": " + Shown(c.tail) + " -> " + Shown(got) +
-              " exit " + std::to_string(code));
+    Check(code == 0 && exists && got == c.received, std::string(c.what) + ": " + Shown(c.tail) +
+                                                        " -> " + Shown(got) + " exit " +
+                                                        std::to_string(code));
   }
 
   // The program name unquoted, as a bare name.
@@ -186,8 +190,8 @@ int main(int argc, char** argv) {
         "an unquoted program name");
 
   std::string loaded = ReadAll(modulePath, &exists);
-  Check(CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, loaded.c_str(), -1, installed.c_str(), -1) ==
-            CSTR_EQUAL,
+  Check(CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, loaded.c_str(), -1, installed.c_str(),
+                       -1) == CSTR_EQUAL,
         "the module is loaded from " + installed + " (" + loaded + ")");
 
   for (int64_t result : {int64_t(0), int64_t(42), int64_t(1000), int64_t(-1), int64_t(INT32_MAX),

@@ -112,8 +112,11 @@ int Trackwell(const std::string& args, std::string* err = nullptr) {
 
 std::string Probe(const std::string& wav) {
   std::string text;
-  qltest::RunCapture("ffprobe -v error -show_entries stream=codec_name,sample_rate,channels -of "
-                     "csv=p=0 " + wav, &text);
+  qltest::RunCapture(
+      "ffprobe -v error -show_entries stream=codec_name,sample_rate,channels -of "
+      "csv=p=0 " +
+          wav,
+      &text);
   return text;
 }
 

@@ -121,8 +121,7 @@ TEST(Equalizer, LatencyIsTakenOffWhenAsked) {
 // the other sliders say: random settings, and the hardest, neighbours at opposite ends.
 TEST(Equalizer, EveryBandMeetsItsSliderAtItsCentre) {
   static const double lo[12] = {10, 31, 61, 121, 181, 301, 601, 1201, 1801, 3001, 6001, 12001};
-  static const double hi[12] = {30,   60,   120,  180,  300,  600,
-                                1200, 1800, 3000, 6000, 12000, 20000};
+  static const double hi[12] = {30, 60, 120, 180, 300, 600, 1200, 1800, 3000, 6000, 12000, 20000};
   std::mt19937 rng(3);
   std::uniform_int_distribution<int> d(-10, 10);
   std::vector<std::array<int, 12>> settings;
@@ -313,8 +312,7 @@ TEST(Equalizer, OneChannelLeavesTheOtherAligned) {
   TWaveFormatEx m = Pcm(16, 1, 44100);
   auto min = Sine16(1000, 0.5, 10000, 44100, 1);
   auto mout = Filter(mono, min, m);
-  EXPECT_NEAR(20 * std::log10(Rms(mout, 2048, mout.size()) / Rms(min, 2048, min.size())), -10,
-              1.0);
+  EXPECT_NEAR(20 * std::log10(Rms(mout, 2048, mout.size()) / Rms(min, 2048, min.size())), -10, 1.0);
 }
 
 TEST(Equalizer, ObjectContainerRoundTrip) {

@@ -95,8 +95,8 @@ TEST(TimeStretch, ChirpKeepsItsPitchTrack) {
       const double measured = crossings / 2.0 / (double(win) / 44100);
       const double t = (at + win / 2.0) / 44100 / 2;  // input time
       const double want = f0 * std::exp(std::log(f1 / f0) / seconds * t);
-      EXPECT_NEAR(measured / want, 1.0, 0.04) << f.wBitsPerSample << "/" << f.nChannels << " at "
-                                               << at;
+      EXPECT_NEAR(measured / want, 1.0, 0.04)
+          << f.wBitsPerSample << "/" << f.nChannels << " at " << at;
       EXPECT_GT(measured, last * 0.99) << at;
       last = measured;
     }

@@ -231,7 +231,8 @@ std::string Le(std::uint32_t v, int n) {
 
 // A wave file with the given "fmt " chunk and data.
 void WriteWav(const std::string& path, const std::string& fmt, const std::string& data) {
-  qltest::WriteFile(path, "RIFF" + Le(static_cast<std::uint32_t>(20 + fmt.size() + data.size()), 4) +
+  qltest::WriteFile(path, "RIFF" +
+                              Le(static_cast<std::uint32_t>(20 + fmt.size() + data.size()), 4) +
                               "WAVEfmt " + Le(static_cast<std::uint32_t>(fmt.size()), 4) + fmt +
                               "data" + Le(static_cast<std::uint32_t>(data.size()), 4) + data);
 }
@@ -292,8 +293,9 @@ TEST(Trackwell, ProcessReadsExtensiblePcmAndRefusesBadInputsWithTheReason) {
   std::string data;
   for (int i = 0; i < 20000; ++i) data += Le(static_cast<std::uint16_t>(i * 37), 2);
   // WAVE_FORMAT_EXTENSIBLE: 22 more bytes, valid bits, channel mask, the PCM sub-format.
-  const std::string ext = PcmFmt(0xFFFE, 2, 44100, 16) + Le(22, 2) + Le(16, 2) + Le(3, 4) +
-                          std::string("\x01\x00\x00\x00\x00\x00\x10\x00\x80\x00\x00\xaa\x00\x38\x9b\x71", 16);
+  const std::string ext =
+      PcmFmt(0xFFFE, 2, 44100, 16) + Le(22, 2) + Le(16, 2) + Le(3, 4) +
+      std::string("\x01\x00\x00\x00\x00\x00\x10\x00\x80\x00\x00\xaa\x00\x38\x9b\x71", 16);
   WriteWav(dir / "ext.wav", ext, data);
   ASSERT_EQ(qltest::Run(Trackwell("process " + dir / "ext.wav " + dir / "o.wav --volume 16384")),
             0);
@@ -303,10 +305,10 @@ TEST(Trackwell, ProcessReadsExtensiblePcmAndRefusesBadInputsWithTheReason) {
   struct Bad {
     std::string fmt, reason;
   };
-  for (const Bad& b : {Bad{PcmFmt(1, 0, 44100, 16), "no channels"},
-                       Bad{PcmFmt(1, 2, 0, 16), "sample rate is 0"},
-                       Bad{PcmFmt(1, 2, 44100, 12), "8, 16, 24 or 32 bits"},
-                       Bad{PcmFmt(1, 2, 4000000000u, 16), "sample rate"}}) {
+  for (const Bad& b :
+       {Bad{PcmFmt(1, 0, 44100, 16), "no channels"}, Bad{PcmFmt(1, 2, 0, 16), "sample rate is 0"},
+        Bad{PcmFmt(1, 2, 44100, 12), "8, 16, 24 or 32 bits"},
+        Bad{PcmFmt(1, 2, 4000000000u, 16), "sample rate"}}) {
     WriteWav(dir / "bad.wav", b.fmt, data);
     int status = 0;
     const std::string err = Stderr("process " + dir / "bad.wav " + dir / "o2.wav", &status);
@@ -319,8 +321,7 @@ TEST(Trackwell, ProcessReadsExtensiblePcmAndRefusesBadInputsWithTheReason) {
   ASSERT_EQ(mkfifo((dir / "fifo.wav").c_str(), 0600), 0);
   const auto start = std::chrono::steady_clock::now();
   int status = 0;
-  const std::string err =
-      Stderr("process " + dir / "fifo.wav " + dir / "o3.wav", &status);
+  const std::string err = Stderr("process " + dir / "fifo.wav " + dir / "o3.wav", &status);
   EXPECT_EQ(status, 1);
   EXPECT_NE(err.find("not a regular file"), std::string::npos) << err;
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));

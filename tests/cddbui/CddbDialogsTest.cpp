@@ -53,7 +53,8 @@ TEST(SiteChooser, APressEndsItWithTheItemHitOrNone) {
   dlg.resize(300, 200);
   dlg.show();
   QRect second = dlg.ListBox->visualItemRect(dlg.ListBox->item(1));
-  QTimer::singleShot(0, [&] { QTest::mousePress(dlg.ListBox->viewport(), Qt::LeftButton, {}, second.center()); });
+  QTimer::singleShot(
+      0, [&] { QTest::mousePress(dlg.ListBox->viewport(), Qt::LeftButton, {}, second.center()); });
   EXPECT_EQ(dlg.exec(), QDialog::Accepted);
   EXPECT_EQ(dlg.SelectedIndex, 1);
   QTimer::singleShot(0, [&] {

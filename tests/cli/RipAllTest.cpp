@@ -190,9 +190,9 @@ TEST_F(RipAll, HostileCddbNamesStayInTheFolderAndApart) {
   EXPECT_EQ(ListDir(out).size(), 3u);
   // A server that refuses the query or the read, or sends a bare CR inside a title: each
   // refusal fails the run with a message and writes nothing; the CR never reaches a name.
-  for (const char* refusal : {"--force query=\"500 Command syntax error\"",
-                              "--force read=\"402 Server error\"",
-                              "--force hello=\"431 Handshake not successful\""}) {
+  for (const char* refusal :
+       {"--force query=\"500 Command syntax error\"", "--force read=\"402 Server error\"",
+        "--force hello=\"431 Handshake not successful\""}) {
     const std::string port2 = StartCddbServer(db, dir / "port2", refusal);
     ASSERT_FALSE(port2.empty());
     r = Rip("--all --dir refused --cddb --email me@example.org --server 127.0.0.1:" + port2 +

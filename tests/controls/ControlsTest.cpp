@@ -41,7 +41,7 @@ TEST(LEDDigit, CascadedDigitsSpreadANumberAndDrawItsSegments) {
   tt.resize(14, 24);
   tt.SetValue(1);
   TMMLEDColors c;
-  EXPECT_EQ(At(tt, {11, 8}), c.on);   // upper right segment of "1"
+  EXPECT_EQ(At(tt, {11, 8}), c.on);  // upper right segment of "1"
   EXPECT_EQ(At(tt, {7, 3}), c.off);  // its top segment is dark
   tt.SetValue(8);
   EXPECT_EQ(At(tt, {7, 3}), c.on);
@@ -64,7 +64,7 @@ TEST(Level, PeaksRiseAtOnceFallByTheDecayAndHoldAWhile) {
   for (int i = 0; i < 30; ++i) level.SetPeak(0);
   EXPECT_EQ(level.Peak(), 0);
   EXPECT_EQ(level.Hold(), 0);  // the hold falls back after a while
-  level.SetPeak(32768 / 2);  // -6 dB: 7/8 of the 48 dB scale
+  level.SetPeak(32768 / 2);    // -6 dB: 7/8 of the 48 dB scale
   EXPECT_EQ(level.LitBars(), 28);
   level.SetPeak(100000);  // clipped
   EXPECT_EQ(level.Peak(), 32768);

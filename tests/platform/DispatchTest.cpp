@@ -14,7 +14,11 @@ TEST(PollDispatcher, PostedCallsRunInOrderOnTheUiThreadFromAnyThread) {
   std::vector<int> order;
   std::thread::id ran_on;
   std::thread worker([&] {
-    for (int i = 0; i < 100; ++i) d.Post([&, i] { order.push_back(i); ran_on = std::this_thread::get_id(); });
+    for (int i = 0; i < 100; ++i)
+      d.Post([&, i] {
+        order.push_back(i);
+        ran_on = std::this_thread::get_id();
+      });
   });
   worker.join();
   EXPECT_TRUE(d.RunUntil([&] { return order.size() == 100; }, 2s));
@@ -100,7 +104,8 @@ TEST(PollDispatcher, TimersRepeatUntilKilledAndSingleShotsFireOnce) {
   PollDispatcher d;
   int ticks = 0, shots = 0;
   ql::TimerId id = d.SetTimer(5, [&] { ++ticks; });
-  d.SetTimer(5, [&] { ++shots; }, true);
+  d.SetTimer(
+      5, [&] { ++shots; }, true);
   EXPECT_TRUE(d.RunUntil([&] { return ticks >= 3; }, 2s));
   d.KillTimer(id);
   int seen = ticks;

@@ -7,9 +7,9 @@
 #include <algorithm>
 #include <map>
 
+#include "Exception.h"
 #include "TestFiles.h"
 #include "TextFile.h"
-#include "Exception.h"
 
 using namespace ql::fs;
 using qltest::TempDir;

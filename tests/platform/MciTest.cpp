@@ -89,8 +89,9 @@ TEST(Mci, Mp3PlaysToItsEnd) {
 TEST(Mci, VideoOpensAndPlaysWithNullVideoOutput) {
   qltest::TempDir dir;
   std::string avi = dir / "clip.avi", mov = dir / "clip.mov";
-  std::string gen = "ffmpeg -loglevel error -y -f lavfi -i testsrc=size=64x48:rate=10:duration=0.5 "
-                    "-f lavfi -i sine=duration=0.5 -shortest ";
+  std::string gen =
+      "ffmpeg -loglevel error -y -f lavfi -i testsrc=size=64x48:rate=10:duration=0.5 "
+      "-f lavfi -i sine=duration=0.5 -shortest ";
   if (qltest::Run(gen + "-c:v mpeg4 '" + avi + "'") != 0 ||
       qltest::Run(gen + "-c:v mpeg4 '" + mov + "'") != 0)
     GTEST_SKIP() << "ffmpeg missing";
@@ -115,7 +116,7 @@ TEST(Mci, StopKeepsTheDeviceOpenAndPlayGoesOn) {
   EXPECT_EQ(p.Mode(), mpStopped);
   std::this_thread::sleep_for(200ms);
   EXPECT_EQ(p.Mode(), mpStopped);  // a stopped device stays where it is
-  p.Resume();                     // not paused: plays instead
+  p.Resume();                      // not paused: plays instead
   EXPECT_EQ(p.Mode(), mpPlaying);
   p.Open();  // reopening closes the old device first
   EXPECT_EQ(p.Mode(), mpStopped);
@@ -180,7 +181,8 @@ TEST(Mci, ClosingTheVideoWindowOnARealDisplayLeavesTheProgramRunning) {
   qltest::TempDir dir;
   std::string clip = dir / "clip.avi";
   if (qltest::Run("ffmpeg -loglevel error -y -f lavfi -i testsrc=size=160x120:rate=25:duration=6 "
-                  "-f lavfi -i sine=duration=6 -shortest -c:v mpeg4 '" + clip + "'") != 0)
+                  "-f lavfi -i sine=duration=6 -shortest -c:v mpeg4 '" +
+                  clip + "'") != 0)
     GTEST_SKIP() << "ffmpeg missing";
   MciSettings s;
   s.ao = "null";

@@ -168,10 +168,10 @@ TEST(PartialFile, LeftoversOfDeadProcessesAreRemovedOthersKept) {
   waitpid(child, &status, 0);
   ASSERT_EQ(Names(dir.path()).size(), 2u);
   for (const auto& n : Names(dir.path())) EXPECT_TRUE(ql::IsPartialName(n)) << n;
-  ql::PartialFile mine(dir / "track02.wav");     // this process is alive
-  WriteFile(dir / ".init.1-1.qlpart", "x");      // pid 1 is alive
-  WriteFile(dir / ".notes.txt", "x");            // not a temporary
-  WriteFile(dir / "x.999999999-1.qlpart", "x");  // not hidden: not ours
+  ql::PartialFile mine(dir / "track02.wav");           // this process is alive
+  WriteFile(dir / ".init.1-1.qlpart", "x");            // pid 1 is alive
+  WriteFile(dir / ".notes.txt", "x");                  // not a temporary
+  WriteFile(dir / "x.999999999-1.qlpart", "x");        // not hidden: not ours
   WriteFile(dir / ".a.999999999-1.qlpart.m p3", "x");  // not an extension the temporaries get
   EXPECT_EQ(ql::RemoveLeftovers(dir.path()), 2);
   auto names = Names(dir.path());

@@ -13,7 +13,9 @@ using qltest::TempDir;
 using qltest::WriteFile;
 
 namespace {
-void Mkdir(const std::string& p) { ASSERT_EQ(mkdir(p.c_str(), 0755), 0) << p; }
+void Mkdir(const std::string& p) {
+  ASSERT_EQ(mkdir(p.c_str(), 0755), 0) << p;
+}
 }  // namespace
 
 TEST(MediaSearch, WalkIsDepthFirstWithSubfoldersBeforeFiles) {

@@ -2,6 +2,8 @@
 // null outputs, and the scripted user-interface service in place of the dialogs.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
 #include <QAction>
 #include <QMenu>
 #include <QMenuBar>
@@ -11,8 +13,6 @@
 #include <QToolButton>
 #include <chrono>
 #include <thread>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include "About.h"
 #include "Fs.h"
@@ -79,7 +79,6 @@ class PlayerWindow : public testing::Test {
   std::string before_;
 };
 
-
 }  // namespace
 
 TEST_F(PlayerWindow, FirstStartHasTheDesignStateAndAnEmptyList) {
@@ -102,9 +101,9 @@ TEST_F(PlayerWindow, FirstStartHasTheDesignStateAndAnEmptyList) {
   EXPECT_EQ(w->minimumWidth(), 490);
   EXPECT_EQ(w->minimumHeight(), 295);
   // Controls carry their design names, places and colours.
-  for (auto [name, left] : {std::pair{"sbPlay", 8}, std::pair{"sbPause", 56},
-                            std::pair{"sbStop", 104}, std::pair{"sbPrevious", 152},
-                            std::pair{"sbNext", 200}, std::pair{"sbClose", 248}}) {
+  for (auto [name, left] :
+       {std::pair{"sbPlay", 8}, std::pair{"sbPause", 56}, std::pair{"sbStop", 104},
+        std::pair{"sbPrevious", 152}, std::pair{"sbNext", 200}, std::pair{"sbClose", 248}}) {
     auto* b = Find<QToolButton>(*w, name);
     ASSERT_NE(b, nullptr) << name;
     EXPECT_EQ(b->geometry(), QRect(left, 8, 38, 30)) << name;
@@ -128,16 +127,17 @@ TEST_F(PlayerWindow, MenusHaveTheirCaptionsAndShortcuts) {
     const char* caption;
     const char* key;
   };
-  for (const Item& i : {Item{"NewMedia1", "&New", "Ctrl+N"}, Item{"miLoadMedia", "&Load", "Ctrl+L"},
-                        Item{"miSearch", "S&earch", "Ctrl+E"}, Item{"miSave", "&Save", "Ctrl+S"},
-                        Item{"miSaveMediaAs", "Save &As", "Ctrl+A"}, Item{"miDelete", "&Delete", ""},
-                        Item{"miExit", "E&xit", ""}, Item{"miAdd", "&Add", "Ins"},
-                        Item{"miRemove", "&Remove", "Del"}, Item{"miRemoveAll", "Remove &All", ""},
-                        Item{"miInOrder", "&In order", ""}, Item{"miPostOrder", "&Post order", ""},
-                        Item{"miRandom", "&Random", ""}, Item{"miAutoSave", "&Auto Save", ""},
-                        Item{"miBlackMediaList", "&Black Media List", ""},
-                        Item{"miShowControls", "Show &Controls", ""}, Item{"miAbout", "&About", ""},
-                        Item{"miIndex", "&Index", ""}}) {
+  for (const Item& i :
+       {Item{"NewMedia1", "&New", "Ctrl+N"}, Item{"miLoadMedia", "&Load", "Ctrl+L"},
+        Item{"miSearch", "S&earch", "Ctrl+E"}, Item{"miSave", "&Save", "Ctrl+S"},
+        Item{"miSaveMediaAs", "Save &As", "Ctrl+A"}, Item{"miDelete", "&Delete", ""},
+        Item{"miExit", "E&xit", ""}, Item{"miAdd", "&Add", "Ins"},
+        Item{"miRemove", "&Remove", "Del"}, Item{"miRemoveAll", "Remove &All", ""},
+        Item{"miInOrder", "&In order", ""}, Item{"miPostOrder", "&Post order", ""},
+        Item{"miRandom", "&Random", ""}, Item{"miAutoSave", "&Auto Save", ""},
+        Item{"miBlackMediaList", "&Black Media List", ""},
+        Item{"miShowControls", "Show &Controls", ""}, Item{"miAbout", "&About", ""},
+        Item{"miIndex", "&Index", ""}}) {
     auto* a = w->findChild<QAction*>(i.name);
     ASSERT_NE(a, nullptr) << i.name;
     EXPECT_EQ(a->text().toStdString(), i.caption);
@@ -224,8 +224,10 @@ TEST_F(PlayerWindow, StoredMarksAndIndexesAreReadAsTheyAre) {
   EXPECT_EQ(w->Files()->palette().color(QPalette::Base), QColor(255, 255, 255));
   EXPECT_EQ(w->Files()->palette().color(QPalette::Text), QColor(0, 0, 0));
 
-  WriteFile(Ini(), "[Options]\r\nInOrder=0\r\nPostOrder=0\r\nRandom=0\r\nItemIndex=-1\r\n"
-                   "DefaultFile=" + dir_ / "l.qlm" + "\r\n");
+  WriteFile(Ini(),
+            "[Options]\r\nInOrder=0\r\nPostOrder=0\r\nRandom=0\r\nItemIndex=-1\r\n"
+            "DefaultFile=" +
+                dir_ / "l.qlm" + "\r\n");
   auto none = Start();
   EXPECT_FALSE(none->miInOrder->isChecked() || none->miPostOrder->isChecked() ||
                none->miRandom->isChecked());
@@ -266,7 +268,8 @@ TEST_F(PlayerWindow, AddRemoveAndRemoveAllKeepThePoolInStep) {
   auto w = Start();
   g_ui->dialog_answers.push_back(Accept({"/m/a.mp3", "/m/b.mp3", "/m/a.mp3", "/m/c.mp3"}));
   w->miAdd->trigger();
-  EXPECT_EQ(Entries(*w), (std::vector<std::string>{"/m/a.mp3", "/m/b.mp3", "/m/a.mp3", "/m/c.mp3"}));
+  EXPECT_EQ(Entries(*w),
+            (std::vector<std::string>{"/m/a.mp3", "/m/b.mp3", "/m/a.mp3", "/m/c.mp3"}));
   EXPECT_EQ(w->PendingPool(), Entries(*w));
   // The second "/m/a.mp3" is selected, the first one goes.
   w->Files()->SetItemIndex(2);
@@ -330,8 +333,8 @@ TEST_F(PlayerWindow, DeleteAsksThenStoresTheListAsNoname) {
   g_ui->confirm_answers.push_back(false);
   w->miDelete->trigger();
   EXPECT_TRUE(ql::fs::FileExists(dir_ / "doomed.qlm"));
-  EXPECT_EQ(g_ui->Texts(),
-            std::vector<std::string>{"Do you want to delete the file \"" + dir_ / "doomed.qlm" + "\""});
+  EXPECT_EQ(g_ui->Texts(), std::vector<std::string>{"Do you want to delete the file \"" +
+                                                    dir_ / "doomed.qlm" + "\""});
   g_ui->confirm_answers.push_back(true);
   w->miDelete->trigger();
   EXPECT_FALSE(ql::fs::FileExists(dir_ / "doomed.qlm"));
@@ -411,8 +414,8 @@ TEST_F(PlayerWindow, AboutWindowsHaveTheirCaptionsSizesAndButtons) {
   EXPECT_TRUE(SpinUntil([&] { return !ReadFile(log).empty(); }, 5s));
   about.btnHomepage->click();
   EXPECT_TRUE(SpinUntil([&] { return ReadFile(log).find("https") != std::string::npos; }, 5s));
-  EXPECT_EQ(ReadFile(log), std::string(TFormAboutBox::kEmailAddress) + "\n" +
-                               TFormAboutBox::kHomepage + "\n");
+  EXPECT_EQ(ReadFile(log),
+            std::string(TFormAboutBox::kEmailAddress) + "\n" + TFormAboutBox::kHomepage + "\n");
   setenv("QL_SHELL_OPEN", (dir_ / "no-such-opener").c_str(), 1);
   g_ui->Clear();
   about.btnEmail->click();

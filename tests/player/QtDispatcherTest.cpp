@@ -17,10 +17,11 @@ TEST(QtDispatcher, PostedCallsRunInOrderOnTheUiThreadAndDeadReceiversAreSkipped)
   std::thread::id ran_on;
   auto dead = std::make_unique<ql::Alive>();
   std::thread worker([&] {
-    for (int i = 0; i < 50; ++i) d.Post([&, i] {
-      order.push_back(i);
-      ran_on = std::this_thread::get_id();
-    });
+    for (int i = 0; i < 50; ++i)
+      d.Post([&, i] {
+        order.push_back(i);
+        ran_on = std::this_thread::get_id();
+      });
     d.Post(*dead, [&] { order.push_back(-1); });
   });
   worker.join();
@@ -56,7 +57,8 @@ TEST(QtDispatcher, TimersRepeatSingleShotsFireOnceAndATimerMayKillItself) {
   ql::Dispatcher& d = ql::Dispatch();
   int ticks = 0, shots = 0, self = 0;
   ql::TimerId repeating = d.SetTimer(5, [&] { ++ticks; });
-  d.SetTimer(5, [&] { ++shots; }, true);
+  d.SetTimer(
+      5, [&] { ++shots; }, true);
   ql::TimerId own = 0;
   own = d.SetTimer(5, [&] {
     ++self;

@@ -3,15 +3,14 @@
 
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QAbstractButton>
+#include <QApplication>
 #include <QComboBox>
-#include <QLineEdit>
 #include <QDialogButtonBox>
-#include <QPushButton>
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTimer>
 
 #include "Fs.h"

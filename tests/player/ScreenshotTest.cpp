@@ -34,7 +34,8 @@ TEST(Screenshot, PlayerWindowWithEntries) {
     std::string out = std::string(QL_SCREENSHOT_DIR) + "/qlplayer.png";
     ASSERT_TRUE(shot.save(QString::fromStdString(out)));
     QImage img = shot.toImage();
-    QPoint in_list = w.Files()->mapTo(&w, QPoint(w.Files()->width() - 10, w.Files()->height() - 10));
+    QPoint in_list =
+        w.Files()->mapTo(&w, QPoint(w.Files()->width() - 10, w.Files()->height() - 10));
     EXPECT_EQ(img.pixelColor(in_list * shot.devicePixelRatio()), QColor(0, 0, 0));
   }
   ql::fs::SetCurrentDir(before);

@@ -572,8 +572,9 @@ TEST_F(ReaderFixture, OffsetHiddenTrackTextAndImageErrors) {
   const int n = 700;  // samples
   const std::string late = std::string(n * 4, '\0') + all.substr(0, all.size() - n * 4);
   qltest::WriteFile(dir / "late.bin", late);
-  qltest::WriteFile(dir / "late.cue", "FILE \"late.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 00 00:00:00\n"
-                                      "INDEX 01 00:00:20\nTRACK 02 AUDIO\nINDEX 01 00:00:60\n");
+  qltest::WriteFile(dir / "late.cue",
+                    "FILE \"late.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 00 00:00:00\n"
+                    "INDEX 01 00:00:20\nTRACK 02 AUDIO\nINDEX 01 00:00:60\n");
   Offer(dir / "late.cue");
   TMMCDReader r;
   r.SetDeviceID(IndexOf(r, dir / "late.cue"));
@@ -588,7 +589,8 @@ TEST_F(ReaderFixture, OffsetHiddenTrackTextAndImageErrors) {
     r.SetRange(start, length);
     EXPECT_TRUE(ReadAll(r, 5000) == all.substr(0, 20 * 2352)) << mode;
     SelectTrack(r, 1);
-    EXPECT_TRUE(ReadAll(r, 32768) == all.substr(60 * 2352, 40 * 2352 - n * 4) + std::string(n * 4, '\0'))
+    EXPECT_TRUE(ReadAll(r, 32768) ==
+                all.substr(60 * 2352, 40 * 2352 - n * 4) + std::string(n * 4, '\0'))
         << mode;
     r.SetReadOffset(0);
     EXPECT_TRUE(ReadAll(r, 32768) == late.substr(60 * 2352)) << mode;

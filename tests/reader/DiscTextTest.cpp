@@ -18,14 +18,15 @@ TEST(DiscText, ParsesTheReadersLines) {
   ASSERT_NE(t.Track(1), nullptr);
   EXPECT_EQ(t.Track(1)->title, "First Song");  // control characters removed
   EXPECT_EQ(t.Track(1)->isrc, "GBAAA9900001");
-  EXPECT_EQ(t.Track(2), nullptr);               // an empty value is no text
+  EXPECT_EQ(t.Track(2), nullptr);  // an empty value is no text
   EXPECT_EQ(t.Track(3)->title, "");
   EXPECT_EQ(t.Track(4)->title, "Bad \xEF\xBF\xBD byte");  // repaired to UTF-8
   EXPECT_TRUE(ParseDiscText("").Empty());
 }
 
 TEST(DiscText, FillsOnlyWhatTheNamesLack) {
-  TDiscText t = ParseDiscText("0\tTITLE\tAlbum\n0\tPERFORMER\tBand\n1\tTITLE\tOne\n3\tTITLE\tThree\n");
+  TDiscText t =
+      ParseDiscText("0\tTITLE\tAlbum\n0\tPERFORMER\tBand\n1\tTITLE\tOne\n3\tTITLE\tThree\n");
   TDiscNames n;
   n.names = {"", "Kept"};
   EXPECT_TRUE(FillFromDiscText(n, t, {1, 2, 3}));

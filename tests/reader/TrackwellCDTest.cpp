@@ -116,11 +116,10 @@ TEST_F(TrackwellCD, DiscIdsAndANameFromTheTestServerForAnImage) {
                     "\r\nTTITLE0=First\r\nTTITLE1=Second\r\nTTITLE2=Third\r\nEXTD=\r\nEXTT0=\r\n"
                     "EXTT1=\r\nEXTT2=\r\nPLAYORDER=\r\n");
   std::string port_file = dir / "port";
-  FILE* server = popen(
-      ("(sleep 20 | /usr/bin/python3 " QL_CDDB_SERVER " --dir '" + db + "') > '" + port_file +
-       "' 2>/dev/null &")
-          .c_str(),
-      "r");
+  FILE* server = popen(("(sleep 20 | /usr/bin/python3 " QL_CDDB_SERVER " --dir '" + db + "') > '" +
+                        port_file + "' 2>/dev/null &")
+                           .c_str(),
+                       "r");
   ASSERT_NE(server, nullptr);
   pclose(server);
   std::string port;
@@ -230,9 +229,10 @@ TEST_F(TrackwellCD, CueSheetsAsRippersWriteThem) {
   EXPECT_TRUE(Audio(d / "out/First Song.wav") == audio.substr(0, 300 * 2352));
   EXPECT_TRUE(Audio(d / "out/Second Song.wav") == audio.substr(300 * 2352));
 
-  qltest::WriteFile(d / "broken.cue", "FILE \"The Band - The Album.bin\" BINARY\n"
-                                      "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
-                                      "  TRACK 02 AUDIO\n    INDEX 01 07:00:00\n");
+  qltest::WriteFile(d / "broken.cue",
+                    "FILE \"The Band - The Album.bin\" BINARY\n"
+                    "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                    "  TRACK 02 AUDIO\n    INDEX 01 07:00:00\n");
   std::string err;
   EXPECT_EQ(qltest::RunCapture(std::string(TRACKWELL_PATH) + " --image '" + (d / "broken.cue") +
                                    "' rip --track 1 -o '" + (d / "b.wav") + "' 2>&1 >/dev/null",
@@ -253,8 +253,9 @@ TEST_F(TrackwellCD, HiddenTrackAndReadOffset) {
   TempDir d;
   const std::string audio = Slice(img, 0, 338);
   qltest::WriteFile(d / "h.bin", audio);
-  qltest::WriteFile(d / "h.cue", "FILE \"h.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 00 00:00:00\n"
-                                 "INDEX 01 00:01:30\nTRACK 02 AUDIO\nINDEX 01 00:04:00\n");
+  qltest::WriteFile(d / "h.cue",
+                    "FILE \"h.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 00 00:00:00\n"
+                    "INDEX 01 00:01:30\nTRACK 02 AUDIO\nINDEX 01 00:04:00\n");
   const std::string cue = " --image '" + (d / "h.cue") + "' ";
   for (const char* mode : {"normal", "burst", "sync"}) {
     ASSERT_EQ(Trackwell(cue + "rip --track 0 --mode " + mode + " -o " + (d / "t0.wav")), 0);
@@ -268,9 +269,11 @@ TEST_F(TrackwellCD, HiddenTrackAndReadOffset) {
   EXPECT_NE(err.find("no hidden track before track 1"), std::string::npos) << err;
 
   const int n = 1234;  // samples: two sectors and some
-  qltest::WriteFile(d / "late.bin", std::string(n * 4, '\0') + audio.substr(0, audio.size() - n * 4));
-  qltest::WriteFile(d / "late.cue", "FILE \"late.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
-                                    "TRACK 02 AUDIO\nINDEX 01 00:04:00\n");
+  qltest::WriteFile(d / "late.bin",
+                    std::string(n * 4, '\0') + audio.substr(0, audio.size() - n * 4));
+  qltest::WriteFile(d / "late.cue",
+                    "FILE \"late.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
+                    "TRACK 02 AUDIO\nINDEX 01 00:04:00\n");
   const std::string late = " --image '" + (d / "late.cue") + "' ";
   for (const char* mode : {"normal", "burst", "sync"}) {
     ASSERT_EQ(Trackwell(late + "rip --track 1 --offset " + std::to_string(n) + " --mode " + mode +

@@ -4,8 +4,8 @@
 #include <unistd.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -78,8 +78,8 @@ void WriteToneWav(const std::string& path, double seconds, double hz) {
 bool WriteToneMp3(const std::string& path, double seconds) {
   std::string wav = path + ".src.wav";
   WriteToneWav(wav, seconds);
-  int rc = Run("ffmpeg -loglevel error -y -i '" + wav + "' -codec:a libmp3lame -b:a 128k '" +
-               path + "'");
+  int rc = Run("ffmpeg -loglevel error -y -i '" + wav + "' -codec:a libmp3lame -b:a 128k '" + path +
+               "'");
   unlink(wav.c_str());
   return rc == 0;
 }

@@ -102,10 +102,12 @@ const char* const kModes[] = {"normal", "burst", "sync"};
 TEST_F(ImageRead, MotorolaAndCdrdaoRawFilesAreByteSwapped) {
   WriteFile(dir_ / "be.raw", Swapped(audio_));
   WriteFile(dir_ / "disc.bin", std::string(audio_.size(), '\x55'));  // a decoy beside the cue
-  WriteFile(dir_ / "disc.cue", "FILE \"be.raw\" MOTOROLA\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
-                               "TRACK 02 AUDIO\nINDEX 01 00:01:25\n");
-  WriteFile(dir_ / "disc.toc", "CD_DA\nTRACK AUDIO\nFILE \"be.raw\" 0 00:01:25\n"
-                               "TRACK AUDIO\nAUDIOFILE \"be.raw\" 00:01:25\n");
+  WriteFile(dir_ / "disc.cue",
+            "FILE \"be.raw\" MOTOROLA\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
+            "TRACK 02 AUDIO\nINDEX 01 00:01:25\n");
+  WriteFile(dir_ / "disc.toc",
+            "CD_DA\nTRACK AUDIO\nFILE \"be.raw\" 0 00:01:25\n"
+            "TRACK AUDIO\nAUDIOFILE \"be.raw\" 00:01:25\n");
   for (const char* sheet : {"disc.cue", "disc.toc"}) {
     uint32_t h = Select(dir_ / sheet);
     CDDA_TOC toc = Toc(h);
@@ -122,13 +124,15 @@ TEST_F(ImageRead, WaveFilesFromOtherPrograms) {
   WriteFile(dir_ / "all.raw", audio_);
   const std::string raw = "-t raw -r 44100 -e signed -b 16 -c 2 -L";
   std::string cut = dir_ / "all.raw";
-  int sox = qltest::Run("sox " + raw + " " + cut + " " + (dir_ / "01.wav") + " trim 0s 58800s 2>/dev/null");
+  int sox = qltest::Run("sox " + raw + " " + cut + " " + (dir_ / "01.wav") +
+                        " trim 0s 58800s 2>/dev/null");
   int ffmpeg = qltest::Run("ffmpeg -v quiet -f s16le -ar 44100 -ac 2 -i " + cut +
-                   " -af atrim=start_sample=58800 " + (dir_ / "02.wav") + " 2>/dev/null");
+                           " -af atrim=start_sample=58800 " + (dir_ / "02.wav") + " 2>/dev/null");
   if (sox != 0 || ffmpeg != 0) GTEST_SKIP() << "sox or ffmpeg missing";
-  WriteFile(dir_ / "w.cue", "FILE \"01.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
-                            "  TRACK 02 AUDIO\n    INDEX 00 00:01:20\n"
-                            "FILE \"02.wav\" WAVE\n    INDEX 01 00:00:00\n");
+  WriteFile(dir_ / "w.cue",
+            "FILE \"01.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+            "  TRACK 02 AUDIO\n    INDEX 00 00:01:20\n"
+            "FILE \"02.wav\" WAVE\n    INDEX 01 00:00:00\n");
   uint32_t h = Select(dir_ / "w.cue");
   CDDA_TOC toc = Toc(h);
   ASSERT_EQ(toc.dwNumTracks, 2u);
@@ -147,8 +151,9 @@ TEST_F(ImageRead, WaveFilesFromOtherPrograms) {
 // A sheet that cannot be used is no readable disc, with its reason; nothing is read from it.
 TEST_F(ImageRead, UnusableSheetsSayWhy) {
   WriteFile(dir_ / "a.bin", audio_);
-  WriteFile(dir_ / "bad.cue", "FILE \"a.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
-                              "TRACK 02 AUDIO\nINDEX 01 09:00:00\n");
+  WriteFile(dir_ / "bad.cue",
+            "FILE \"a.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
+            "TRACK 02 AUDIO\nINDEX 01 09:00:00\n");
   uint32_t h = Select(dir_ / "bad.cue");
   EXPECT_EQ(lib_.cdda_GetDeviceReady(h), CDDA_E_IMAGE);
   CDDA_TOC toc;
@@ -173,8 +178,9 @@ TEST_F(ImageRead, ReadOffsetGivesTheOriginalSamples) {
     std::string image = n > 0 ? std::string(shift, '\0') + audio_.substr(0, audio_.size() - shift)
                               : audio_.substr(shift) + std::string(shift, '\0');
     WriteFile(dir_ / "late.bin", image);
-    WriteFile(dir_ / "late.cue", "FILE \"late.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
-                                 "TRACK 02 AUDIO\nINDEX 01 00:02:00\n");
+    WriteFile(dir_ / "late.cue",
+              "FILE \"late.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
+              "TRACK 02 AUDIO\nINDEX 01 00:02:00\n");
     uint32_t h = Select(dir_ / "late.cue");
     ASSERT_EQ(lib_.cdda_SetReadOffset(h, n), CDDA_OK);
     std::string want = n > 0 ? audio_.substr(0, audio_.size() - shift) + std::string(shift, '\0')
@@ -205,8 +211,9 @@ TEST_F(ImageRead, ReadOffsetLimitsAndDataTracks) {
   EXPECT_EQ(lib_.cdda_SetReadOffset(h, 5), CDDA_E_BUSY);
   EXPECT_EQ(lib_.cdda_DoneBurstCopy(h), CDDA_OK);
   // The audio track ends where the data track's two-second pregap begins when the cue says so.
-  WriteFile(dir_ / "enh.cue", "FILE \"mixed.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
-                              "TRACK 02 MODE1/2352\nINDEX 00 00:00:30\nINDEX 01 00:00:50\n");
+  WriteFile(dir_ / "enh.cue",
+            "FILE \"mixed.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
+            "TRACK 02 MODE1/2352\nINDEX 00 00:00:30\nINDEX 01 00:00:50\n");
   h = Select(dir_ / "enh.cue");
   CDDA_TOC toc = Toc(h);
   EXPECT_EQ(MSFToFrames(toc.Tracks[0].dwLengthMSF), 30u);
@@ -218,8 +225,9 @@ TEST_F(ImageRead, ReadOffsetLimitsAndDataTracks) {
 TEST_F(ImageRead, ReadsAcrossFilesAndFailsOnACutOne) {
   WriteFile(dir_ / "1.bin", audio_.substr(0, 120 * kSector));
   WriteFile(dir_ / "2.bin", audio_.substr(120 * kSector));
-  WriteFile(dir_ / "two.cue", "FILE \"1.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
-                              "FILE \"2.bin\" BINARY\nTRACK 02 AUDIO\nINDEX 01 00:00:00\n");
+  WriteFile(dir_ / "two.cue",
+            "FILE \"1.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
+            "FILE \"2.bin\" BINARY\nTRACK 02 AUDIO\nINDEX 01 00:00:00\n");
   uint32_t h = Select(dir_ / "two.cue");
   for (const char* mode : kModes) EXPECT_TRUE(Read(h, mode, 0, 300, 13) == audio_) << mode;
   ASSERT_EQ(truncate((dir_ / "2.bin").c_str(), 10 * kSector), 0);
@@ -240,7 +248,7 @@ namespace {
 
 // START and END of every track as `cdrdao show-toc` prints them, in sectors.
 std::vector<std::pair<uint32_t, uint32_t>> CdrdaoTracks(const std::string& dir,
-                                                         const std::string& toc) {
+                                                        const std::string& toc) {
   std::string out;
   if (RunCapture("cd '" + dir + "' && cdrdao show-toc '" + toc + "' 2>/dev/null", &out) != 0)
     return {};
@@ -258,8 +266,7 @@ std::vector<std::pair<uint32_t, uint32_t>> CdrdaoTracks(const std::string& dir,
 // Tables of contents with PREGAP, START, SILENCE and several files: the tracks start where
 // cdrdao itself puts them, and the disc ends where it ends.
 TEST_F(ImageRead, TocPositionsAsCdrdaoShowsThem) {
-  if (qltest::Run("command -v cdrdao >/dev/null") != 0)
-    GTEST_SKIP() << "cdrdao missing";
+  if (qltest::Run("command -v cdrdao >/dev/null") != 0) GTEST_SKIP() << "cdrdao missing";
   WriteFile(dir_ / "a.bin", Swapped(audio_));
   WriteFile(dir_ / "a.cdr", Swapped(audio_.substr(0, 100 * kSector)));
   const char* const tocs[] = {

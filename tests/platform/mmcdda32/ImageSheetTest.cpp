@@ -61,16 +61,16 @@ void ExpectContiguous(const ImageLayout& L) {
 TEST(CueSheet, SingleFileWithGapsAndText) {
   Sheet s;
   s.sizes["Band - Album.bin"] = 1000 * kS;
-  ASSERT_TRUE(s.Cue(
-      "REM GENRE \"Alternative Rock\"\r\nREM DATE 1997\r\nREM DISCID 8A0A5B0C\r\n"
-      "REM COMMENT \"ExactAudioCopy v1.6\"\r\nCATALOG 0724385583021\r\n"
-      "PERFORMER \"The Band\"\r\nTITLE \"The Album\"\r\n"
-      "FILE \"Band - Album.bin\" BINARY\r\n"
-      "  TRACK 01 AUDIO\r\n    TITLE \"Intro\"\r\n    PERFORMER \"The Band\"\r\n"
-      "    ISRC GBAYE9700001\r\n    FLAGS DCP PRE\r\n    INDEX 01 00:00:00\r\n"
-      "  TRACK 02 AUDIO\r\n    TITLE \"Second, \"the\" song\"\r\n"
-      "    INDEX 00 00:04:00\r\n    INDEX 01 00:05:20\r\n    INDEX 02 00:07:00\r\n"
-      "  TRACK 03 AUDIO\r\n    INDEX 01 00:10:00\r\n"))
+  ASSERT_TRUE(
+      s.Cue("REM GENRE \"Alternative Rock\"\r\nREM DATE 1997\r\nREM DISCID 8A0A5B0C\r\n"
+            "REM COMMENT \"ExactAudioCopy v1.6\"\r\nCATALOG 0724385583021\r\n"
+            "PERFORMER \"The Band\"\r\nTITLE \"The Album\"\r\n"
+            "FILE \"Band - Album.bin\" BINARY\r\n"
+            "  TRACK 01 AUDIO\r\n    TITLE \"Intro\"\r\n    PERFORMER \"The Band\"\r\n"
+            "    ISRC GBAYE9700001\r\n    FLAGS DCP PRE\r\n    INDEX 01 00:00:00\r\n"
+            "  TRACK 02 AUDIO\r\n    TITLE \"Second, \"the\" song\"\r\n"
+            "    INDEX 00 00:04:00\r\n    INDEX 01 00:05:20\r\n    INDEX 02 00:07:00\r\n"
+            "  TRACK 03 AUDIO\r\n    INDEX 01 00:10:00\r\n"))
       << s.error;
   EXPECT_EQ(s.Ranges(), "1:0-395 2:p300,395-750 3:750-1000 /1000");
   EXPECT_EQ(s.layout.catalog, "0724385583021");
@@ -89,9 +89,11 @@ TEST(CueSheet, SingleFileWithGapsAndText) {
 TEST(CueSheet, AnyCaseBomAndUnquotedNames) {
   Sheet s;
   s.sizes["my disc.bin"] = 500 * kS;
-  ASSERT_TRUE(s.Cue("\xEF\xBB\xBF" "file my disc.bin binary\n  track 1 audio\n"
-                    "    title Plain words\n    index 01 00:00:00\n"
-                    "  Track 02 Audio\n    Index 00 00:02:00\n    Index 01 00:03:00\n"))
+  ASSERT_TRUE(
+      s.Cue("\xEF\xBB\xBF"
+            "file my disc.bin binary\n  track 1 audio\n"
+            "    title Plain words\n    index 01 00:00:00\n"
+            "  Track 02 Audio\n    Index 00 00:02:00\n    Index 01 00:03:00\n"))
       << s.error;
   EXPECT_EQ(s.Ranges(), "1:0-225 2:p150,225-500 /500");
   EXPECT_EQ(s.layout.tracks[0].title, "Plain words");
@@ -104,11 +106,12 @@ TEST(CueSheet, FilePerTrackGapsAppended) {
   s.sizes["01.wav"] = 400 * kS;
   s.sizes["02.wav"] = 300 * kS;
   s.sizes["03.wav"] = 200 * kS + 1000;  // not a whole number of sectors: padded with silence
-  ASSERT_TRUE(s.Cue("FILE \"01.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
-                    "  TRACK 02 AUDIO\n    INDEX 00 00:05:00\n"
-                    "FILE \"02.wav\" WAVE\n    INDEX 01 00:00:00\n"
-                    "  TRACK 03 AUDIO\n    INDEX 00 00:03:00\n"
-                    "FILE \"03.wav\" WAVE\n    INDEX 01 00:00:00\n"))
+  ASSERT_TRUE(
+      s.Cue("FILE \"01.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+            "  TRACK 02 AUDIO\n    INDEX 00 00:05:00\n"
+            "FILE \"02.wav\" WAVE\n    INDEX 01 00:00:00\n"
+            "  TRACK 03 AUDIO\n    INDEX 00 00:03:00\n"
+            "FILE \"03.wav\" WAVE\n    INDEX 01 00:00:00\n"))
       << s.error;
   EXPECT_EQ(s.Ranges(), "1:0-400 2:p375,400-700 3:p625,700-901 /901");
   ASSERT_EQ(s.layout.files.size(), 3u);
@@ -126,9 +129,10 @@ TEST(CueSheet, PregapAndPostgapAddSilence) {
   Sheet s;
   s.sizes["a.bin"] = 100 * kS;
   s.sizes["b.bin"] = 50 * kS;
-  ASSERT_TRUE(s.Cue("FILE \"a.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
-                    "FILE \"b.bin\" MOTOROLA\nTRACK 02 AUDIO\nPREGAP 00:02:00\n"
-                    "INDEX 01 00:00:00\nPOSTGAP 00:01:00\n"))
+  ASSERT_TRUE(
+      s.Cue("FILE \"a.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
+            "FILE \"b.bin\" MOTOROLA\nTRACK 02 AUDIO\nPREGAP 00:02:00\n"
+            "INDEX 01 00:00:00\nPOSTGAP 00:01:00\n"))
       << s.error;
   EXPECT_EQ(s.Ranges(), "1:0-250 2:p100,250-375 /375");
   ExpectContiguous(s.layout);
@@ -144,16 +148,18 @@ TEST(CueSheet, PregapAndPostgapAddSilence) {
 TEST(CueSheet, HiddenTrackAndDataTrackPregap) {
   Sheet s;
   s.sizes["disc.bin"] = 1000 * kS;
-  ASSERT_TRUE(s.Cue("FILE \"disc.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 00 00:00:00\n"
-                    "INDEX 01 00:02:00\nTRACK 02 AUDIO\nINDEX 01 00:05:00\n"
-                    "TRACK 03 MODE1/2352\nINDEX 00 00:08:00\nINDEX 01 00:10:00\n"))
+  ASSERT_TRUE(
+      s.Cue("FILE \"disc.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 00 00:00:00\n"
+            "INDEX 01 00:02:00\nTRACK 02 AUDIO\nINDEX 01 00:05:00\n"
+            "TRACK 03 MODE1/2352\nINDEX 00 00:08:00\nINDEX 01 00:10:00\n"))
       << s.error;
   EXPECT_EQ(s.Ranges(), "1:p0,150-375 2:375-600 3d:p600,750-1000 /1000");
   // A data track's pregap set by PREGAP alone counts the same.
   Sheet p;
   p.sizes["disc.bin"] = 1000 * kS;
-  ASSERT_TRUE(p.Cue("FILE \"disc.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
-                    "TRACK 02 MODE1/2352\nPREGAP 00:02:00\nINDEX 01 00:08:00\n"))
+  ASSERT_TRUE(
+      p.Cue("FILE \"disc.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n"
+            "TRACK 02 MODE1/2352\nPREGAP 00:02:00\nINDEX 01 00:08:00\n"))
       << p.error;
   EXPECT_EQ(p.Ranges(), "1:0-600 2d:p600,750-1150 /1150");
   EXPECT_EQ(p.layout.segments[1].kind, Segment::data);
@@ -165,10 +171,11 @@ TEST(CueSheet, EnhancedDiscWithSessions) {
   Sheet s;
   s.sizes["audio.bin"] = 600 * kS;
   s.sizes["data.iso"] = 300 * 2048;
-  ASSERT_TRUE(s.Cue("REM SESSION 01\nFILE \"audio.bin\" BINARY\n  TRACK 01 AUDIO\n"
-                    "    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 01 00:04:00\n"
-                    "REM SESSION 02\nFILE \"data.iso\" BINARY\n  TRACK 03 MODE1/2048\n"
-                    "    INDEX 01 00:00:00\n"))
+  ASSERT_TRUE(
+      s.Cue("REM SESSION 01\nFILE \"audio.bin\" BINARY\n  TRACK 01 AUDIO\n"
+            "    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 01 00:04:00\n"
+            "REM SESSION 02\nFILE \"data.iso\" BINARY\n  TRACK 03 MODE1/2048\n"
+            "    INDEX 01 00:00:00\n"))
       << s.error;
   EXPECT_EQ(s.Ranges(), "1:0-300 2:300-600 3d:12000-12300 /12300");
   EXPECT_EQ(s.layout.tracks[2].session, 2);
@@ -179,8 +186,9 @@ TEST(CueSheet, EnhancedDiscWithSessions) {
 TEST(CueSheet, MixedModeSectorSizes) {
   Sheet s;
   s.sizes["mixed.bin"] = 100 * 2048 + 200 * kS;
-  ASSERT_TRUE(s.Cue("FILE \"mixed.bin\" BINARY\nTRACK 01 MODE1/2048\nINDEX 01 00:00:00\n"
-                    "TRACK 02 AUDIO\nINDEX 00 00:01:25\nINDEX 01 00:03:25\n"))
+  ASSERT_TRUE(
+      s.Cue("FILE \"mixed.bin\" BINARY\nTRACK 01 MODE1/2048\nINDEX 01 00:00:00\n"
+            "TRACK 02 AUDIO\nINDEX 00 00:01:25\nINDEX 01 00:03:25\n"))
       << s.error;
   EXPECT_EQ(s.Ranges(), "1d:0-250 2:p100,250-300 /300");
   // The audio starts after the data track's bytes.
@@ -198,13 +206,16 @@ TEST(CueSheet, RefusedWithReasonAndLine) {
        "line 1: FILE \"gone.bin\": file not found"},
       {"FILE \"a.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nFILE \"bad.wav\" WAVE\n",
        "line 4: FILE \"bad.wav\": holds no 16-bit stereo 44100 Hz PCM"},
-      {"FILE \"a.bin\" AIFF\n", "line 1: FILE type AIFF is not supported (BINARY, MOTOROLA or WAVE)"},
+      {"FILE \"a.bin\" AIFF\n",
+       "line 1: FILE type AIFF is not supported (BINARY, MOTOROLA or WAVE)"},
       {"TRACK 01 AUDIO\n", "line 1: TRACK before any FILE"},
       {"FILE \"a.bin\" BINARY\nTRACK 01 AUDIO\nTRACK 02 AUDIO\nINDEX 01 00:00:00\n",
        "line 2: TRACK 1 has no INDEX 01"},
-      {"FILE \"a.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:09:00\n",
+      {"FILE \"a.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 "
+       "00:09:00\n",
        "line 5: INDEX lies beyond the end of the FILE"},
-      {"FILE \"a.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:01:00\nTRACK 02 AUDIO\nINDEX 01 00:00:10\n",
+      {"FILE \"a.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:01:00\nTRACK 02 AUDIO\nINDEX 01 "
+       "00:00:10\n",
        "line 5: INDEX is earlier than the INDEX before it"},
       {"FILE \"a.bin\" BINARY\nTRACK 01 AUDIO\nINDEX 01 00:60:00\n",
        "line 3: INDEX needs a time mm:ss:ff"},
@@ -237,9 +248,10 @@ TEST(CueSheet, RefusedWithReasonAndLine) {
 TEST(TocFile, StartAndPregapAsCdrdaoPlacesThem) {
   Sheet s;
   s.sizes["a.bin"] = 10 * kS;
-  ASSERT_TRUE(s.Toc("CD_DA\n// made by hand\nTRACK AUDIO\nFILE \"a.bin\" 0 00:00:05\n"
-                    "TRACK AUDIO\nPREGAP 00:00:02\nFILE \"a.bin\" 00:00:05 00:00:03\n"
-                    "TRACK AUDIO\nFILE \"a.bin\" 00:00:08\nSTART 00:00:01\n"))
+  ASSERT_TRUE(
+      s.Toc("CD_DA\n// made by hand\nTRACK AUDIO\nFILE \"a.bin\" 0 00:00:05\n"
+            "TRACK AUDIO\nPREGAP 00:00:02\nFILE \"a.bin\" 00:00:05 00:00:03\n"
+            "TRACK AUDIO\nFILE \"a.bin\" 00:00:08\nSTART 00:00:01\n"))
       << s.error;
   EXPECT_EQ(s.Ranges(), "1:0-7 2:p5,7-11 3:p10,11-12 /12");
   ExpectContiguous(s.layout);
@@ -253,15 +265,15 @@ TEST(TocFile, TextFlagsAndSources) {
   Sheet s;
   s.sizes["data.bin"] = 400 * kS;
   s.sizes["t.wav"] = 100 * kS;
-  ASSERT_TRUE(s.Toc(
-      "CD_ROM\nCATALOG \"0123456789012\"\n"
-      "CD_TEXT {\n  LANGUAGE_MAP { 0 : EN }\n  LANGUAGE 0 {\n    TITLE \"Album \\\"X\\\"\"\n"
-      "    PERFORMER \"Band\"\n    SIZE_INFO { 1, 2, 3 }\n  }\n}\n"
-      "TRACK MODE1_RAW\nDATAFILE \"data.bin\" 00:02:00\n"
-      "TRACK AUDIO\nNO COPY\nPRE_EMPHASIS\nTWO_CHANNEL_AUDIO\nISRC \"DEA123456789\"\n"
-      "CD_TEXT { LANGUAGE 0 { TITLE \"Song\" PERFORMER \"Singer\" } }\n"
-      "SILENCE 00:01:00\nSTART\nFILE \"data.bin\" SWAP #352800 0 44100\n"
-      "track audio\nfile \"t.wav\" 0\n"))
+  ASSERT_TRUE(
+      s.Toc("CD_ROM\nCATALOG \"0123456789012\"\n"
+            "CD_TEXT {\n  LANGUAGE_MAP { 0 : EN }\n  LANGUAGE 0 {\n    TITLE \"Album \\\"X\\\"\"\n"
+            "    PERFORMER \"Band\"\n    SIZE_INFO { 1, 2, 3 }\n  }\n}\n"
+            "TRACK MODE1_RAW\nDATAFILE \"data.bin\" 00:02:00\n"
+            "TRACK AUDIO\nNO COPY\nPRE_EMPHASIS\nTWO_CHANNEL_AUDIO\nISRC \"DEA123456789\"\n"
+            "CD_TEXT { LANGUAGE 0 { TITLE \"Song\" PERFORMER \"Singer\" } }\n"
+            "SILENCE 00:01:00\nSTART\nFILE \"data.bin\" SWAP #352800 0 44100\n"
+            "track audio\nfile \"t.wav\" 0\n"))
       << s.error;
   EXPECT_EQ(s.Ranges(), "1d:0-225 2:p150,225-300 3:300-400 /400");
   EXPECT_EQ(s.layout.title, "Album \"X\"");
@@ -294,7 +306,8 @@ TEST(TocFile, RefusedWithReasonAndLine) {
       {"CD_DA\nTRACK MODE3\n", "line 2: TRACK mode MODE3 is not supported"},
       {"CD_DA\nTRACK AUDIO\nFILE \"a.bin\" 0\nSTART 00:09:00\n",
        "line 4: START lies beyond the end of the track"},
-      {"CD_DA\nTRACK MODE1\nFILE \"a.bin\" 0\n", "line 3: FILE in a data track (DATAFILE holds data)"},
+      {"CD_DA\nTRACK MODE1\nFILE \"a.bin\" 0\n",
+       "line 3: FILE in a data track (DATAFILE holds data)"},
       {"CD_DA\nCD_TEXT {\n LANGUAGE 0 {\n TITLE \"x\"\n", "a CD-Text field name is missing"},
       {"CD_DA\n", "line 2: the table of contents names no TRACK"},
       {"CD_DA\nTRACK AUDIO\nBOGUS\n", "line 3: unknown keyword BOGUS in TRACK"},

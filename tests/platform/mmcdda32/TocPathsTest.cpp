@@ -19,9 +19,9 @@ TEST(TocPaths, OtherTextStaysAsItIs) {
            "FILE \"\" 0",            // empty
            "MYFILE \"a.bin\"",       // not the keyword
            "FILEX \"a.bin\"",
-           "FILE\"a.bin\"",          // no blank before the name
-           "FILE a.bin",             // not quoted
-           "FILE \"",                // cut off
+           "FILE\"a.bin\"",  // no blank before the name
+           "FILE a.bin",     // not quoted
+           "FILE \"",        // cut off
            "FILE",
            "CD_TEXT { TITLE \"FILE \\\"x\\\"\" }",
        })

@@ -18,7 +18,9 @@ using namespace std::chrono_literals;
 
 namespace {
 
-WAVEFORMATEX Cd() { return {WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0}; }
+WAVEFORMATEX Cd() {
+  return {WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+}
 
 // Counts what the device reports; optionally refills and requeues each returned header.
 struct Recorder {
@@ -30,7 +32,8 @@ struct Recorder {
   bool foreignThread = true;
   std::function<void(HWAVEOUT, WAVEHDR*)> onDone;
 
-  static void Proc(HWAVEOUT h, std::uint32_t msg, std::uintptr_t inst, std::uintptr_t p1, std::uintptr_t) {
+  static void Proc(HWAVEOUT h, std::uint32_t msg, std::uintptr_t inst, std::uintptr_t p1,
+                   std::uintptr_t) {
     auto* r = reinterpret_cast<Recorder*>(inst);
     if (std::this_thread::get_id() == r->thread) r->foreignThread = false;
     if (msg == WOM_DONE) {
@@ -141,7 +144,8 @@ TEST_F(WaveOut, MemoryDeviceRecordsEveryByteInOrder) {
   t.wType = TIME_MS;
   ASSERT_EQ(waveOutGetPosition(h, &t, sizeof t), MMSYSERR_NOERROR);
   EXPECT_EQ(t.u.ms, b.data.size() / 4 * 1000 / 44100);
-  for (auto& hdr : b.headers) EXPECT_EQ(waveOutUnprepareHeader(h, &hdr, sizeof hdr), MMSYSERR_NOERROR);
+  for (auto& hdr : b.headers)
+    EXPECT_EQ(waveOutUnprepareHeader(h, &hdr, sizeof hdr), MMSYSERR_NOERROR);
   EXPECT_EQ(waveOutClose(h), MMSYSERR_NOERROR);
   EXPECT_EQ(rec_.closes, 1);
   ClearMemoryDevice(id);
@@ -159,7 +163,9 @@ TEST_F(WaveOut, MemoryDeviceKeepsBoundedMemory) {
   std::vector<std::uint32_t> lengths(300, 4096);
   Buffers b(lengths);
   std::size_t largest = 0;
-  rec_.onDone = [&](HWAVEOUT, WAVEHDR*) { largest = std::max(largest, MemoryDeviceBytes(id).size()); };
+  rec_.onDone = [&](HWAVEOUT, WAVEHDR*) {
+    largest = std::max(largest, MemoryDeviceBytes(id).size());
+  };
   WriteAll(h, b);
   ASSERT_TRUE(rec_.WaitDone(b.headers.size()));
   const std::string kept = MemoryDeviceBytes(id);
@@ -178,7 +184,8 @@ TEST_F(WaveOut, HeaderAndHandleErrors) {
   EXPECT_EQ(waveOutOpen(nullptr, id, nullptr, 0, 0, WAVE_FORMAT_QUERY), MMSYSERR_INVALPARAM);
   WAVEFORMATEX adpcm{2, 2, 44100, 44100, 2048, 4, 0};
   EXPECT_EQ(waveOutOpen(nullptr, id, &adpcm, 0, 0, WAVE_FORMAT_QUERY), WAVERR_BADFORMAT);
-  EXPECT_EQ(waveOutOpen(nullptr, waveOutGetNumDevs(), &f, 0, 0, WAVE_FORMAT_QUERY), MMSYSERR_BADDEVICEID);
+  EXPECT_EQ(waveOutOpen(nullptr, waveOutGetNumDevs(), &f, 0, 0, WAVE_FORMAT_QUERY),
+            MMSYSERR_BADDEVICEID);
   HWAVEOUT h = Open(id);
   Buffers b({17640, 17640});
   WAVEHDR& hdr = b.headers[0];
@@ -296,7 +303,8 @@ TEST_F(WaveOut, AlsaFilePluginRecordsTheBytes) {
   qltest::TempDir dir;
   std::string raw = dir / "out.raw";
   std::uint32_t id = AddAlsaDevice(
-      "rec", "Recorder", "pcm.rec { type file slave.pcm { type null } file \"" + raw + "\" format \"raw\" }");
+      "rec", "Recorder",
+      "pcm.rec { type file slave.pcm { type null } file \"" + raw + "\" format \"raw\" }");
   WAVEFORMATEX f = Cd();
   ASSERT_EQ(waveOutOpen(nullptr, id, &f, 0, 0, WAVE_FORMAT_QUERY), MMSYSERR_NOERROR);
   HWAVEOUT h = Open(id);
