@@ -48,7 +48,7 @@ struct Options {
   std::string email, server;
   int port = 0;
   bool json = false, quiet = false;
-  std::string arServer = kAccurateRipServer;
+  std::string arServer = ripper::kAccurateRipServer;
   bool log = true;  // the log, cue sheet and playlist beside the files
   NamingOptions naming;
   RipSettings rip;
@@ -341,9 +341,9 @@ int RunRipAll(const std::vector<std::string>& args) {
   }
 
   RunRip(s.loop, reader, o.rip, plan, results);
-  const ripper::TAccurateRipDisc disc = AccurateRipDiscOf(reader);
+  const ripper::TAccurateRipDisc disc = ripper::AccurateRipDiscOf(reader);
   if (o.rip.accurateRip) {
-    const std::string why = VerifyAccurateRip(disc, o.arServer, results);
+    const std::string why = ripper::VerifyAccurateRip(disc, o.arServer, results);
     if (!why.empty()) std::fprintf(stderr, "trackwell rip: %s\n", why.c_str());
     for (const auto& r : results) {
       if (!r.arComputed) continue;
@@ -358,7 +358,7 @@ int RunRipAll(const std::vector<std::string>& args) {
   bool sideFilesOk = true;
   if (o.log) {
     const ripper::TDiscText text = ripper::ParseDiscText(reader.CDText());
-    RipLogInfo info;
+    ripper::RipLogInfo info;
     info.program = std::string("trackwell ") + QL_VERSION;
     info.source = reader.GetDeviceName();
     info.mode = o.rip.mode == cmBurst ? "burst" : o.rip.mode == cmSync ? "sync" : "normal";
@@ -371,7 +371,7 @@ int RunRipAll(const std::vector<std::string>& args) {
     info.cddbId = disc.cddbId;
     for (std::size_t k = 0; k < plan.size(); ++k) {
       const CDDA_TRACK& t = toc.Tracks[plan[k].tocIndex];
-      RipLogTrack lt;
+      ripper::RipLogTrack lt;
       lt.number = results[k].number;
       lt.start = MSFToFrames(t.dwStartMSF);
       lt.length = MSFToFrames(t.dwLengthMSF);
@@ -379,10 +379,10 @@ int RunRipAll(const std::vector<std::string>& args) {
       info.tracks.push_back(lt);
     }
     try {
-      WriteRipSideFiles(o.rip.dir, info, results);
+      ripper::WriteRipSideFiles(o.rip.dir, info, results);
     } catch (const std::exception& e) {
       std::fprintf(stderr, "trackwell rip: cannot write the log, cue sheet or playlist %s/%s: %s\n",
-                   o.rip.dir.c_str(), RipSideFileBase(info).c_str(), e.what());
+                   o.rip.dir.c_str(), ripper::RipSideFileBase(info).c_str(), e.what());
       sideFilesOk = false;
     }
   }

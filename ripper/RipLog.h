@@ -1,15 +1,15 @@
 #pragma once
-// What `trackwell rip` leaves beside the ripped files: a log of the run (source, read mode,
-// offset, and per track its range, CRC-32, AccurateRip answer, retries and skips, file), a cue
-// sheet of the files (one FILE per track, with the disc's and tracks' text) and an .m3u
-// playlist. Each is written whole under a temporary name and then renamed.
+// What a rip (trackwell's or the window's) leaves beside the ripped files: a log of the run
+// (source, read mode, offset, and per track its range, CRC-32, AccurateRip answer, retries and
+// skips, file), a cue sheet of the files (one FILE per track, with the disc's and tracks' text) and
+// an .m3u playlist. Each is written whole under a temporary name and then renamed.
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "RipReport.h"
+#include "RipResult.h"
 
-namespace trackwell {
+namespace ripper {
 
 struct RipLogTrack {
   int number = 0;
@@ -36,4 +36,4 @@ std::string RipSideFileBase(const RipLogInfo& info);
 std::vector<std::string> WriteRipSideFiles(const std::string& dir, const RipLogInfo& info,
                                            const std::vector<TrackResult>& results);
 
-}  // namespace trackwell
+}  // namespace ripper

@@ -6,7 +6,7 @@
 #include "SafeName.h"
 #include "TextFile.h"
 
-namespace trackwell {
+namespace ripper {
 
 namespace {
 
@@ -120,4 +120,4 @@ std::vector<std::string> WriteRipSideFiles(const std::string& dir, const RipLogI
   return written;
 }
 
-}  // namespace trackwell
+}  // namespace ripper

@@ -6,9 +6,9 @@
 #include "HttpProt.h"
 #include "ReaderTrackTable.h"
 
-namespace trackwell {
+namespace ripper {
 
-ripper::TAccurateRipDisc AccurateRipDiscOf(TMMCDReader& reader) {
+TAccurateRipDisc AccurateRipDiscOf(TMMCDReader& reader) {
   ql::TMMCDReaderTrackTable table(reader);
   std::vector<ql::TMMTrackInfo> tracks;
   std::vector<std::uint32_t> starts;
@@ -22,7 +22,7 @@ ripper::TAccurateRipDisc AccurateRipDiscOf(TMMCDReader& reader) {
   return ripper::AccurateRipDisc(starts, leadOut, ql::CddbDiscID(tracks));
 }
 
-std::string VerifyAccurateRip(const ripper::TAccurateRipDisc& disc, const std::string& server,
+std::string VerifyAccurateRip(const TAccurateRipDisc& disc, const std::string& server,
                               std::vector<TrackResult>& results) {
   for (auto& r : results)
     if (r.arComputed) r.accurateRip = "unverified";
@@ -68,4 +68,4 @@ std::string VerifyAccurateRip(const ripper::TAccurateRipDisc& disc, const std::s
   return {};
 }
 
-}  // namespace trackwell
+}  // namespace ripper
