@@ -104,7 +104,7 @@ TEST_F(RipAll, TrackListsAndTheirErrors) {
   EXPECT_NE(r.err.find("track 7 failed"), std::string::npos) << r.err;
 
   for (const char* bad :
-       {"--tracks 3-1 --dir out", "--tracks 1,,2 --dir out", "--tracks 0 --dir out",
+       {"--tracks 3-1 --dir out", "--tracks 1,,2 --dir out", "--tracks -1 --dir out",
         "--tracks 100 --dir out", "--all", "--all --tracks 1 --dir out", "--all --dir out --cddb",
         "--all --dir out --email a@b", "--all --dir out --jobs 2",
         "--all --dir out --mp3 --encoder lame", "--all --dir out --bitrate 128"})

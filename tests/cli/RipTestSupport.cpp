@@ -49,7 +49,8 @@ Summary ParseSummary(const std::string& json) {
                   "for t in d[\"tracks\"]:\n"
                   "    print(t[\"number\"], h(t[\"name\"]), h(t[\"file\"]), t[\"bytes\"], "
                   "h(t[\"status\"]), h(t[\"crc32\"]), t[\"audio_bytes\"], t[\"skipped_sectors\"], "
-                  "h(t.get(\"reason\", \"\")))\n"
+                  "h(t.get(\"reason\", \"\")), h(t.get(\"test_and_copy\", \"\")), "
+                  "h(t.get(\"test_crc32\", \"\")), h(t.get(\"copy_crc32\", \"\")))\n"
                   "' ") +
           tmpl,
       &out);
@@ -68,9 +69,12 @@ Summary ParseSummary(const std::string& json) {
   in >> first;
   s.ok = first == "ok";
   JsonTrack t;
-  std::string name, file, status, crc, reason;
+  std::string name, file, status, crc, reason, testAndCopy, testCrc, copyCrc;
   while (in >> t.number >> name >> file >> t.bytes >> status >> crc >> t.audioBytes >> t.skipped >>
-         reason) {
+         reason >> testAndCopy >> testCrc >> copyCrc) {
+    t.testAndCopy = unhex(testAndCopy);
+    t.testCrc = unhex(testCrc);
+    t.copyCrc = unhex(copyCrc);
     t.name = unhex(name);
     t.file = unhex(file);
     t.status = unhex(status);

@@ -24,6 +24,7 @@ Result Trackwell(const std::string& cwd, const std::string& windows, const std::
 struct JsonTrack {
   int number = 0;
   std::string name, file, status, crc32, reason;
+  std::string testAndCopy, testCrc, copyCrc;  // --test-and-copy: "match" or "mismatch"
   long long bytes = 0, audioBytes = 0, skipped = 0;
 };
 struct Summary {
