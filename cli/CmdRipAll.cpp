@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "CDImages.h"
+#include "CddbCommands.h"
 #include "Commands.h"
 #include "Console.h"
 #include "MMACMBind.h"
@@ -32,7 +33,8 @@ const char* const kRipAllUsage =
     "(--all | --tracks LIST) --dir DIR [--device N] [--mode normal|burst|sync] [--offset N] "
     "[--trim-first] "
     "[--trim-last] [--add-artist] [--add-title] [--add-number] [--cddb --email USER@HOST "
-    "[--server HOST[:PORT]]] [--mp3 [MP3 options] [--jobs N] | --format TAG,RATE,BITS,CHANNELS "
+    "[--server HOST[:PORT]] [--http [--path CGI]] [--proto LEVEL] [--timeout MS] [--no-cache]] "
+    "[--mp3 [MP3 options] [--jobs N] | --format TAG,RATE,BITS,CHANNELS "
     "[--hq] | --encoder PROGRAM [--encoder-args TEMPLATE] [--jobs N]] [--test-and-copy] [--verify "
     "[--accuraterip-server URL]] [--no-log] [--no-sync] [--json] [--quiet]";
 
@@ -47,6 +49,8 @@ struct Options {
   bool cddb = false;
   std::string email, server;
   int port = 0;
+  ql::TCddbTransportOptions transport;  // as trackwell cddb takes them
+  bool transportGiven = false;
   bool json = false, quiet = false;
   std::string arServer = ripper::kAccurateRipServer;
   bool log = true;  // the log, cue sheet and playlist beside the files
@@ -66,6 +70,12 @@ int Parse(const std::vector<std::string>& args, Options& o) {
     int r = Mp3Option(args, i, o.rip.mp3, error);
     if (r < 0) return UsageError(cmd, error);
     if (r > 0) continue;
+    r = ql::TakeCddbTransportOption(args, i, o.transport);
+    if (r < 0) return UsageError(cmd, a + " needs a value (--path CGI, --proto 1-6, --timeout MS)");
+    if (r > 0) {
+      o.transportGiven = true;
+      continue;
+    }
     if (a == "--all") {
       o.all = true;
     } else if (a == "--tracks") {
@@ -168,6 +178,8 @@ int Parse(const std::vector<std::string>& args, Options& o) {
   if (o.cddb && o.email.empty()) return UsageError(cmd, "--cddb needs --email USER@HOST");
   if (!o.cddb && (!o.email.empty() || !o.server.empty()))
     return UsageError(cmd, "--email and --server need --cddb");
+  if (!o.cddb && o.transportGiven)
+    return UsageError(cmd, "--http, --path, --proto, --timeout and --no-cache need --cddb");
   if (!o.rip.encoder.empty() && o.rip.mp3.on)
     return UsageError(cmd, "give --mp3 or --encoder, not both");
   if (o.rip.encoder.empty() && !o.rip.encoderArgs.empty())
@@ -186,6 +198,7 @@ DiscNames CddbNames(TMMCDReader& reader, const Options& o, const std::vector<int
   ql::TMMCDReaderTrackTable table(reader);
   ql::TMMCDDB cddb;
   if (!o.server.empty()) cddb.SetServer(o.server);
+  ql::ApplyCddbTransport(cddb, o.transport);
   if (o.port) cddb.SetPort(o.port);
   cddb.SetAppName("trackwell");
   cddb.SetRevision("1.0");

@@ -201,7 +201,7 @@ TEST_F(RipDisc, YearGenreAndIsrcReachTheTags) {
   EXPECT_NE(t.find("genre=\"Jazz\""), std::string::npos) << t;
   EXPECT_NE(t.find("title=\"Closing\""), std::string::npos) << t;
 
-  // From a CDDB entry: its year and genre.
+  // From a CDDB entry: its year and genre (through the server's CGI, as trackwell cddb asks).
   std::string id = Run(cue, "discid").out;
   ASSERT_EQ(id.rfind("DiscID\t", 0), 0u) << id;
   id = id.substr(7, 8);
@@ -212,10 +212,12 @@ TEST_F(RipDisc, YearGenreAndIsrcReachTheTags) {
                                             "\r\nDTITLE=Quartet / Mornings\r\nDYEAR=1987\r\n"
                                             "DGENRE=Cool Jazz\r\nTTITLE0=One\r\nTTITLE1=Two\r\n"
                                             "TTITLE2=Three\r\n");
-  const std::string port = StartCddbServer(db, dir / "port");
+  const std::string port = StartCddbServer(db, dir / "port", "--http");
   ASSERT_FALSE(port.empty());
+  for (const char* bad : {"--http", "--cddb --email me@example.org --proto 9", "--no-cache"})
+    EXPECT_EQ(Rip(std::string("--tracks 3 --dir bad ") + bad).status, 2) << bad;
   r = Rip("--tracks 3 --dir cddb --mp3 --cddb --email me@example.org --server 127.0.0.1:" + port +
-          " --quiet");
+          " --http --path /~cddb/cddb.cgi --proto 6 --no-cache --quiet");
   ASSERT_EQ(r.status, 0) << r.err;
   t = tags(dir / "cddb/Three.mp3");
   for (const char* want : {"artist=\"Quartet\"", "album=\"Mornings\"", "date=\"1987\"",

@@ -23,8 +23,10 @@ Result Trackwell(const std::string& cwd, const std::string& windows, const std::
                  const std::string& env) {
   Result r;
   const std::string errFile = cwd + "/.stderr.txt";
-  r.status = qltest::RunCapture("cd " + Quote(cwd) + " && QL_WINDOWS_DIR=" + Quote(windows) + " " +
-                                    env + " " TRACKWELL_PATH " " + args + " 2>" + Quote(errFile),
+  // The CDDB cache of the test's own (in its Windows folder), not the user's.
+  r.status = qltest::RunCapture("cd " + Quote(cwd) + " && QL_WINDOWS_DIR=" + Quote(windows) +
+                                    " XDG_CACHE_HOME=" + Quote(windows + "/cache") + " " + env +
+                                    " " TRACKWELL_PATH " " + args + " 2>" + Quote(errFile),
                                 &r.out);
   r.err = qltest::ReadFile(errFile);
   unlink(errFile.c_str());

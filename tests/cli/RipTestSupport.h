@@ -15,8 +15,9 @@ struct Result {
   std::string out, err;
 };
 
-// Runs `trackwell ARGS` in folder cwd with QL_WINDOWS_DIR=windows and the environment
-// assignments env (shell text, may be empty); ARGS is shell text.
+// Runs `trackwell ARGS` in folder cwd with QL_WINDOWS_DIR=windows, the CDDB cache in
+// windows/cache and the environment assignments env (shell text, may be empty); ARGS is shell
+// text.
 Result Trackwell(const std::string& cwd, const std::string& windows, const std::string& args,
                  const std::string& env = {});
 
