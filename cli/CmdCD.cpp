@@ -250,7 +250,7 @@ int RunRip(const std::vector<std::string>& args) {
   }
   // The copy's CRC-32, to compare with the test read's.
   TAudioTap copyTap;
-  copyTap.SetInput(&reader);
+  if (testAndCopy) copyTap.SetInput(&reader);
   TMMDSPComponent& source = testAndCopy ? static_cast<TMMDSPComponent&>(copyTap) : reader;
   // Without --format the converter passes the CD audio through unchanged.
   TMMACMConverter acmConverter;
