@@ -438,7 +438,8 @@ const TCommandRegistration regRip(
          std::string(kMp3Usage) + "\n       trackwell rip " + kRipAllUsage,
      "extract a track to a wave file (--format: in that wave format, e.g. 1,22050,8,1 or "
      "17,22050,4,1; BITS 0 for the codec's own; --hq: the best conversion, whatever it costs), "
-     "or to an MP3 file with --mp3 (--test-and-copy: read the track twice, the first time only for "
+     "or to an MP3 file with --mp3 (track 0: the hidden track before track 1; --test-and-copy: "
+     "read the track twice, the first time only for "
      "its CRC-32, and fail when the two reads differ); or extract several tracks (--all, or "
      "--tracks like 1,3-5) "
      "into DIR, named as the extraction window names them, from its disc store or a CDDB "

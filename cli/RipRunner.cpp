@@ -215,7 +215,7 @@ class Runner {
     MaybeQuit();
   }
 
-  // The test read of test and copy (test) only reads the track and keeps its CRC-32.
+  // With `test`, the first read of test and copy: the track is only read, for its CRC-32.
   void BeginRead(std::size_t k, bool test) {
     std::uint32_t start = 0, length = 0;
     if (Plan(k).tocIndex < 0) {
