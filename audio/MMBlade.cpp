@@ -158,6 +158,10 @@ std::string Id3v24Tag(const TMMMP3Tags& t) {
       std::all_of(t.Year.begin(), t.Year.end(), [](char c) { return c >= '0' && c <= '9'; }))
     text("TDRC", t.Year);
   text("TCON", t.Genre);
+  if (t.Isrc.size() == 12 && std::all_of(t.Isrc.begin(), t.Isrc.end(), [](char c) {
+        return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z');
+      }))
+    text("TSRC", t.Isrc);
   if (frames.empty()) return {};
   return std::string("ID3\4\0\0", 6) + Syncsafe(frames.size()) + frames;
 }

@@ -71,16 +71,18 @@ struct TMMMP3Tags {
   std::string Genre;   // the genre's name
   int Track = 0;       // 1 ...; 0 unknown
   int TrackCount = 0;  // tracks of the disc; 0 unknown
+  std::string Isrc;    // the recording's ISRC (12 letters and digits), else left out
   bool Empty() const {
     return Artist.empty() && Album.empty() && Title.empty() && Year.empty() && Genre.empty() &&
-           Track <= 0;
+           Track <= 0 && Isrc.empty();
   }
 };
 
-// An ID3 version 2.4 tag of the fields (TPE1, TALB, TIT2, TRCK "n/N", TDRC, TCON), texts in
+// An ID3 version 2.4 tag of the fields (TPE1, TALB, TIT2, TRCK "n/N", TDRC, TCON, TSRC), texts in
 // UTF-8 or, for a text that is not valid UTF-8, as Latin-1; empty when no field is set.
 std::string Id3v24Tag(const TMMMP3Tags& tags);
-// The same fields as LIST INFO texts of a wave file (INAM, IART, IPRD, ITRK, ICRD, IGNR); call
+// The same fields as LIST INFO texts of a wave file (INAM, IART, IPRD, ITRK, ICRD, IGNR; INFO has
+// no field for an ISRC, its "ISRC" being the source's name); call
 // it after CreateWave, before the file is closed.
 void SetWaveInfoTags(TMMWave& wave, const TMMMP3Tags& tags);
 

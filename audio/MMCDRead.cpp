@@ -50,6 +50,7 @@ struct CddaApi {
   CDDA_FN(cdda_ReadCDText)
   CDDA_FN(cdda_GetImageError)
   CDDA_FN(cdda_SetReadOffset)
+  CDDA_FN(cdda_ReadPregaps)
 #undef CDDA_FN
   std::uint32_t version = 0;
   ql::DynLib lib;
@@ -113,6 +114,7 @@ bool BindLibrary() {
   CDDA_RESOLVE(cdda_ReadCDText)
   CDDA_RESOLVE(cdda_GetImageError)
   CDDA_RESOLVE(cdda_SetReadOffset)
+  CDDA_RESOLVE(cdda_ReadPregaps)
 #undef CDDA_RESOLVE
   if (!a.cdda_Version) {
     a.lib.Free();
@@ -388,6 +390,8 @@ bool TMMCDReader::ReadTOC() {
   if (Call(Api().cdda_ReadTOC, handle_, &t) == 0 && t.dwNumTracks <= CDDA_MAX_TRACKS) {
     toc_ = t;
     tocValid_ = true;
+    // Pregaps are known only to libraries that tell them; none is assumed otherwise.
+    if (Call(Api().cdda_ReadPregaps, handle_, pregaps_.data()) != 0) pregaps_.fill(0);
   }
   return tocValid_;
 }
@@ -427,6 +431,14 @@ bool TMMCDReader::SetSpeed(std::uint16_t speed) {
   CheckInit();
   speed_ = speed;
   return Call(Api().cdda_SetSpeed, handle_, static_cast<std::uint32_t>(speed)) == 0;
+}
+
+std::uint32_t TMMCDReader::TrackPregap(int index) const {
+  if (!tocValid_ || index < 0 || index >= GetTrackCount()) return 0;
+  // Never more than lies between the previous track's start (or the disc's) and this one.
+  const std::uint32_t start = MSFToFrames(toc_.Tracks[index].dwStartMSF);
+  const std::uint32_t before = index > 0 ? MSFToFrames(toc_.Tracks[index - 1].dwStartMSF) : 150;
+  return start > before ? std::min(pregaps_[static_cast<std::size_t>(index)], start - before) : 0;
 }
 
 bool TMMCDReader::HiddenTrackRange(std::uint32_t& startMSF, std::uint32_t& lengthMSF) const {

@@ -4,6 +4,7 @@
 // delivers 44100 Hz, 16-bit stereo PCM and manages the drive: device list, table of contents,
 // readiness, status, tray, lock and read speed.
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -158,6 +159,11 @@ class TMMCDReader : public TMMDSPComponent {
   int GetTrackCount() const { return static_cast<int>(toc_.dwNumTracks); }
   TMMCDTrackInfo GetTrack(int index) const;
 
+  // Sectors of the pregap (index 0) before the start of the track at `index` of the table, as
+  // the library tells them (0: none, or the library cannot tell). The previous track's range
+  // holds them (see CDDA_TRACK).
+  std::uint32_t TrackPregap(int index) const;
+
   // The hidden track before track 1 (its pregap when that holds more than the usual two
   // seconds of the lead-in: the audio before index 1 of an audio track 1), as a packed-MSF
   // start and length for SetRange; false when the disc has none (or no table was read).
@@ -241,6 +247,7 @@ class TMMCDReader : public TMMDSPComponent {
   std::uint32_t cmdFlag_ = 0;
   TMMCDDeviceList devices_;
   TMMCDTrackList toc_{};
+  std::array<std::uint32_t, CDDA_MAX_TRACKS> pregaps_{};
   char* cdText_ = nullptr;
   std::vector<std::pair<std::string, int>> speedList_;
   std::uint16_t speed_ = 65535;

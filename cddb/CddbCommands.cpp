@@ -16,11 +16,8 @@ struct Options {
   int device = 0;
   std::string server, email;
   int port = 0;
-  int timeout = 0;
   bool first_match = false;
-  bool http = false, no_cache = false;
-  std::string path;
-  int proto = 0;
+  TCddbTransportOptions transport;
 };
 
 bool ParseNumber(const std::string& s, int& v) {
@@ -45,23 +42,14 @@ bool ParseOptions(const std::vector<std::string>& args, size_t first, Options& o
       if (!ParseNumber(args[++i], o.port) || o.port > 65535) return false;
     } else if (a == "--email" && network && more) {
       o.email = args[++i];
-    } else if (a == "--timeout" && network && more) {
-      if (!ParseNumber(args[++i], o.timeout)) return false;
     } else if (a == "--first-match" && network && device_ok) {
       o.first_match = true;
-    } else if (a == "--no-cache" && network && device_ok) {
-      o.no_cache = true;
-    } else if (a == "--http" && network) {
-      o.http = true;
-    } else if (a == "--path" && network && more) {
-      o.path = args[++i];
-    } else if (a == "--proto" && network && more) {
-      if (!ParseNumber(args[++i], o.proto) || o.proto < 1 || o.proto > 6) return false;
-    } else {
+    } else if (!network || TakeCddbTransportOption(args, i, o.transport) != 1) {
       return false;
     }
   }
-  return true;
+  // The cache serves the lookups of a disc only.
+  return !o.transport.noCache || device_ok;
 }
 
 // A dispatcher for the command when the program has none yet.
@@ -91,20 +79,46 @@ std::string Field(std::string s) {
 
 void Configure(TMMCDDB& cddb, const Options& o) {
   if (!o.server.empty()) cddb.SetServer(o.server);
-  if (o.http) {
-    cddb.SetTransport(ctHttp);
-    cddb.SetPort(TMMCDDB::kDefaultHttpPort);
-    cddb.SetHttpPath(o.path);
-  }
+  ApplyCddbTransport(cddb, o.transport);
   if (o.port) cddb.SetPort(o.port);
-  if (o.proto) cddb.SetMaxProtoLevel(o.proto);
-  if (o.timeout) cddb.SetConnectTimeOut(o.timeout);
   cddb.SetAppName("trackwell");
   cddb.SetRevision("1.0");
   cddb.SetEmail(o.email);
 }
 
 }  // namespace
+
+int TakeCddbTransportOption(const std::vector<std::string>& args, size_t& i,
+                            TCddbTransportOptions& o) {
+  const std::string& a = args[i];
+  const bool more = i + 1 < args.size();
+  if (a == "--http") {
+    o.http = true;
+  } else if (a == "--no-cache") {
+    o.noCache = true;
+  } else if (a == "--path") {
+    if (!more) return -1;
+    o.path = args[++i];
+  } else if (a == "--proto") {
+    if (!more || !ParseNumber(args[++i], o.proto) || o.proto < 1 || o.proto > 6) return -1;
+  } else if (a == "--timeout") {
+    if (!more || !ParseNumber(args[++i], o.timeout)) return -1;
+  } else {
+    return 0;
+  }
+  return 1;
+}
+
+void ApplyCddbTransport(TMMCDDB& cddb, const TCddbTransportOptions& o) {
+  if (o.http) {
+    cddb.SetTransport(ctHttp);
+    cddb.SetPort(TMMCDDB::kDefaultHttpPort);
+    cddb.SetHttpPath(o.path);
+  }
+  if (o.proto) cddb.SetMaxProtoLevel(o.proto);
+  if (o.timeout) cddb.SetConnectTimeOut(o.timeout);
+  if (!o.noCache) cddb.SetCacheDir(CddbDefaultCacheDir());
+}
 
 int RunDiscIdCommand(const std::vector<std::string>& args, const TTrackTableOpener& open,
                      std::ostream& out, std::ostream& err) {
@@ -171,7 +185,6 @@ int RunCddbCommand(const std::vector<std::string>& args, const TTrackTableOpener
     }
     cddb.SetCDReader(table);
     cddb.SetUseFirstMatch(o.first_match);
-    if (!o.no_cache) cddb.SetCacheDir(CddbDefaultCacheDir());
     bool unchosen = false;
     cddb.OnSelectMatch = [&](TMMCDDB*, TMMCDDBMatches& matches, int& match) {
       for (const auto& m : matches)

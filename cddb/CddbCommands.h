@@ -24,6 +24,25 @@
 
 namespace ql {
 
+class TMMCDDB;
+
+// How a lookup reaches its server, shared by every command that names a disc over CDDB (cddb
+// query, rip --all --cddb): --http (the server's CGI, port 80 unless a port is given), --path
+// CGI, --proto LEVEL (1-6), --timeout MS, --no-cache.
+struct TCddbTransportOptions {
+  bool http = false, noCache = false;
+  std::string path;
+  int proto = 0, timeout = 0;
+};
+
+// Takes the option at args[i] when it is one of them (i then at its value): 1 taken, 0 not one
+// of them, -1 a missing or bad value.
+int TakeCddbTransportOption(const std::vector<std::string>& args, size_t& i,
+                            TCddbTransportOptions& o);
+// Sets the client up: transport, CGI path and port for HTTP, protocol level, time-out, and the
+// user's cache folder unless noCache. A port given later overrides HTTP's.
+void ApplyCddbTransport(TMMCDDB& cddb, const TCddbTransportOptions& o);
+
 // Gives the table of contents of drive N (0 = the first), or nullptr with a message in err.
 using TTrackTableOpener = std::function<TMMTrackTable*(int device, std::ostream& err)>;
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <sstream>
 
+#include "AudioTap.h"
 #include "CDImages.h"
 #include "Chains.h"
 #include "CmdRipAll.h"
@@ -178,6 +179,34 @@ void PrepareTrack(TMMCDReader& reader, const TrackOptions& o) {
 
 // ---- rip ----
 
+// The test read of test and copy: the reader's range read through to nowhere. Returns its
+// CRC-32; a range that cannot be read whole leaves the reason in s.failure.
+std::uint32_t TestRead(Session& s, TMMCDReader& reader) {
+  const std::int64_t expected =
+      static_cast<std::int64_t>(reader.EndSector() - reader.FirstSector()) * kCDSectorBytes;
+  TAudioTap tap;
+  TMMTrigger trigger;
+  TMMDSPComponent nowhere;
+  ripper::InitTrigger(trigger);
+  tap.SetInput(&reader);
+  trigger.SetInput(&tap);
+  nowhere.SetInput(&trigger);
+  trigger.OnStop = [&](TMMDSPComponent*) {
+    if (s.failure.empty()) s.failure = reader.FailureText();
+    if (s.failure.empty() && tap.Bytes() != expected)
+      s.failure = "the track ends early: " + std::to_string(tap.Bytes()) + " of " +
+                  std::to_string(expected) + " bytes read";
+    s.loop.Quit();
+  };
+  trigger.Start();
+  s.loop.Run();
+  trigger.Close();
+  trigger.SetOutput(nullptr);
+  trigger.SetInput(nullptr);
+  tap.SetInput(nullptr);
+  return tap.Crc();
+}
+
 int RunRip(const std::vector<std::string>& args) {
   if (IsRipAll(args)) return RunRipAll(args);
   const TCommand& cmd = *FindCommand("rip");
@@ -185,7 +214,7 @@ int RunRip(const std::vector<std::string>& args) {
   Mp3Options mp3;
   std::string out, error;
   WfxPtr format;
-  bool highQuality = false;
+  bool highQuality = false, testAndCopy = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     int r = TrackOption(args, i, o, error);
     if (r == 0) r = Mp3Option(args, i, mp3, error);
@@ -199,6 +228,8 @@ int RunRip(const std::vector<std::string>& args) {
       if (!format) return UsageError(cmd, "--format: no wave format '" + args[i] + "'");
     } else if (args[i] == "--hq") {
       highQuality = true;
+    } else if (args[i] == "--test-and-copy") {
+      testAndCopy = true;
     } else
       return UsageError(cmd, "unexpected argument '" + args[i] + "'");
   }
@@ -209,6 +240,18 @@ int RunRip(const std::vector<std::string>& args) {
   Session s;
   TMMCDReader reader;
   PrepareTrack(reader, o);
+  std::uint32_t testCrc = 0;
+  if (testAndCopy) {
+    testCrc = TestRead(s, reader);
+    if (!s.failure.empty()) {
+      std::fprintf(stderr, "trackwell rip: %s\n", s.failure.c_str());
+      return 1;
+    }
+  }
+  // The copy's CRC-32, to compare with the test read's.
+  TAudioTap copyTap;
+  if (testAndCopy) copyTap.SetInput(&reader);
+  TMMDSPComponent& source = testAndCopy ? static_cast<TMMDSPComponent&>(copyTap) : reader;
   // Without --format the converter passes the CD audio through unchanged.
   TMMACMConverter acmConverter;
   acmConverter.Name = "ACMConverter";
@@ -223,9 +266,9 @@ int RunRip(const std::vector<std::string>& args) {
   if (!encoder) sink.Wave()->SetFileName(out);
   ripper::InitTrigger(trigger);
   if (encoder)
-    ripper::LinkRecording(reader, acmConverter, trigger, *encoder);
+    ripper::LinkRecording(source, acmConverter, trigger, *encoder);
   else
-    ripper::LinkRecording(reader, acmConverter, trigger, sink);
+    ripper::LinkRecording(source, acmConverter, trigger, sink);
   bool closedEarly = false;
   sink.OnClose = [&](TMMDSPComponent*) {
     if (trigger.State() & TMMTrigger::stPlaying) closedEarly = true;
@@ -265,6 +308,14 @@ int RunRip(const std::vector<std::string>& args) {
     std::fprintf(stderr, "trackwell rip: %s\n",
                  why.empty() ? (out + ": the file ends early").c_str() : why.c_str());
     return 1;
+  }
+  if (testAndCopy) {
+    // The copy is kept; two reads that differ fail the command all the same.
+    const bool same = copyTap.Crc() == testCrc;
+    std::fprintf(stderr, "trackwell rip: track %d: test CRC %08x, copy CRC %08x: %s\n", o.track,
+                 testCrc, copyTap.Crc(),
+                 same ? "the reads match" : "THE READS DIFFER, rip it again");
+    if (!same) return 1;
   }
   return 0;
 }
@@ -383,11 +434,14 @@ const TCommandRegistration regRip(
     {"rip",
      "--track N -o OUT.wav [--device N] [--mode normal|burst|sync] [--offset N] [--trim-first] "
      "[--trim-last] "
-     "[--format TAG,RATE,BITS,CHANNELS [--hq]] " +
+     "[--format TAG,RATE,BITS,CHANNELS [--hq]] [--test-and-copy] " +
          std::string(kMp3Usage) + "\n       trackwell rip " + kRipAllUsage,
      "extract a track to a wave file (--format: in that wave format, e.g. 1,22050,8,1 or "
      "17,22050,4,1; BITS 0 for the codec's own; --hq: the best conversion, whatever it costs), "
-     "or to an MP3 file with --mp3; or extract several tracks (--all, or --tracks like 1,3-5) "
+     "or to an MP3 file with --mp3 (track 0: the hidden track before track 1; --test-and-copy: "
+     "read the track twice, the first time only for "
+     "its CRC-32, and fail when the two reads differ); or extract several tracks (--all, or "
+     "--tracks like 1,3-5) "
      "into DIR, named as the extraction window names them, from its disc store or a CDDB "
      "server (--cddb); --encoder runs an external encoder on each wave ($1 the wave, $2 the "
      "output), --jobs N encodes on N workers while reading goes on; progress on stderr, "

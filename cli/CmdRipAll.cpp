@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "CDImages.h"
+#include "CddbCommands.h"
 #include "Commands.h"
 #include "Console.h"
 #include "MMACMBind.h"
@@ -32,8 +33,9 @@ const char* const kRipAllUsage =
     "(--all | --tracks LIST) --dir DIR [--device N] [--mode normal|burst|sync] [--offset N] "
     "[--trim-first] "
     "[--trim-last] [--add-artist] [--add-title] [--add-number] [--cddb --email USER@HOST "
-    "[--server HOST[:PORT]]] [--mp3 [MP3 options] [--jobs N] | --format TAG,RATE,BITS,CHANNELS "
-    "[--hq] | --encoder PROGRAM [--encoder-args TEMPLATE] [--jobs N]] [--verify "
+    "[--server HOST[:PORT]] [--http [--path CGI]] [--proto LEVEL] [--timeout MS] [--no-cache]] "
+    "[--mp3 [MP3 options] [--jobs N] | --format TAG,RATE,BITS,CHANNELS "
+    "[--hq] | --encoder PROGRAM [--encoder-args TEMPLATE] [--jobs N]] [--test-and-copy] [--verify "
     "[--accuraterip-server URL]] [--no-log] [--no-sync] [--json] [--quiet]";
 
 namespace {
@@ -47,6 +49,8 @@ struct Options {
   bool cddb = false;
   std::string email, server;
   int port = 0;
+  ql::TCddbTransportOptions transport;  // as trackwell cddb takes them
+  bool transportGiven = false;
   bool json = false, quiet = false;
   std::string arServer = ripper::kAccurateRipServer;
   bool log = true;  // the log, cue sheet and playlist beside the files
@@ -66,6 +70,12 @@ int Parse(const std::vector<std::string>& args, Options& o) {
     int r = Mp3Option(args, i, o.rip.mp3, error);
     if (r < 0) return UsageError(cmd, error);
     if (r > 0) continue;
+    r = ql::TakeCddbTransportOption(args, i, o.transport);
+    if (r < 0) return UsageError(cmd, a + " needs a value (--path CGI, --proto 1-6, --timeout MS)");
+    if (r > 0) {
+      o.transportGiven = true;
+      continue;
+    }
     if (a == "--all") {
       o.all = true;
     } else if (a == "--tracks") {
@@ -146,6 +156,8 @@ int Parse(const std::vector<std::string>& args, Options& o) {
       o.json = true;
     } else if (a == "--verify") {
       o.rip.accurateRip = true;
+    } else if (a == "--test-and-copy") {
+      o.rip.testAndCopy = true;
     } else if (a == "--accuraterip-server") {
       const std::string* v = value();
       if (!v || v->empty()) return UsageError(cmd, "--accuraterip-server needs an http:// address");
@@ -166,6 +178,8 @@ int Parse(const std::vector<std::string>& args, Options& o) {
   if (o.cddb && o.email.empty()) return UsageError(cmd, "--cddb needs --email USER@HOST");
   if (!o.cddb && (!o.email.empty() || !o.server.empty()))
     return UsageError(cmd, "--email and --server need --cddb");
+  if (!o.cddb && o.transportGiven)
+    return UsageError(cmd, "--http, --path, --proto, --timeout and --no-cache need --cddb");
   if (!o.rip.encoder.empty() && o.rip.mp3.on)
     return UsageError(cmd, "give --mp3 or --encoder, not both");
   if (o.rip.encoder.empty() && !o.rip.encoderArgs.empty())
@@ -184,6 +198,7 @@ DiscNames CddbNames(TMMCDReader& reader, const Options& o, const std::vector<int
   ql::TMMCDReaderTrackTable table(reader);
   ql::TMMCDDB cddb;
   if (!o.server.empty()) cddb.SetServer(o.server);
+  ql::ApplyCddbTransport(cddb, o.transport);
   if (o.port) cddb.SetPort(o.port);
   cddb.SetAppName("trackwell");
   cddb.SetRevision("1.0");
@@ -199,6 +214,8 @@ DiscNames CddbNames(TMMCDReader& reader, const Options& o, const std::vector<int
   DiscNames n;
   n.artist = ripper::SafeValue(cddb.GetArtist());
   n.title = ripper::SafeValue(cddb.GetTitle());
+  n.year = ripper::SafeValue(cddb.GetYear());
+  n.genre = ripper::SafeValue(cddb.GetGenre());
   for (std::size_t i = 0; i < numbers.size(); ++i) {
     std::string t = i < cddb.TrackTitles().size() ? cddb.TrackTitles()[i] : std::string();
     n.tracks.push_back(ripper::SafeValue(t));
@@ -269,16 +286,28 @@ int RunRipAll(const std::vector<std::string>& args) {
   for (std::uint32_t i = 0; i < toc.dwNumTracks; ++i)
     numbers.push_back(static_cast<int>(toc.Tracks[i].dwTrack));
 
-  DiscNames names = o.cddb ? CddbNames(reader, o, numbers) : [&] {
-    const ripper::TDiscText text = ripper::ParseDiscText(reader.CDText());
-    return StoredDiscNames(ripper::DiscSectionName(reader.DiscKey()), numbers, &text);
-  }();
+  const ripper::TDiscText text = ripper::ParseDiscText(reader.CDText());
+  DiscNames names =
+      o.cddb ? CddbNames(reader, o, numbers)
+             : StoredDiscNames(ripper::DiscSectionName(reader.DiscKey()), numbers, &text);
   for (std::size_t i = 0; i < names.tracks.size(); ++i)
     if (names.tracks[i].empty()) {
       char buf[8];
       std::snprintf(buf, sizeof buf, "%.2d", numbers[i]);
       names.tracks[i] = buf;
     }
+  // The disc store keeps no genre: the disc's own text gives one when CDDB did not. The
+  // recordings' ISRCs come from the disc.
+  if (names.genre.empty()) names.genre = text.genre;
+  for (int number : numbers) {
+    const ripper::TTrackText* tt = text.Track(number);
+    names.isrcs.push_back(tt ? tt->isrc : std::string());
+  }
+  // The hidden track before track 1 (--tracks 0) takes the place after the table's tracks.
+  std::uint32_t hiddenStart = 0, hiddenLength = 0;
+  const bool hidden = reader.HiddenTrackRange(hiddenStart, hiddenLength);
+  const int hiddenPosition = static_cast<int>(numbers.size());
+  names.tracks.push_back("00");
 
   // The tracks asked for, in disc order; a number the disc lacks fails on its own.
   std::vector<int> positions, planNumbers;
@@ -293,12 +322,14 @@ int RunRipAll(const std::vector<std::string>& args) {
       int pos = -1;
       for (std::size_t i = 0; i < numbers.size(); ++i)
         if (numbers[i] == t) pos = static_cast<int>(i);
+      if (t == 0 && hidden) pos = hiddenPosition;
       if (pos < 0) {
         TrackResult r;
         r.number = t;
         r.status = "failed";
-        r.reason = "no track " + std::to_string(t) + " on the disc (" +
-                   std::to_string(numbers.size()) + " tracks)";
+        r.reason = t == 0 ? "no hidden track before track 1 on the disc"
+                          : "no track " + std::to_string(t) + " on the disc (" +
+                                std::to_string(numbers.size()) + " tracks)";
         missing.push_back(r);
         continue;
       }
@@ -325,10 +356,11 @@ int RunRipAll(const std::vector<std::string>& args) {
   std::vector<TrackResult> results;
   for (std::size_t k = 0; k < positions.size(); ++k) {
     RipTrackPlan p;
-    p.tocIndex = positions[k];
+    const bool isHidden = positions[k] == hiddenPosition;
+    p.tocIndex = isHidden ? -1 : positions[k];
     p.waveName = waveNames[k];
     p.outName = outNames[k];
-    p.data = IsDataTrack(toc.Tracks[positions[k]]);
+    p.data = !isHidden && IsDataTrack(toc.Tracks[positions[k]]);
     p.named = !o.all;
     p.firstAudio = positions[k] == firstAudio;
     p.lastAudio = positions[k] == lastAudio;
@@ -341,6 +373,15 @@ int RunRipAll(const std::vector<std::string>& args) {
   }
 
   RunRip(s.loop, reader, o.rip, plan, results);
+  // Two reads of a track that differ: one of them is wrong, whatever the file holds.
+  bool readsDiffer = false;
+  for (const auto& r : results) {
+    if (!r.tested || (r.TestAndCopyMatch() && o.quiet)) continue;
+    if (!r.TestAndCopyMatch()) readsDiffer = true;
+    std::fprintf(stderr, "trackwell rip: track %d: test CRC %08x, copy CRC %08x: %s\n", r.number,
+                 r.testCrc, r.crc,
+                 r.TestAndCopyMatch() ? "the reads match" : "THE READS DIFFER, rip it again");
+  }
   const ripper::TAccurateRipDisc disc = ripper::AccurateRipDiscOf(reader);
   if (o.rip.accurateRip) {
     const std::string why = ripper::VerifyAccurateRip(disc, o.arServer, results);
@@ -357,7 +398,6 @@ int RunRipAll(const std::vector<std::string>& args) {
   // The log, cue sheet and playlist beside the files (of the tracks asked for).
   bool sideFilesOk = true;
   if (o.log) {
-    const ripper::TDiscText text = ripper::ParseDiscText(reader.CDText());
     ripper::RipLogInfo info;
     info.program = std::string("trackwell ") + QL_VERSION;
     info.source = reader.GetDeviceName();
@@ -366,16 +406,30 @@ int RunRipAll(const std::vector<std::string>& args) {
     info.artist = names.artist;
     info.title = names.title;
     info.catalog = text.catalog;
-    info.genre = text.genre;
+    info.genre = names.genre;
+    info.year = names.year;
     if (o.rip.accurateRip) info.accurateRip = disc.Path();
     info.cddbId = disc.cddbId;
+    info.testAndCopy = o.rip.testAndCopy;
+    info.hiddenSectors = hidden ? MSFToFrames(hiddenLength) : 0;
     for (std::size_t k = 0; k < plan.size(); ++k) {
-      const CDDA_TRACK& t = toc.Tracks[plan[k].tocIndex];
       ripper::RipLogTrack lt;
       lt.number = results[k].number;
-      lt.start = MSFToFrames(t.dwStartMSF);
-      lt.length = MSFToFrames(t.dwLengthMSF);
-      if (const ripper::TTrackText* tt = text.Track(lt.number)) lt.isrc = tt->isrc;
+      std::uint32_t start = hiddenStart, length = hiddenLength;
+      if (plan[k].tocIndex >= 0) {
+        const CDDA_TRACK& t = toc.Tracks[plan[k].tocIndex];
+        start = t.dwStartMSF;
+        length = t.dwLengthMSF;
+        lt.pregap = reader.TrackPregap(plan[k].tocIndex);
+        if (const ripper::TTrackText* tt = text.Track(lt.number)) lt.isrc = tt->isrc;
+      }
+      lt.start = MSFToFrames(start);
+      lt.length = MSFToFrames(length);
+      if (o.rip.trimFirst || o.rip.trimLast) {
+        TrimTrackRange(start, length, o.rip.trimFirst, o.rip.trimLast);
+        lt.fileStart = MSFToFrames(start);
+        lt.fileLength = MSFToFrames(length);
+      }
       info.tracks.push_back(lt);
     }
     try {
@@ -388,7 +442,7 @@ int RunRipAll(const std::vector<std::string>& args) {
   }
 
   results.insert(results.end(), missing.begin(), missing.end());
-  bool ok = sideFilesOk;
+  bool ok = sideFilesOk && !readsDiffer;
   for (const auto& r : results)
     if (r.status != "ok" && r.status != "skipped") ok = false;
   for (const auto& r : results) {

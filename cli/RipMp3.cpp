@@ -71,6 +71,10 @@ TMMMP3Tags TrackTags(const DiscNames& names, int position, int number, int count
     t.Title = names.tracks[static_cast<std::size_t>(position)];
   t.Track = number;
   t.TrackCount = count;
+  t.Year = names.year;
+  t.Genre = names.genre;
+  if (position >= 0 && static_cast<std::size_t>(position) < names.isrcs.size())
+    t.Isrc = names.isrcs[static_cast<std::size_t>(position)];
   return t;
 }
 

@@ -29,7 +29,8 @@ int Mp3Option(const std::vector<std::string>& args, std::size_t& i, Mp3Options& 
 bool CheckMp3Options(const Mp3Options& o, std::string& error);
 
 // The tags of the track at position (in the table of contents) numbered number on a disc whose
-// last track is count: the disc's artist and title, the track's name and number.
+// last track is count: the disc's artist, title, year and genre, the track's name, number and
+// ISRC.
 TMMMP3Tags TrackTags(const DiscNames& names, int position, int number, int count);
 
 // The encoder for the options, writing to fileName.

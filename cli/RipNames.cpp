@@ -28,7 +28,7 @@ bool ParseTrackList(const std::string& text, std::vector<int>& tracks, std::stri
     if (s.empty() || s.size() > 3 || s.find_first_not_of("0123456789") != std::string::npos)
       return false;
     v = static_cast<int>(std::strtol(s.c_str(), nullptr, 10));
-    return v >= 1 && v <= 99;
+    return v >= 0 && v <= 99;
   };
   std::size_t pos = 0;
   while (true) {
@@ -41,7 +41,8 @@ bool ParseTrackList(const std::string& text, std::vector<int>& tracks, std::stri
                   ? number(item, a) && (b = a, true)
                   : number(item.substr(0, dash), a) && number(item.substr(dash + 1), b) && a <= b;
     if (!ok) {
-      error = "--tracks: '" + item + "' is no track number (1-99) or range like 3-5";
+      error = "--tracks: '" + item +
+              "' is no track number (1-99, 0 the hidden track before track 1) or range like 3-5";
       return false;
     }
     for (int t = a; t <= b; ++t) seen.insert(t);

@@ -8,14 +8,17 @@
 
 namespace trackwell {
 
-// "1,3-5" -> 1, 3, 4, 5 (ascending, each once). False, with a message, for anything else:
-// empty items, a range that runs backwards, numbers outside 1-99.
+// "1,3-5" -> 1, 3, 4, 5 (ascending, each once; 0 is the hidden track before track 1). False,
+// with a message, for anything else: empty items, a range that runs backwards, numbers outside
+// 0-99.
 bool ParseTrackList(const std::string& text, std::vector<int>& tracks, std::string& error);
 
 // The names of one disc: artist, title and one name per track of the table of contents.
 struct DiscNames {
   std::string artist, title;
   std::vector<std::string> tracks;  // by position in the table of contents
+  std::string year, genre;          // the CDDB entry's (DYEAR, DGENRE), the disc text's genre
+  std::vector<std::string> isrcs;   // by position, as far as known
 };
 
 // The names the extraction window shows for the disc, from the disc store it uses: "artist",

@@ -69,6 +69,10 @@ void WriteJsonSummary(std::FILE* out, const std::vector<TrackResult>& tracks, bo
                    ", \"accuraterip_v1\": \"%08x\", \"accuraterip_v2\": \"%08x\", "
                    "\"accuraterip\": %s, \"accuraterip_confidence\": %d",
                    t.arV1, t.arV2, JsonString(t.accurateRip).c_str(), t.arConfidence);
+    if (t.tested)
+      std::fprintf(
+          out, ", \"test_crc32\": \"%08x\", \"copy_crc32\": \"%08x\", \"test_and_copy\": \"%s\"",
+          t.testCrc, t.crc, t.TestAndCopyMatch() ? "match" : "mismatch");
     if (!t.reason.empty()) std::fprintf(out, ", \"reason\": %s", JsonString(t.reason).c_str());
     std::fprintf(out, "}");
   }
@@ -76,8 +80,8 @@ void WriteJsonSummary(std::FILE* out, const std::vector<TrackResult>& tracks, bo
   std::fflush(out);
 }
 
-void PrintProgress(int track, int percent, double speed) {
-  std::fprintf(stderr, "track %d: %d%% %.1fx\n", track, percent, speed);
+void PrintProgress(int track, int percent, double speed, bool test) {
+  std::fprintf(stderr, "track %d%s: %d%% %.1fx\n", track, test ? " test" : "", percent, speed);
 }
 
 }  // namespace trackwell

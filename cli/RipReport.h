@@ -18,7 +18,8 @@ std::string JsonString(const std::string& s);
 
 void WriteJsonSummary(std::FILE* out, const std::vector<TrackResult>& tracks, bool ok);
 
-// "track 3: 45% 12.3x": one line per update.
-void PrintProgress(int track, int percent, double speed);
+// "track 3: 45% 12.3x": one line per update; the test read of test and copy is
+// "track 3 test: 45% 12.3x".
+void PrintProgress(int track, int percent, double speed, bool test = false);
 
 }  // namespace trackwell

@@ -136,6 +136,7 @@ class Runner {
   // The file components write under a temporary name and rename it when they close; this
   // makes the next close drop the file instead.
   void DiscardTake() {
+    if (testing_) return;  // nothing is written by a test read
     if (mp3Sink_)
       mp3Sink_->DiscardOnClose();
     else
@@ -155,7 +156,7 @@ class Runner {
     lastShown_ = percent;
     const double seconds = Now() - readStart_;
     const double speed = seconds > 0 ? static_cast<double>(bytes) / 176400.0 / seconds : 0.0;
-    PrintProgress(results_[current_].number, percent, speed);
+    PrintProgress(results_[current_].number, percent, speed, testing_);
   }
 
   // The files being written are synced when they close; their data starts for the disk now,
@@ -179,8 +180,10 @@ class Runner {
   }
 
   void StartNextRead() {
-    while (next_ < plan_.size()) {
-      const std::size_t k = next_++;
+    while (copyNext_ || next_ < plan_.size()) {
+      const bool copy = copyNext_;
+      copyNext_ = false;
+      const std::size_t k = copy ? current_ : next_++;
       TrackResult& r = results_[k];
       if (Plan(k).data) {
         r.reason = "Track " + std::to_string(r.number) + " is a data track: it holds no audio";
@@ -191,10 +194,11 @@ class Runner {
         continue;
       }
       try {
-        BeginRead(k);
+        BeginRead(k, s_.testAndCopy && !copy);
         return;
       } catch (const std::exception& e) {
         reading_ = false;
+        testing_ = false;
         ++gen_;
         try {
           trigger_.Close();
@@ -211,17 +215,25 @@ class Runner {
     MaybeQuit();
   }
 
-  void BeginRead(std::size_t k) {
-    const CDDA_TRACK& t = reader_.TrackList().Tracks[Plan(k).tocIndex];
-    std::uint32_t start = t.dwStartMSF, length = t.dwLengthMSF;
+  // With `test`, the first read of test and copy: the track is only read, for its CRC-32.
+  void BeginRead(std::size_t k, bool test) {
+    std::uint32_t start = 0, length = 0;
+    if (Plan(k).tocIndex < 0) {
+      if (!reader_.HiddenTrackRange(start, length))
+        throw EMMCDDAError("no hidden track before track 1 on the disc");
+    } else {
+      const CDDA_TRACK& t = reader_.TrackList().Tracks[Plan(k).tocIndex];
+      start = t.dwStartMSF;
+      length = t.dwLengthMSF;
+    }
     TrimTrackRange(start, length, s_.trimFirst, s_.trimLast);
     if (MSFToFrames(length) == 0) throw EMMCDDAError("the track is too short to record");
     expected_ = static_cast<std::int64_t>(MSFToFrames(length)) * kCDSectorBytes;
     reader_.SetCopyMode(s_.mode);
     reader_.SetRange(start, length);
     tap_.Reset();
-    // AccurateRip sums whole tracks only.
-    if (s_.accurateRip && !s_.trimFirst && !s_.trimLast)
+    // AccurateRip sums whole tracks of the table only (of the copy).
+    if (s_.accurateRip && !test && Plan(k).tocIndex >= 0 && !s_.trimFirst && !s_.trimLast)
       tap_.SumAccurateRip(static_cast<std::uint32_t>(expected_ / 4), Plan(k).firstAudio,
                           Plan(k).lastAudio);
     current_ = k;
@@ -236,7 +248,13 @@ class Runner {
     const std::string file = Path(Mp3InChain() ? Plan(k).outName : Plan(k).waveName);
     trigger_.SetOutput(nullptr);
     mp3Sink_.reset();
-    if (Mp3InChain()) {
+    testing_ = test;
+    if (test) {
+      // Straight from the disc to nowhere: no conversion, no file.
+      converter_.SetInput(nullptr);
+      trigger_.SetInput(&tap_);
+      discard_.SetInput(&trigger_);
+    } else if (Mp3InChain()) {
       mp3Sink_ = MakeMp3Encoder(s_.mp3, file);
       mp3Sink_->Tags = Plan(k).tags;
       ripper::LinkRecording(tap_, converter_, trigger_, *mp3Sink_);
@@ -254,6 +272,10 @@ class Runner {
     if (gen != gen_ || !reading_) return;
     ShowProgress(true);
     reading_ = false;
+    if (testing_) {
+      EndTestRead();
+      return;
+    }
     std::string why = error_;
     // A compressed wave says how many frames it holds, not what its padded last block suggests.
     if (!mp3Sink_ && converter_.FramesEncoded() >= 0)
@@ -275,7 +297,7 @@ class Runner {
     r.audioBytes = tap_.Bytes();
     r.crc = tap_.Crc();
     r.skippedSectors = skipped_;
-    if (s_.accurateRip && !s_.trimFirst && !s_.trimLast && why.empty() &&
+    if (s_.accurateRip && Plan(k).tocIndex >= 0 && !s_.trimFirst && !s_.trimLast && why.empty() &&
         tap_.AccurateRip().Frames() * 4 == static_cast<std::uint64_t>(expected_)) {
       r.arComputed = true;
       r.arV1 = tap_.AccurateRip().V1();
@@ -330,6 +352,31 @@ class Runner {
       }
     }
     StartJobs();
+    StartNextRead();
+  }
+
+  // The test read ended: a track that could not be read whole fails as a copy would; else
+  // the copy follows.
+  void EndTestRead() {
+    std::string why = error_;
+    try {
+      trigger_.Close();
+    } catch (const std::exception& e) {
+      if (why.empty()) why = e.what();
+    }
+    trigger_.SetOutput(nullptr);
+    testing_ = false;
+    TrackResult& r = results_[current_];
+    r.tested = why.empty();
+    r.testCrc = tap_.Crc();
+    if (!why.empty()) {
+      r.audioBytes = tap_.Bytes();
+      r.crc = tap_.Crc();
+      r.skippedSectors = skipped_;
+      Fail(r, why);
+    } else {
+      copyNext_ = true;
+    }
     StartNextRead();
   }
 
@@ -469,12 +516,15 @@ class Runner {
   TMMACMConverter converter_;
   TMMTrigger trigger_;
   TMMWaveFile waveSink_;
+  TMMDSPComponent discard_;  // the end of the chain of a test read
   std::unique_ptr<TMMMP3Encoder> mp3Sink_;
   std::unique_ptr<ql::PartialFile> readOut_;
   std::vector<std::pair<std::size_t, std::future<std::string>>> commits_;
 
   std::size_t next_ = 0, current_ = 0;
   bool reading_ = false, readingDone_ = false, closedEarly_ = false;
+  bool testing_ = false;   // the running read is the test read of test and copy
+  bool copyNext_ = false;  // the copy of the track just tested comes next
   int gen_ = 0;
   unsigned ticks_ = 0;
   std::uint32_t skipped_ = 0;

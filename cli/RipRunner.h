@@ -17,7 +17,7 @@
 namespace trackwell {
 
 struct RipTrackPlan {
-  int tocIndex = 0;      // index in the table of contents
+  int tocIndex = 0;      // index in the table of contents; -1 the hidden track before track 1
   std::string waveName;  // file name of the wave (wave output, or input of an encoder)
   std::string outName;   // file name of the final output (== waveName for wave output)
   bool data = false;     // a data track
@@ -40,6 +40,9 @@ struct RipSettings {
   // writes it back in its own time; the name still appears only for a complete file).
   bool sync = true;
   bool accurateRip = false;  // --verify: AccurateRip checksums of every track read whole
+  // --test-and-copy: each track is read once without writing anything (its CRC-32 only), then
+  // copied; the result holds both CRCs.
+  bool testAndCopy = false;
 };
 
 // Rips the planned tracks; results[i] belongs to plan[i] (number and name already set).

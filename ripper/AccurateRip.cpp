@@ -40,8 +40,22 @@ void TAccurateRip::Update(const void* data, std::size_t bytes) {
       carried_ = 0;
     }
   }
+  // The sums in locals: stores through `this` could alias the bytes read, which would keep
+  // the compiler from holding them in registers.
   const std::size_t whole = bytes / 4;
-  for (std::size_t i = 0; i < whole; ++i) take(Le32(p + 4 * i));
+  std::uint64_t pos = pos_;
+  std::uint32_t v1 = v1_, v2 = v2_;
+  const std::uint64_t first = first_, last = last_;
+  for (std::size_t i = 0; i < whole; ++i) {
+    const std::uint64_t at = ++pos;
+    if (at < first || at > last) continue;
+    const std::uint64_t product = std::uint64_t(Le32(p + 4 * i)) * at;
+    v1 += static_cast<std::uint32_t>(product);
+    v2 += static_cast<std::uint32_t>(product) + static_cast<std::uint32_t>(product >> 32);
+  }
+  pos_ = pos;
+  v1_ = v1;
+  v2_ = v2;
   p += 4 * whole;
   bytes -= 4 * whole;
   for (std::size_t i = 0; i < bytes; ++i) carry_[carried_++] = p[i];

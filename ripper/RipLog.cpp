@@ -69,46 +69,91 @@ std::vector<std::string> WriteRipSideFiles(const std::string& dir, const RipLogI
   if (!info.artist.empty()) cue += "PERFORMER " + CueText(info.artist) + "\n";
   if (!info.title.empty()) cue += "TITLE " + CueText(info.title) + "\n";
 
-  int good = 0, bad = 0;
+  bool hiddenRipped = false;
+  for (const TrackResult& r : results)
+    if (r.number == 0) hiddenRipped = true;
+  if (info.hiddenSectors && !hiddenRipped)
+    log += "Hidden track: " + std::to_string(info.hiddenSectors) +
+           " sectors before track 1, not ripped\n\n";
+
+  // The last file of the sheet and the disc sectors [first, end) it holds; the hidden track's
+  // file goes in only with the INDEX 00 of track 1 that it holds.
+  struct SheetFile {
+    std::string line;
+    std::uint32_t first = 0, end = 0;
+    bool valid = false, pending = false;
+  } prev;
+  int good = 0, bad = 0, differ = 0;
   for (std::size_t i = 0; i < results.size(); ++i) {
     const TrackResult& r = results[i];
     const RipLogTrack* t = i < info.tracks.size() ? &info.tracks[i] : nullptr;
     char head[32];
     std::snprintf(head, sizeof head, "Track %2d", r.number);
     log += head;
-    log += "  " + r.name + "\n";
+    log += "  " + r.name + (r.number == 0 ? " (hidden track before track 1)" : "") + "\n";
     if (t) {
       log += "  Range:      " + Msf(t->start) + " - " + Msf(t->start + t->length) + " (" +
              std::to_string(t->length) + " sectors)\n";
+      if (t->pregap) log += "  Pregap:     " + Msf(t->pregap) + " (in the track before)\n";
       if (!t->isrc.empty()) log += "  ISRC:       " + t->isrc + "\n";
     }
     log += "  Status:     " + r.status + (r.reason.empty() ? "" : " (" + r.reason + ")") + "\n";
     if (r.audioBytes > 0) log += "  CRC-32:     " + Hex(r.crc) + "\n";
+    if (r.tested) {
+      log += "  Test CRC-32: " + Hex(r.testCrc) + ", copy CRC-32: " + Hex(r.crc) +
+             (r.TestAndCopyMatch() ? ": the reads match\n" : ": THE READS DIFFER\n");
+      if (!r.TestAndCopyMatch()) ++differ;
+    }
     if (r.arComputed)
       log += "  AccurateRip: v1 " + Hex(r.arV1) + ", v2 " + Hex(r.arV2) + ": " + r.accurateRip +
              (r.arConfidence ? " (confidence " + std::to_string(r.arConfidence) + ")" : "") + "\n";
     log += "  Skipped sectors: " + std::to_string(r.skippedSectors) + "\n";
     if (!r.file.empty()) log += "  File:       " + r.file + "\n";
     log += "\n";
-    if (r.status == "ok") {
-      ++good;
-      cue +=
-          "FILE " + CueText(r.file) +
-          (r.file.size() > 4 && r.file.substr(r.file.size() - 4) == ".mp3" ? " MP3\n" : " WAVE\n");
-      char track[32];
-      std::snprintf(track, sizeof track, "  TRACK %02d AUDIO\n", r.number);
-      cue += track;
-      cue += "    TITLE " + CueText(r.name) + "\n";
-      if (t && !t->isrc.empty()) cue += "    ISRC " + t->isrc + "\n";
-      cue += "    INDEX 01 00:00:00\n";
-      const long seconds = t ? static_cast<long>(t->length / 75) : -1;
-      m3u += "#EXTINF:" + std::to_string(seconds) + "," +
-             (info.artist.empty() ? r.name : info.artist + " - " + r.name) + "\n" + r.file + "\n";
-    } else if (r.status == "failed") {
-      ++bad;
+    if (r.status == "failed") ++bad;
+    if (r.status != "ok") continue;
+    ++good;
+    const std::string fileLine =
+        "FILE " + CueText(r.file) +
+        (r.file.size() > 4 && r.file.substr(r.file.size() - 4) == ".mp3" ? " MP3\n" : " WAVE\n");
+    const long seconds = t ? static_cast<long>(t->length / 75) : -1;
+    m3u += "#EXTINF:" + std::to_string(seconds) + "," +
+           (info.artist.empty() ? r.name : info.artist + " - " + r.name) + "\n" + r.file + "\n";
+    SheetFile here;
+    here.line = fileLine;
+    here.valid = t != nullptr;
+    if (t) {
+      here.first = t->fileLength ? t->fileStart : t->start;
+      here.end = here.first + (t->fileLength ? t->fileLength : t->length);
     }
+    if (r.number == 0) {
+      here.pending = true;
+      prev = here;
+      continue;
+    }
+    const std::uint32_t pregap = t ? t->pregap : 0;
+    const bool gapInPrevious =
+        pregap && prev.valid && prev.end == t->start && prev.first <= t->start - pregap;
+    char track[32];
+    std::snprintf(track, sizeof track, "  TRACK %02d AUDIO\n", r.number);
+    std::string trackLines = track;
+    trackLines += "    TITLE " + CueText(r.name) + "\n";
+    if (t && !t->isrc.empty()) trackLines += "    ISRC " + t->isrc + "\n";
+    if (gapInPrevious) {
+      if (prev.pending) cue += prev.line;
+      cue += trackLines + "    INDEX 00 " + Msf(t->start - pregap - prev.first) + "\n" + fileLine;
+    } else {
+      cue += fileLine + trackLines;
+      if (pregap) cue += "    PREGAP " + Msf(pregap) + "\n";
+    }
+    cue += "    INDEX 01 00:00:00\n";
+    prev = here;
   }
   log += std::to_string(good) + " track(s) ripped, " + std::to_string(bad) + " failed.\n";
+  if (info.testAndCopy)
+    log += differ ? "Test and copy: " + std::to_string(differ) +
+                        " track(s) read differently the second time: rip them again.\n"
+                  : "Test and copy: every track read the same twice.\n";
 
   const std::string folder = dir.empty() || dir.back() == '/' ? dir : dir + "/";
   std::vector<std::string> written;

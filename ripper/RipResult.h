@@ -7,7 +7,7 @@
 namespace ripper {
 
 struct TrackResult {
-  int number = 0;
+  int number = 0;          // 0: the hidden track before track 1
   std::string name;        // the track's name (store, CDDB or its number)
   std::string file;        // the file written (no folder); for a failed encode, the wave kept
   std::int64_t bytes = 0;  // size of that file
@@ -21,6 +21,11 @@ struct TrackResult {
   std::uint32_t arV1 = 0, arV2 = 0;
   std::string accurateRip;  // "accurate", "not accurate", "not in database", "unverified"
   int arConfidence = 0;
+  // Test and copy: the CRC-32 of a first read that wrote nothing; `crc` is the copy's. Two
+  // reads that differ mean one of them is wrong.
+  bool tested = false;
+  std::uint32_t testCrc = 0;
+  bool TestAndCopyMatch() const { return tested && testCrc == crc; }
 };
 
 }  // namespace ripper

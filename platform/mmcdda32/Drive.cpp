@@ -319,6 +319,35 @@ uint32_t Drive::ReadTOC(CDDA_TOC* toc) {
   return CDDA_OK;
 }
 
+uint32_t Drive::ReadPregaps(uint32_t* sectors) {
+  if (!sectors) return CDDA_E_PARAM;
+  std::fill(sectors, sectors + CDDA_MAX_TRACKS, 0u);
+  uint32_t rc = Ready();
+  if (rc != CDDA_OK) return rc;
+  if (image_) {
+    const ImageLayout& L = image_->Layout();
+    for (size_t i = 0; i < L.tracks.size() && i < CDDA_MAX_TRACKS; ++i) {
+      const ImageTrack& t = L.tracks[i];
+      if (t.pregap >= 0 && t.pregap < t.start)
+        sectors[i] = static_cast<uint32_t>(t.start - t.pregap);
+    }
+    return CDDA_OK;
+  }
+  // Other images and drives: what libcdio knows (drives mostly cannot tell without scanning
+  // the sub-channel, and report nothing).
+  track_t first = cdio_get_first_track_num(cdio_);
+  track_t count = cdio_get_num_tracks(cdio_);
+  if (first == CDIO_INVALID_TRACK || count > CDDA_MAX_TRACKS) return CDDA_OK;
+  for (track_t i = 0; i < count; ++i) {
+    const track_t t = static_cast<track_t>(first + i);
+    const lsn_t start = cdio_get_track_lsn(cdio_, t);
+    const lsn_t gap = cdio_get_track_pregap_lsn(cdio_, t);
+    if (start != CDIO_INVALID_LSN && gap != CDIO_INVALID_LSN && gap >= 0 && gap < start)
+      sectors[i] = static_cast<uint32_t>(start - gap);
+  }
+  return CDDA_OK;
+}
+
 uint32_t Drive::ReadCDText(CDDA_CDTEXT* text) {
   if (!text) return CDDA_E_PARAM;
   *text = {};

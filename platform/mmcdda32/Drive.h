@@ -51,6 +51,7 @@ class Drive {
   uint32_t Status();
   uint32_t ReadTOC(CDDA_TOC* toc);
   uint32_t ReadCDText(CDDA_CDTEXT* text);
+  uint32_t ReadPregaps(uint32_t* sectors);
   uint32_t SetSpeed(uint32_t speed);
   uint32_t Lock(bool lock);
   uint32_t Load(bool load);

@@ -151,6 +151,9 @@ CDDA_EXPORT uint32_t cdda_ReadTOC(uint32_t handle, CDDA_TOC* toc) {
 CDDA_EXPORT uint32_t cdda_ReadCDText(uint32_t handle, CDDA_CDTEXT* text) {
   WITH_DRIVE(ReadCDText(text));
 }
+CDDA_EXPORT uint32_t cdda_ReadPregaps(uint32_t handle, uint32_t* sectors) {
+  WITH_DRIVE(ReadPregaps(sectors));
+}
 CDDA_EXPORT uint32_t cdda_FreeCDText(uint32_t handle, char* text) {
   Call d(handle);
   if (!d) return CDDA_E_HANDLE;

@@ -126,6 +126,10 @@ uint32_t cdda_GetDeviceReady(uint32_t handle);  /* 0: a readable disc is in the 
 uint32_t cdda_GetDeviceStatus(uint32_t handle); /* CDDA_STATUS_* */
 uint32_t cdda_ReadTOC(uint32_t handle, CDDA_TOC* toc);
 uint32_t cdda_ReadCDText(uint32_t handle, CDDA_CDTEXT* text);
+/* The pregap (index 0) of every track of the table of contents (an addition): sectors[i] is
+ * the number of sectors between the start of the pregap of Tracks[i] and the track's start
+ * (index 1), 0 when the track has none or the drive cannot tell. CDDA_MAX_TRACKS entries. */
+uint32_t cdda_ReadPregaps(uint32_t handle, uint32_t* sectors);
 uint32_t cdda_FreeCDText(uint32_t handle, char* text);
 uint32_t cdda_SetSpeed(uint32_t handle, uint32_t speed); /* CD speed units, 65535 = no limit */
 uint32_t cdda_LockMedia(uint32_t handle, uint32_t lock);

@@ -360,6 +360,7 @@ TEST_F(MP3Encoder, RawStreamsDecodeToTheExactLengthAndCarryTheirTags) {
     enc.Tags.TrackCount = 12;
     enc.Tags.Year = "1999";
     enc.Tags.Genre = "Rock";
+    enc.Tags.Isrc = "GBAYE9900123";
     const std::string file =
         Encode(enc, Pcm(16, c.channels, c.rate), sigtest::Bytes(tone), "gapless.mp3");
     const std::string what = std::to_string(c.channels) + " x " + std::to_string(c.rate) + ", " +
@@ -382,7 +383,8 @@ TEST_F(MP3Encoder, RawStreamsDecodeToTheExactLengthAndCarryTheirTags) {
     const std::string tags = ProbeTags(dir / "gapless.mp3");
     EXPECT_TRUE(HasTag(tags, "artist", "Ünïcode Ärtist") && HasTag(tags, "album", "The Album") &&
                 HasTag(tags, "title", "Track Three") && HasTag(tags, "track", "3/12") &&
-                HasTag(tags, "date", "1999") && HasTag(tags, "genre", "Rock"))
+                HasTag(tags, "date", "1999") && HasTag(tags, "genre", "Rock") &&
+                HasTag(tags, "TSRC", "GBAYE9900123"))
         << tags;
   }
 }
@@ -401,6 +403,7 @@ TEST_F(MP3Encoder, TagTextsAsTheyComeAndTheWaveContainer) {
   t.Album = longName;
   t.Track = 7;
   t.Year = "99";
+  t.Isrc = "GB-AYE-99-00123";  // not the 12 letters and digits of an ISRC
   {
     TMMMP3Encoder enc;
     enc.Tags = t;
@@ -410,6 +413,7 @@ TEST_F(MP3Encoder, TagTextsAsTheyComeAndTheWaveContainer) {
                 HasTag(tags, "track", "7") && HasTag(tags, "album", longName.substr(0, 4096)))
         << tags.substr(0, 300);
     EXPECT_EQ(tags.find("TAG:date"), std::string::npos) << tags.substr(0, 300);
+    EXPECT_EQ(tags.find("TAG:TSRC"), std::string::npos) << tags.substr(0, 300);
     EXPECT_EQ(Decode(dir / "texts.mp3", 2, false).size(), tone.size());
   }
   for (bool off : {true, false}) {

@@ -104,7 +104,7 @@ TEST_F(RipAll, TrackListsAndTheirErrors) {
   EXPECT_NE(r.err.find("track 7 failed"), std::string::npos) << r.err;
 
   for (const char* bad :
-       {"--tracks 3-1 --dir out", "--tracks 1,,2 --dir out", "--tracks 0 --dir out",
+       {"--tracks 3-1 --dir out", "--tracks 1,,2 --dir out", "--tracks -1 --dir out",
         "--tracks 100 --dir out", "--all", "--all --tracks 1 --dir out", "--all --dir out --cddb",
         "--all --dir out --email a@b", "--all --dir out --jobs 2",
         "--all --dir out --mp3 --encoder lame", "--all --dir out --bitrate 128"})
@@ -184,8 +184,14 @@ TEST_F(RipAll, HostileCddbNamesStayInTheFolderAndApart) {
   EXPECT_FALSE(Exists(dir / "escaped.wav"));
   std::vector<std::string> top = ListDir(dir.path(), true);
   EXPECT_EQ(top, (std::vector<std::string>{"db", "disc.bin", "disc.cue", "out", "port", "win"}));
-  // No --server port, no server: the lookup fails and nothing is written.
-  r = Rip("--all --dir out --cddb --email me@example.org --server 127.0.0.1:1 --quiet");
+  // No server: the entry comes from the cache the first lookup filled; with --no-cache the
+  // lookup fails and nothing is written.
+  r =
+      Rip("--all --dir cached --add-artist --add-title --cddb --email me@example.org --server "
+          "127.0.0.1:1 --json --quiet");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ListDir(dir / "cached"), files);
+  r = Rip("--all --dir out --cddb --email me@example.org --server 127.0.0.1:1 --no-cache --quiet");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(ListDir(out).size(), 3u);
   // A server that refuses the query or the read, or sends a bare CR inside a title: each
@@ -196,7 +202,7 @@ TEST_F(RipAll, HostileCddbNamesStayInTheFolderAndApart) {
     const std::string port2 = StartCddbServer(db, dir / "port2", refusal);
     ASSERT_FALSE(port2.empty());
     r = Rip("--all --dir refused --cddb --email me@example.org --server 127.0.0.1:" + port2 +
-            " --quiet");
+            " --no-cache --quiet");
     EXPECT_EQ(r.status, 1) << refusal;
     EXPECT_FALSE(r.err.empty()) << refusal;
     EXPECT_TRUE(ListDir(dir / "refused").empty()) << refusal;
@@ -207,7 +213,7 @@ TEST_F(RipAll, HostileCddbNamesStayInTheFolderAndApart) {
                         "TTITLE1=Two\r\nTTITLE2=Three\r\n");
   const std::string port3 = StartCddbServer(db, dir / "port3");
   r = Rip("--all --dir cr --cddb --email me@example.org --server 127.0.0.1:" + port3 +
-          " --json --quiet");
+          " --no-cache --json --quiet");
   ASSERT_EQ(r.status, 0) << r.err;
   s = ParseSummary(r.out);
   ASSERT_EQ(s.tracks.size(), 3u);

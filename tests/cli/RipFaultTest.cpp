@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+
 #include "RipTestSupport.h"
 
 using qltest::TempDir;
@@ -120,6 +122,58 @@ TEST_F(RipFault, AnUnreadableSectorFailsItsTrackInEveryMode) {
     EXPECT_EQ(qltest::ReadFile(out + "/01.wav"), "earlier");
     ExpectOnlyWholeFiles(s);
   }
+}
+
+TEST_F(RipFault, TestAndCopyCatchesAReadThatSilentlyDiffers) {
+  // Byte 11 of track 2's sector 20 reads wrong once: in the copy (2nd read), then in the test
+  // read (1st). Either way the two CRCs differ, the run fails and says which track; the other
+  // tracks match.
+  const long long at = (img.starts[1] + 20) * 2352LL + 11;
+  const std::string good = PythonCrc32(img.bin, img.starts[1] * 2352LL, img.lengths[1] * 2352LL);
+  for (int nth : {2, 1}) {
+    SCOPED_TRACE(nth);
+    unlink(log.c_str());
+    Result r = Trackwell(dir.path(), win,
+                         "--image " + img.cue + " rip --all --dir out --test-and-copy --json",
+                         "LD_PRELOAD=" QL_FAULTINJECT_PATH " QL_FAULT_DIR=" + dir.path() +
+                             " QL_FAULT_PROGRAM=trackwell QL_FAULT_LOG=" + log +
+                             " QL_FAULT_FLIP_AT=" + std::to_string(at) + ":" + std::to_string(nth));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(qltest::ReadFile(log).find("flip_at " + std::to_string(nth)), std::string::npos);
+    Summary s = ParseSummary(r.out);
+    ASSERT_EQ(s.tracks.size(), 3u) << r.out << r.err;
+    EXPECT_FALSE(s.ok);
+    EXPECT_EQ(s.tracks[0].testAndCopy, "match");
+    EXPECT_EQ(s.tracks[2].testAndCopy, "match");
+    EXPECT_EQ(s.tracks[1].testAndCopy, "mismatch");
+    EXPECT_EQ(nth == 2 ? s.tracks[1].testCrc : s.tracks[1].copyCrc, good);
+    EXPECT_NE(nth == 2 ? s.tracks[1].copyCrc : s.tracks[1].testCrc, good);
+    // The copy stays for the user to judge; the log and the messages say the reads differ.
+    EXPECT_EQ(s.tracks[1].status, "ok");
+    EXPECT_EQ(WaveAudio(out + "/02.wav") == Track(2), nth == 1);
+    EXPECT_NE(r.err.find("track 2: test CRC"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("THE READS DIFFER"), std::string::npos) << r.err;
+    std::string logText;
+    for (const auto& f : ListDir(out, true))
+      if (f.size() > 4 && f.substr(f.size() - 4) == ".log")
+        logText = qltest::ReadFile(out + "/" + f);
+    EXPECT_NE(logText.find("Test and copy: 1 track(s) read differently"), std::string::npos)
+        << logText;
+  }
+  // One track to a file: the same finding fails the command.
+  Result r =
+      Trackwell(dir.path(), win, "--image " + img.cue + " rip --track 2 --test-and-copy -o one.wav",
+                "LD_PRELOAD=" QL_FAULTINJECT_PATH " QL_FAULT_DIR=" + dir.path() +
+                    " QL_FAULT_PROGRAM=trackwell QL_FAULT_FLIP_AT=" + std::to_string(at) + ":2");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("THE READS DIFFER"), std::string::npos) << r.err;
+  // A sector that cannot be read fails the track in its test read: no file.
+  r = Trackwell(dir.path(), win, "--image " + img.cue + " rip --track 2 --test-and-copy -o two.wav",
+                "LD_PRELOAD=" QL_FAULTINJECT_PATH " QL_FAULT_DIR=" + dir.path() +
+                    " QL_FAULT_PROGRAM=trackwell QL_FAULT_READ_AT=" + std::to_string(at));
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("could not be read"), std::string::npos) << r.err;
+  EXPECT_FALSE(std::filesystem::exists(dir / "two.wav"));
 }
 
 }  // namespace

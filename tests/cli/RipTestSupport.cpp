@@ -23,8 +23,10 @@ Result Trackwell(const std::string& cwd, const std::string& windows, const std::
                  const std::string& env) {
   Result r;
   const std::string errFile = cwd + "/.stderr.txt";
-  r.status = qltest::RunCapture("cd " + Quote(cwd) + " && QL_WINDOWS_DIR=" + Quote(windows) + " " +
-                                    env + " " TRACKWELL_PATH " " + args + " 2>" + Quote(errFile),
+  // The CDDB cache of the test's own (in its Windows folder), not the user's.
+  r.status = qltest::RunCapture("cd " + Quote(cwd) + " && QL_WINDOWS_DIR=" + Quote(windows) +
+                                    " XDG_CACHE_HOME=" + Quote(windows + "/cache") + " " + env +
+                                    " " TRACKWELL_PATH " " + args + " 2>" + Quote(errFile),
                                 &r.out);
   r.err = qltest::ReadFile(errFile);
   unlink(errFile.c_str());
@@ -49,7 +51,8 @@ Summary ParseSummary(const std::string& json) {
                   "for t in d[\"tracks\"]:\n"
                   "    print(t[\"number\"], h(t[\"name\"]), h(t[\"file\"]), t[\"bytes\"], "
                   "h(t[\"status\"]), h(t[\"crc32\"]), t[\"audio_bytes\"], t[\"skipped_sectors\"], "
-                  "h(t.get(\"reason\", \"\")))\n"
+                  "h(t.get(\"reason\", \"\")), h(t.get(\"test_and_copy\", \"\")), "
+                  "h(t.get(\"test_crc32\", \"\")), h(t.get(\"copy_crc32\", \"\")))\n"
                   "' ") +
           tmpl,
       &out);
@@ -68,9 +71,12 @@ Summary ParseSummary(const std::string& json) {
   in >> first;
   s.ok = first == "ok";
   JsonTrack t;
-  std::string name, file, status, crc, reason;
+  std::string name, file, status, crc, reason, testAndCopy, testCrc, copyCrc;
   while (in >> t.number >> name >> file >> t.bytes >> status >> crc >> t.audioBytes >> t.skipped >>
-         reason) {
+         reason >> testAndCopy >> testCrc >> copyCrc) {
+    t.testAndCopy = unhex(testAndCopy);
+    t.testCrc = unhex(testCrc);
+    t.copyCrc = unhex(copyCrc);
     t.name = unhex(name);
     t.file = unhex(file);
     t.status = unhex(status);

@@ -15,8 +15,9 @@ struct Result {
   std::string out, err;
 };
 
-// Runs `trackwell ARGS` in folder cwd with QL_WINDOWS_DIR=windows and the environment
-// assignments env (shell text, may be empty); ARGS is shell text.
+// Runs `trackwell ARGS` in folder cwd with QL_WINDOWS_DIR=windows, the CDDB cache in
+// windows/cache and the environment assignments env (shell text, may be empty); ARGS is shell
+// text.
 Result Trackwell(const std::string& cwd, const std::string& windows, const std::string& args,
                  const std::string& env = {});
 
@@ -24,6 +25,7 @@ Result Trackwell(const std::string& cwd, const std::string& windows, const std::
 struct JsonTrack {
   int number = 0;
   std::string name, file, status, crc32, reason;
+  std::string testAndCopy, testCrc, copyCrc;  // --test-and-copy: "match" or "mismatch"
   long long bytes = 0, audioBytes = 0, skipped = 0;
 };
 struct Summary {

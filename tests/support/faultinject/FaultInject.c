@@ -46,6 +46,10 @@ static long g_kill_write;
 static int g_read_at_on;
 static long long g_read_at;
 static int g_read_at_err = EIO;
+static int g_flip_on;
+static long long g_flip_at;
+static long g_flip_nth = 1, g_flip_seen;
+static pthread_mutex_t g_flip_mutex = PTHREAD_MUTEX_INITIALIZER;
 
 // The next definitions of the calls we replace.
 static ssize_t (*real_write)(int, const void*, size_t);
@@ -179,6 +183,15 @@ static void Init(void) {
     if (end != at && g_read_at >= 0) {
       g_read_at_on = any = 1;
       if (*end == ':') g_read_at_err = ParseErr(end + 1, EIO, 0);
+    }
+  }
+  const char* flip = getenv(QL_FAULT_ENV_FLIP_AT);
+  if (flip && *flip) {
+    char* end = NULL;
+    g_flip_at = strtoll(flip, &end, 10);
+    if (end != flip && g_flip_at >= 0) {
+      g_flip_on = any = 1;
+      if (*end == ':') g_flip_nth = atol(end + 1);
     }
   }
   g_active = any;
@@ -415,17 +428,34 @@ static int ReadFault(int fd, long long pos, size_t count) {
 }
 
 static long long CurrentPos(int fd) {
-  return g_read_at_on ? (long long)lseek(fd, 0, SEEK_CUR) : -1;
+  return g_read_at_on || g_flip_on ? (long long)lseek(fd, 0, SEEK_CUR) : -1;
+}
+
+// After a read of got bytes at pos into buf: inverts the flip byte on its Nth read.
+static void Flip(int fd, long long pos, void* buf, ssize_t got) {
+  if (!g_flip_on || !g_active || got <= 0 || pos < 0) return;
+  if (!(pos <= g_flip_at && g_flip_at < pos + (long long)got)) return;
+  char path[PATH_MAX];
+  if (!FdInScope(fd, path, sizeof path)) return;
+  pthread_mutex_lock(&g_flip_mutex);
+  const long n = ++g_flip_seen;
+  pthread_mutex_unlock(&g_flip_mutex);
+  if (n != g_flip_nth) return;
+  ((unsigned char*)buf)[g_flip_at - pos] ^= 0xff;
+  Log("flip_at", n, "-", path);
 }
 
 QL_EXPORT ssize_t read(int fd, void* buf, size_t count) {
   Ensure();
-  int err = ReadFault(fd, CurrentPos(fd), count);
+  const long long pos = CurrentPos(fd);
+  int err = ReadFault(fd, pos, count);
   if (err) {
     errno = err;
     return -1;
   }
-  return real_read(fd, buf, count);
+  const ssize_t got = real_read(fd, buf, count);
+  Flip(fd, pos, buf, got);
+  return got;
 }
 
 QL_EXPORT ssize_t pread(int fd, void* buf, size_t count, off_t offset) {
@@ -434,7 +464,9 @@ QL_EXPORT ssize_t pread(int fd, void* buf, size_t count, off_t offset) {
     errno = err;
     return -1;
   }
-  return real_pread(fd, buf, count, offset);
+  const ssize_t got = real_pread(fd, buf, count, offset);
+  Flip(fd, offset, buf, got);
+  return got;
 }
 
 QL_EXPORT ssize_t pread64(int fd, void* buf, size_t count, off64_t offset) {
@@ -443,7 +475,9 @@ QL_EXPORT ssize_t pread64(int fd, void* buf, size_t count, off64_t offset) {
     errno = err;
     return -1;
   }
-  return real_pread64(fd, buf, count, offset);
+  const ssize_t got = real_pread64(fd, buf, count, offset);
+  Flip(fd, offset, buf, got);
+  return got;
 }
 
 QL_EXPORT ssize_t readv(int fd, const struct iovec* iov, int cnt) {

@@ -33,6 +33,11 @@
 //   QL_FAULT_READ_AT=OFFSET[:ERR]
 //                             A bad spot: every read whose byte range covers byte OFFSET of a
 //                             file in scope fails (default EIO), however often it is tried.
+//   QL_FAULT_FLIP_AT=OFFSET[:N]
+//                             A read that silently goes wrong: the Nth (default 1st) read, pread
+//                             or pread64 whose bytes cover byte OFFSET of a file in scope
+//                             succeeds with that byte inverted; earlier and later reads are
+//                             right (a drive that misreads once).
 //
 // glibc's stdio reaches the kernel through internal calls that a preload cannot see: fread and
 // fwrite on a stream in scope count as one call each of their family (a fault sets the stream's
@@ -55,3 +60,4 @@
 #define QL_FAULT_ENV_RENAME "QL_FAULT_RENAME"
 #define QL_FAULT_ENV_KILL_WRITE "QL_FAULT_KILL_WRITE"
 #define QL_FAULT_ENV_READ_AT "QL_FAULT_READ_AT"
+#define QL_FAULT_ENV_FLIP_AT "QL_FAULT_FLIP_AT"
