@@ -122,6 +122,8 @@ static int ProgramMatches(void) {
   return strcmp(base ? base + 1 : exe, want) == 0;
 }
 
+static void Configure(void);
+
 static void Init(void) {
   BIND(real_write, "write");
   BIND(real_pwrite, "pwrite");
@@ -156,6 +158,11 @@ static void Init(void) {
   BIND(real_renameat2, "renameat2");
 
   if (!ProgramMatches()) return;
+  Configure();
+}
+
+// Reads the scope and the switches from the environment.
+static void Configure(void) {
   const char* dir = getenv(QL_FAULT_ENV_DIR);
   if (dir && *dir) {
     if (!realpath(dir, g_dir)) snprintf(g_dir, sizeof g_dir, "%s", dir);
@@ -181,7 +188,7 @@ static void Init(void) {
       if (*end == ':') g_read_at_err = ParseErr(end + 1, EIO, 0);
     }
   }
-  g_active = any;
+  __atomic_store_n(&g_active, any, __ATOMIC_SEQ_CST);
 }
 
 __attribute__((constructor)) static void Load(void) {
@@ -189,6 +196,21 @@ __attribute__((constructor)) static void Load(void) {
 }
 static void Ensure(void) {
   pthread_once(&g_once, Init);
+}
+
+QL_EXPORT void ql_fault_rearm(void) {
+  Ensure();
+  // Nothing is injected while the switches change; calls of other threads meanwhile pass.
+  __atomic_store_n(&g_active, 0, __ATOMIC_SEQ_CST);
+  if (!ProgramMatches()) return;
+  g_dir[0] = 0;
+  g_log[0] = 0;
+  memset(g_sw, 0, sizeof g_sw);
+  for (int f = 0; f < kFamilies; ++f) __atomic_store_n(&g_count[f], 0, __ATOMIC_SEQ_CST);
+  g_kill_write = 0;
+  g_read_at_on = 0;
+  g_read_at_err = EIO;
+  Configure();
 }
 
 static int UnderDir(const char* abs) {

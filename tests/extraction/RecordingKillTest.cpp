@@ -1,0 +1,113 @@
+// The CD-extraction window killed in the middle of a recording (a power cut, kill -9): the
+// window runs in a child process with the fault injector, which kills it before its Nth write
+// into the output folder. No half-written file ever lies under the track's name (an earlier
+// file of that name stays as it was), and the next start of the window removes the leftover.
+#include <sys/wait.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+
+#include "FaultWalk.h"
+#include "RipperWindowFixture.h"
+#include "StringGrid.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+class RecordingKill : public RipperWindow {
+ protected:
+  // The child's part: record track 1 into the folder the parent names; exits 0 when done.
+  void RecordAsChild(const std::string& folder) {
+    auto w = Make();
+    w->FormSettings->SetOutputDirectory(folder);
+    w->FormSettings->SetAddArtist(false);
+    w->FormSettings->SetAddTitle(false);
+    w->FormSettings->SetAddNumber(false);
+    w->Grid->SetRow(1);
+    w->sbRecordOneClick();
+    ASSERT_TRUE(SpinUntil([&] { return !w->Recording; }, 60s));
+    ASSERT_TRUE(g_ui->Texts().empty()) << g_ui->Texts()[0];
+  }
+
+  // Runs this test as a child that records into out and is killed before its nth write there
+  // (0: not killed). Returns the wait status.
+  int RunChild(long n) {
+    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+    const std::string filter = std::string(info->test_suite_name()) + "." + info->name();
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    const std::string self = std::filesystem::path(qltest::SelfPath()).filename().string();
+    std::string command =
+        "exec env QL_RECORD_CHILD_OUT=" + qltest::ShellQuote(out) +
+        " QL_RECORD_CHILD_IMAGE=" + qltest::ShellQuote(img.cue) +
+        " LD_PRELOAD=" + qltest::ShellQuote(QL_FAULTINJECT_PATH) + " ASAN_OPTIONS=" +
+        qltest::ShellQuote(std::string(asan && *asan ? std::string(asan) + ":" : "") +
+                           "verify_asan_link_order=0") +
+        " " QL_FAULT_ENV_DIR "=" + qltest::ShellQuote(out) + " " QL_FAULT_ENV_PROGRAM "=" +
+        qltest::ShellQuote(self) + " " QL_FAULT_ENV_LOG "=" + qltest::ShellQuote(dir / "kills") +
+        " " QL_FAULT_ENV_KILL_WRITE "=" + std::to_string(n) + " " +
+        qltest::ShellQuote(qltest::SelfPath()) + " --gtest_filter=" + qltest::ShellQuote(filter) +
+        " >" + qltest::ShellQuote(dir / "child.txt") + " 2>&1";
+    return std::system(command.c_str());
+  }
+};
+
+TEST_F(RecordingKill, NoHalfFileUnderTheTrackNameAndTheNextStartRemovesTheLeftover) {
+  if (const char* folder = std::getenv("QL_RECORD_CHILD_OUT")) {
+    setenv("QL_CD_IMAGES", std::getenv("QL_RECORD_CHILD_IMAGE"), 1);
+    RecordAsChild(folder);
+    return;
+  }
+  const std::string track = out + "/01.wav";
+  qltest::WriteToneWav(dir / "earlier.wav", 0.2);
+  const std::string earlier = qltest::ReadFile(dir / "earlier.wav");
+  int killed = 0, leftovers = 0;
+  long n = 1;
+  for (; n < 400; n += n < 8 ? 1 : n / 4) {
+    qltest::WriteFile(track, earlier);
+    std::filesystem::remove(dir / "kills");
+    const int status = RunChild(n);
+    SCOPED_TRACE("killed before write " + std::to_string(n) + "\n" +
+                 qltest::ReadFile(dir / "child.txt"));
+    if (WIFSIGNALED(status)) {
+      ASSERT_EQ(WTERMSIG(status), SIGKILL);
+      ++killed;
+      EXPECT_TRUE(qltest::ReadFile(track) == earlier) << "the track's name holds a half file";
+      leftovers += !qltest::Temporaries(out).empty();
+      continue;
+    }
+    // Not reached any more: the recording is complete.
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_TRUE(WaveData(track) == Track(0));
+    EXPECT_TRUE(qltest::Temporaries(out).empty());
+    break;
+  }
+  RecordProperty("killed_runs", killed);
+  EXPECT_GE(killed, 3) << "the recording was never killed in its middle";
+  EXPECT_GT(leftovers, 0);
+
+  // Killed once more in the middle; the next start of the window clears the folder of the
+  // leftover before anything else is written there, and records the track whole.
+  qltest::WriteFile(track, earlier);
+  ASSERT_TRUE(WIFSIGNALED(RunChild(3)));
+  ASSERT_FALSE(qltest::Temporaries(out).empty());
+  qltest::WriteFile(work + "/QuillonTrackwell.ini",
+                    "[OPTIONS: SETTINGS]\r\nDirectory=" + out + "\r\n");
+  {
+    auto w = Make();
+    ASSERT_EQ(w->FormSettings->OutputDirectory(), out);
+    EXPECT_TRUE(qltest::Temporaries(out).empty()) << qltest::Temporaries(out)[0];
+    EXPECT_TRUE(qltest::ReadFile(track) == earlier);
+    w->FormSettings->SetAddArtist(false);
+    w->FormSettings->SetAddTitle(false);
+    w->FormSettings->SetAddNumber(false);
+    w->Grid->SetRow(1);
+    w->sbRecordOneClick();
+    ASSERT_TRUE(SpinUntil([&] { return !w->Recording; }, 60s));
+  }
+  EXPECT_TRUE(WaveData(track) == Track(0));
+  EXPECT_TRUE(qltest::Temporaries(out).empty());
+}
+
+}  // namespace

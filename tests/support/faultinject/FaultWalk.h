@@ -1,0 +1,203 @@
+#pragma once
+// Fault walks over the saves of a window, inside the test program: the injector is preloaded
+// into the test program itself (a test started without it runs itself again with it), and each
+// step arms one fault at the Nth call, runs the user's save once and disarms it. N walks from 1
+// until the save no longer reaches the fault. After every step each file the save writes holds
+// its earlier bytes or the complete new ones, no temporary is left, and the user was told
+// exactly when something was not saved.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "FaultInject.h"
+#include "ScriptedUi.h"
+#include "TestFiles.h"
+
+namespace qltest {
+
+struct FaultKind {
+  const char* variable;  // QL_FAULT_WRITE, ...
+  const char* error;     // ENOSPC, EIO, SHORT
+};
+inline const FaultKind kSaveFaults[] = {{"QL_FAULT_WRITE", "ENOSPC"},  {"QL_FAULT_WRITE", "EIO"},
+                                        {"QL_FAULT_WRITE", "SHORT"},   {"QL_FAULT_FSYNC", "EIO"},
+                                        {"QL_FAULT_RENAME", "ENOSPC"}, {"QL_FAULT_OPEN", "ENOSPC"}};
+
+using RearmFn = void (*)();
+
+// The injector's re-arm entry point when the library is loaded in this process.
+inline RearmFn FaultRearm() {
+  return reinterpret_cast<RearmFn>(dlsym(RTLD_DEFAULT, QL_FAULT_REARM_SYMBOL));
+}
+
+inline std::string ShellQuote(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+inline std::string SelfPath() {
+  char buf[4096];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
+}
+
+// Runs the current test again in a child process with the injector preloaded; returns the
+// child's exit status (0: it passed). Its output goes where this program's goes.
+inline int RerunWithInjector() {
+  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+  const std::string filter = std::string(info->test_suite_name()) + "." + info->name();
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  const char* preload = std::getenv("LD_PRELOAD");
+  // A sanitized program refuses a preload ahead of its runtime unless told not to mind.
+  std::string asanOptions =
+      std::string(asan && *asan ? std::string(asan) + ":" : "") + "verify_asan_link_order=0";
+  std::string command = "env LD_PRELOAD=" +
+                        ShellQuote(std::string(QL_FAULTINJECT_PATH) +
+                                   (preload && *preload ? std::string(" ") + preload : "")) +
+                        " ASAN_OPTIONS=" + ShellQuote(asanOptions) + " " + ShellQuote(SelfPath()) +
+                        " --gtest_filter=" + ShellQuote(filter);
+  return std::system(command.c_str());
+}
+
+// In a test body: with no injector in this process, the test runs in a child that has it.
+#define QL_RUN_WITH_FAULT_INJECTOR()                                                      \
+  do {                                                                                    \
+    if (!::qltest::FaultRearm()) {                                                        \
+      ASSERT_EQ(::qltest::RerunWithInjector(), 0) << "the test failed with the injector"; \
+      return;                                                                             \
+    }                                                                                     \
+  } while (0)
+
+// One armed fault at a time, on the calls on files under scope.
+class InjectedFaults {
+ public:
+  InjectedFaults(std::string scope, std::string log)
+      : scope_(std::move(scope)), log_(std::move(log)) {}
+  ~InjectedFaults() { Disarm(); }
+
+  void Arm(const std::string& variable, long n, const std::string& error) {
+    Clear();
+    std::filesystem::remove(log_);
+    setenv(QL_FAULT_ENV_DIR, scope_.c_str(), 1);
+    setenv(QL_FAULT_ENV_LOG, log_.c_str(), 1);
+    // Programs the window starts (encoders) inherit the preload; they are left alone.
+    const std::string self = std::filesystem::path(SelfPath()).filename().string();
+    setenv(QL_FAULT_ENV_PROGRAM, self.c_str(), 1);
+    const std::string value = error.empty() ? std::to_string(n) : std::to_string(n) + ":" + error;
+    setenv(variable.c_str(), value.c_str(), 1);
+    Rearm();
+  }
+  void Disarm() {
+    Clear();
+    Rearm();
+  }
+  // What the injector did since the last Arm (empty: the fault was never reached).
+  std::string Hits() const {
+    return std::filesystem::exists(log_) ? ReadFile(log_) : std::string();
+  }
+
+ private:
+  static void Clear() {
+    for (const char* v :
+         {QL_FAULT_ENV_WRITE, QL_FAULT_ENV_READ, QL_FAULT_ENV_OPEN, QL_FAULT_ENV_FSYNC,
+          QL_FAULT_ENV_RENAME, QL_FAULT_ENV_KILL_WRITE, QL_FAULT_ENV_READ_AT})
+      unsetenv(v);
+  }
+  static void Rearm() {
+    if (RearmFn f = FaultRearm()) f();
+  }
+  std::string scope_, log_;
+};
+
+// A file's bytes, or nothing when it does not exist.
+inline std::optional<std::string> Snapshot(const std::string& path) {
+  if (!std::filesystem::exists(path)) return std::nullopt;
+  return ReadFile(path);
+}
+
+inline std::vector<std::string> Temporaries(const std::string& dir) {
+  std::vector<std::string> found;
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    if (e.path().filename().string().find(".qlpart") != std::string::npos)
+      found.push_back(e.path().filename().string());
+  return found;
+}
+
+struct SaveWalk {
+  std::string scope;               // the folder whose files the faults hit
+  std::vector<std::string> files;  // what the save writes
+  // Puts the earlier files back (each must differ from what the save writes) and readies the
+  // window for one more save (answers for its dialogs, for instance).
+  std::function<void()> restore;
+  std::function<void()> save;  // the user's save
+  // Checks the texts shown after a save that did not store everything (optional).
+  std::function<void(const std::vector<std::string>&)> check_message;
+};
+
+// Walks every fault of kSaveFaults over walk.save; ui records what the user is shown.
+inline void WalkSaveFaults(const SaveWalk& walk, ql::ScriptedUi& ui) {
+  const std::filesystem::path scope(walk.scope);
+  const std::string log = scope.parent_path() / (scope.filename().string() + ".faults");
+  InjectedFaults faults(walk.scope, log);
+  // The save without faults gives the complete new files.
+  walk.restore();
+  std::vector<std::optional<std::string>> earlier, fresh;
+  for (const auto& f : walk.files) earlier.push_back(Snapshot(f));
+  ui.Clear();
+  walk.save();
+  for (const auto& f : walk.files) fresh.push_back(Snapshot(f));
+  ASSERT_TRUE(ui.Texts().empty()) << ui.Texts()[0];
+  for (std::size_t i = 0; i < walk.files.size(); ++i) {
+    ASSERT_TRUE(fresh[i].has_value()) << walk.files[i] << " was not written";
+    ASSERT_NE(earlier[i], fresh[i]) << "the earlier " << walk.files[i] << " must differ";
+  }
+
+  for (const FaultKind& kind : kSaveFaults) {
+    long n = 1;
+    for (; n < 200; ++n) {
+      walk.restore();
+      ui.Clear();
+      faults.Arm(kind.variable, n, kind.error);
+      walk.save();
+      faults.Disarm();
+      const std::string hits = faults.Hits();
+      SCOPED_TRACE(std::string(kind.variable) + "=" + std::to_string(n) + ":" + kind.error + " " +
+                   hits);
+      EXPECT_TRUE(Temporaries(walk.scope).empty()) << Temporaries(walk.scope)[0];
+      bool all_new = true;
+      for (std::size_t i = 0; i < walk.files.size(); ++i) {
+        const auto now = Snapshot(walk.files[i]);
+        all_new = all_new && now == fresh[i];
+        EXPECT_TRUE(now == earlier[i] || now == fresh[i])
+            << walk.files[i] << " is neither the earlier file nor the new one:\n"
+            << now.value_or("(missing)");
+      }
+      const std::vector<std::string> texts = ui.Texts();
+      if (hits.empty()) {
+        EXPECT_TRUE(all_new);
+        EXPECT_TRUE(texts.empty()) << texts[0];
+        break;
+      }
+      if (all_new) {
+        // Only a fault the files survive whole may pass unsaid (a short write is finished
+        // by the next one; the folder's flush comes after the rename).
+        EXPECT_TRUE(texts.empty()) << "a complete save reported as failed: " << texts[0];
+      } else {
+        EXPECT_FALSE(texts.empty()) << "a failed save reported nothing";
+        if (!texts.empty() && walk.check_message) walk.check_message(texts);
+      }
+    }
+    EXPECT_GT(n, 1) << kind.variable << " was never reached";
+    EXPECT_LT(n, 200) << kind.variable << " was still reached at call 200";
+  }
+}
+
+}  // namespace qltest
