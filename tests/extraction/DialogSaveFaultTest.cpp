@@ -15,6 +15,7 @@
 #include "Profile.h"
 #include "RipperWindowFixture.h"
 #include "Settings.h"
+#include "StringGrid.h"
 
 using qltest::WriteFile;
 
@@ -83,6 +84,33 @@ TEST_F(DialogSaveFaults, ClosingStoresTheOptionsAndPlaybackSettingsAsOne) {
   TIniFile ini(Ini());
   EXPECT_EQ(ini.ReadInteger("OPTIONS: SETTINGS", "VolumeValue", 0), 20000);
   EXPECT_FALSE(ini.ReadBool("OPTIONS: SETTINGS", "Equalizer", true));
+}
+
+TEST_F(DialogSaveFaults, SaveCdKeepsTheDiscStoreAndTheSettingsWholeOrSaysSo) {
+  QL_RUN_WITH_FAULT_INJECTOR();
+  auto w = Make();
+  SetOutput(*w);
+  w->dfsArtist->setText("Artist");
+  w->dfsTitle->setText("Title");
+  w->Grid->SetCell(TFormCDRipper::colName, 1, "First");
+  w->SliderVolume->setValue(20000);
+  const std::string discs = win + "/cdplayer.ini";
+  auto walk = Walk({discs, Ini()});
+  walk.scope = dir.path();  // the disc store lies in another folder than the settings
+  walk.restore = [&] {
+    WriteEarlierIni();
+    WriteFile(discs, "; discs\r\n[" + w->DiscSection + "]\r\nartist=Old\r\n[other]\r\n0=x\r\n");
+  };
+  walk.save = [&] { w->miSaveCD->trigger(); };
+  // A disc store that cannot be written leaves the playback settings to be saved alone.
+  walk.part = [&] { w->SaveDSPTOFile("QuillonTrackwell.ini"); };
+  walk.check_message = [](const std::vector<std::string>& texts) {
+    EXPECT_EQ(texts, std::vector<std::string>{"Can not save ini."});
+  };
+  qltest::WalkSaveFaults(walk, *g_ui);
+  EXPECT_EQ(ql::profile::GetString(discs, w->DiscSection, "0", ""), "First");
+  EXPECT_EQ(ql::profile::GetString(discs, "other", "0", ""), "x");
+  EXPECT_EQ(TIniFile(Ini()).ReadInteger("OPTIONS: SETTINGS", "VolumeValue", 0), 20000);
 }
 
 TEST_F(DialogSaveFaults, Mp3OptionsAreSavedWholeOrSayUnableToSave) {
