@@ -34,22 +34,8 @@ class RecordingKill : public RipperWindow {
   // Runs this test as a child that records into out and is killed before its nth write there
   // (0: not killed). Returns the wait status.
   int RunChild(long n) {
-    const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-    const std::string filter = std::string(info->test_suite_name()) + "." + info->name();
-    const char* asan = std::getenv("ASAN_OPTIONS");
-    const std::string self = std::filesystem::path(qltest::SelfPath()).filename().string();
-    std::string command =
-        "exec env QL_RECORD_CHILD_OUT=" + qltest::ShellQuote(out) +
-        " QL_RECORD_CHILD_IMAGE=" + qltest::ShellQuote(img.cue) +
-        " LD_PRELOAD=" + qltest::ShellQuote(QL_FAULTINJECT_PATH) + " ASAN_OPTIONS=" +
-        qltest::ShellQuote(std::string(asan && *asan ? std::string(asan) + ":" : "") +
-                           "verify_asan_link_order=0") +
-        " " QL_FAULT_ENV_DIR "=" + qltest::ShellQuote(out) + " " QL_FAULT_ENV_PROGRAM "=" +
-        qltest::ShellQuote(self) + " " QL_FAULT_ENV_LOG "=" + qltest::ShellQuote(dir / "kills") +
-        " " QL_FAULT_ENV_KILL_WRITE "=" + std::to_string(n) + " " +
-        qltest::ShellQuote(qltest::SelfPath()) + " --gtest_filter=" + qltest::ShellQuote(filter) +
-        " >" + qltest::ShellQuote(dir / "child.txt") + " 2>&1";
-    return std::system(command.c_str());
+    setenv("QL_RECORD_CHILD_IMAGE", img.cue.c_str(), 1);
+    return qltest::RunKilledChild("QL_RECORD_CHILD_OUT=" + out, out, n, dir / "child.txt");
   }
 };
 
@@ -66,7 +52,6 @@ TEST_F(RecordingKill, NoHalfFileUnderTheTrackNameAndTheNextStartRemovesTheLeftov
   long n = 1;
   for (; n < 400; n += n < 8 ? 1 : n / 4) {
     qltest::WriteFile(track, earlier);
-    std::filesystem::remove(dir / "kills");
     const int status = RunChild(n);
     SCOPED_TRACE("killed before write " + std::to_string(n) + "\n" +
                  qltest::ReadFile(dir / "child.txt"));

@@ -3,8 +3,10 @@
 // keep their earlier bytes or hold the complete new ones, and the user is told when the save
 // did not happen.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 
 #include <QAction>
+#include <csignal>
 
 #include "FaultWalk.h"
 #include "Fs.h"
@@ -116,6 +118,64 @@ TEST_F(PlayerSaveFaults, ExitWithAutoSaveSaysUnableToSaveAndStillCloses) {
     EXPECT_EQ(texts, std::vector<std::string>{"Unable to save ini file or media files!"});
   };
   qltest::WalkSaveFaults(walk, *g_ui);
+}
+
+// Killed (a power cut, kill -9) before each write of Save in turn: the settings file and the
+// list each hold their earlier bytes or the complete new ones, and the next start of the player
+// removes what the killed save left behind.
+TEST_F(PlayerSaveFaults, KilledWhileSavingLeavesEachFileWholeAndTheNextStartCleansUp) {
+  const std::string list = dir_ / "mine.qlm";
+  if (const char* folder = std::getenv("QL_SAVE_CHILD_DIR")) {
+    // The child's part: start in the parent's folder, change the list and save.
+    ql::fs::SetCurrentDir(folder);
+    auto w = std::make_unique<TFormMediaPlayer>();
+    ASSERT_EQ(w->Files()->Count(), 2);
+    w->Files()->SetChecked(1, true);
+    w->resize(500, 300);
+    w->miSave->trigger();
+    EXPECT_TRUE(g_ui->Texts().empty());
+    return;
+  }
+  qltest::TempDir side;  // outside the injector's scope: the child's output goes there
+  auto restore = [&] { WriteEarlier(list, "1\r\n/m/a.mp3\r\n0\r\n/m/b.mp3\r\n"); };
+  auto child = [&](long n) {
+    return qltest::RunKilledChild("QL_SAVE_CHILD_DIR=" + dir_.path(), dir_.path(), n,
+                                  side / "child.txt");
+  };
+  restore();
+  const std::string earlierIni = qltest::ReadFile(Ini()), earlierList = qltest::ReadFile(list);
+  ASSERT_EQ(child(0), 0) << qltest::ReadFile(side / "child.txt");
+  const std::string newIni = qltest::ReadFile(Ini()), newList = qltest::ReadFile(list);
+  ASSERT_NE(newIni, earlierIni);
+  ASSERT_NE(newList, earlierList);
+  int killed = 0, leftovers = 0;
+  long n = 1;
+  for (; n < 50; ++n) {
+    restore();
+    const int status = child(n);
+    SCOPED_TRACE("killed before write " + std::to_string(n) + "\n" +
+                 qltest::ReadFile(side / "child.txt"));
+    const std::string ini = qltest::ReadFile(Ini()), saved = qltest::ReadFile(list);
+    EXPECT_TRUE(ini == earlierIni || ini == newIni) << ini;
+    EXPECT_TRUE(saved == earlierList || saved == newList) << saved;
+    if (!WIFSIGNALED(status)) {
+      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+      EXPECT_EQ(ini, newIni);
+      EXPECT_EQ(saved, newList);
+      break;
+    }
+    ASSERT_EQ(WTERMSIG(status), SIGKILL);
+    ++killed;
+    leftovers += !qltest::Temporaries(dir_.path()).empty();
+  }
+  EXPECT_GE(killed, 2);  // one write per file at least
+  ASSERT_GT(leftovers, 0);
+  // Killed once more while writing the list; the next start removes the leftover.
+  restore();
+  ASSERT_TRUE(WIFSIGNALED(child(2)));
+  ASSERT_FALSE(qltest::Temporaries(dir_.path()).empty());
+  auto w = std::make_unique<TFormMediaPlayer>();
+  EXPECT_TRUE(qltest::Temporaries(dir_.path()).empty()) << qltest::Temporaries(dir_.path())[0];
 }
 
 }  // namespace

@@ -50,9 +50,9 @@ inline std::string SelfPath() {
   return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string();
 }
 
-// Runs the current test again in a child process with the injector preloaded; returns the
-// child's exit status (0: it passed). Its output goes where this program's goes.
-inline int RerunWithInjector() {
+// The command line that runs the current test again with the injector preloaded and the given
+// variables ("NAME=value" each) in its environment.
+inline std::string RerunCommand(const std::vector<std::string>& env) {
   const auto* info = testing::UnitTest::GetInstance()->current_test_info();
   const std::string filter = std::string(info->test_suite_name()) + "." + info->name();
   const char* asan = std::getenv("ASAN_OPTIONS");
@@ -60,11 +60,32 @@ inline int RerunWithInjector() {
   // A sanitized program refuses a preload ahead of its runtime unless told not to mind.
   std::string asanOptions =
       std::string(asan && *asan ? std::string(asan) + ":" : "") + "verify_asan_link_order=0";
-  std::string command = "env LD_PRELOAD=" +
+  // exec: the wait status is the test program's own (a kill shows as the signal).
+  std::string command = "exec env LD_PRELOAD=" +
                         ShellQuote(std::string(QL_FAULTINJECT_PATH) +
                                    (preload && *preload ? std::string(" ") + preload : "")) +
-                        " ASAN_OPTIONS=" + ShellQuote(asanOptions) + " " + ShellQuote(SelfPath()) +
-                        " --gtest_filter=" + ShellQuote(filter);
+                        " ASAN_OPTIONS=" + ShellQuote(asanOptions);
+  for (const auto& e : env) command += " " + ShellQuote(e);
+  return command + " " + ShellQuote(SelfPath()) + " --gtest_filter=" + ShellQuote(filter);
+}
+
+// Runs the current test again in a child process with the injector preloaded; returns the
+// child's exit status (0: it passed). Its output goes where this program's goes.
+inline int RerunWithInjector() {
+  return std::system(RerunCommand({}).c_str());
+}
+
+// Runs the current test again in a child that the injector kills before its nth write under
+// scope (n 0: never); role ("NAME=value") tells the test body to play the child's part. The
+// child's output goes to output. Returns the wait status.
+inline int RunKilledChild(const std::string& role, const std::string& scope, long n,
+                          const std::string& output) {
+  const std::string self = std::filesystem::path(SelfPath()).filename().string();
+  const std::string command =
+      RerunCommand({role, std::string(QL_FAULT_ENV_DIR) + "=" + scope,
+                    std::string(QL_FAULT_ENV_PROGRAM) + "=" + self,
+                    std::string(QL_FAULT_ENV_KILL_WRITE) + "=" + std::to_string(n)}) +
+      " >" + ShellQuote(output) + " 2>&1";
   return std::system(command.c_str());
 }
 
