@@ -248,6 +248,7 @@ void TFormCDRipper::FormCreate() {
   // Temporaries left by a window that was killed while it recorded or saved (those of running
   // windows stay).
   ql::RemoveLeftovers(WorkDirectory);
+  ql::RemoveLeftovers(ql::profile::WindowsDirectory());
   if (FormSettings) ql::RemoveLeftovers(FormSettings->OutputDirectory());
   // 5.
   Playing = Recording = Paused = BatchMode = false;
