@@ -31,11 +31,11 @@ inline const FaultKind kSaveFaults[] = {{"QL_FAULT_WRITE", "ENOSPC"},  {"QL_FAUL
                                         {"QL_FAULT_WRITE", "SHORT"},   {"QL_FAULT_FSYNC", "EIO"},
                                         {"QL_FAULT_RENAME", "ENOSPC"}, {"QL_FAULT_OPEN", "ENOSPC"}};
 
-using RearmFn = void (*)();
+using ArmFn = void (*)(const char*);
 
-// The injector's re-arm entry point when the library is loaded in this process.
-inline RearmFn FaultRearm() {
-  return reinterpret_cast<RearmFn>(dlsym(RTLD_DEFAULT, QL_FAULT_REARM_SYMBOL));
+// The injector's arming entry point when the library is loaded in this process.
+inline ArmFn FaultArm() {
+  return reinterpret_cast<ArmFn>(dlsym(RTLD_DEFAULT, QL_FAULT_ARM_SYMBOL));
 }
 
 inline std::string ShellQuote(const std::string& s) {
@@ -92,7 +92,7 @@ inline int RunKilledChild(const std::string& role, const std::string& scope, lon
 // In a test body: with no injector in this process, the test runs in a child that has it.
 #define QL_RUN_WITH_FAULT_INJECTOR()                                                      \
   do {                                                                                    \
-    if (!::qltest::FaultRearm()) {                                                        \
+    if (!::qltest::FaultArm()) {                                                          \
       ASSERT_EQ(::qltest::RerunWithInjector(), 0) << "the test failed with the injector"; \
       return;                                                                             \
     }                                                                                     \
@@ -110,20 +110,16 @@ class InjectedFaults {
   }
 
   void Arm(const std::string& variable, long n, const std::string& error) {
-    Clear();
     std::filesystem::remove(log_);
-    setenv(QL_FAULT_ENV_DIR, scope_.c_str(), 1);
-    setenv(QL_FAULT_ENV_LOG, log_.c_str(), 1);
     // Programs the window starts (encoders) inherit the preload; they are left alone.
     const std::string self = std::filesystem::path(SelfPath()).filename().string();
-    setenv(QL_FAULT_ENV_PROGRAM, self.c_str(), 1);
-    const std::string value = error.empty() ? std::to_string(n) : std::to_string(n) + ":" + error;
-    setenv(variable.c_str(), value.c_str(), 1);
-    Rearm();
+    settings_ = std::string(QL_FAULT_ENV_DIR) + "=" + scope_ + "\n" + QL_FAULT_ENV_LOG + "=" +
+                log_ + "\n" + QL_FAULT_ENV_PROGRAM + "=" + self + "\n" + variable + "=" +
+                std::to_string(n) + (error.empty() ? "" : ":" + error) + "\n";
+    if (ArmFn f = FaultArm()) f(settings_.c_str());
   }
   void Disarm() {
-    Clear();
-    Rearm();
+    if (ArmFn f = FaultArm()) f(nullptr);
   }
   // What the injector did since the last Arm (empty: the fault was never reached).
   std::string Hits() const {
@@ -131,16 +127,7 @@ class InjectedFaults {
   }
 
  private:
-  static void Clear() {
-    for (const char* v :
-         {QL_FAULT_ENV_WRITE, QL_FAULT_ENV_READ, QL_FAULT_ENV_OPEN, QL_FAULT_ENV_FSYNC,
-          QL_FAULT_ENV_RENAME, QL_FAULT_ENV_KILL_WRITE, QL_FAULT_ENV_READ_AT})
-      unsetenv(v);
-  }
-  static void Rearm() {
-    if (RearmFn f = FaultRearm()) f();
-  }
-  std::string scope_, log_;
+  std::string scope_, log_, settings_;
 };
 
 // A file's bytes, or nothing when it does not exist.
