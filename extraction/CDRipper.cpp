@@ -245,6 +245,11 @@ void TFormCDRipper::FormCreate() {
     FormSettings->LoadSettings(SettingsFile());
   } catch (...) {
   }
+  // Temporaries left by a window that was killed while it recorded or saved (those of running
+  // windows stay).
+  ql::RemoveLeftovers(WorkDirectory);
+  ql::RemoveLeftovers(ql::profile::WindowsDirectory());
+  if (FormSettings) ql::RemoveLeftovers(FormSettings->OutputDirectory());
   // 5.
   Playing = Recording = Paused = BatchMode = false;
   EqualizerReset = 0;

@@ -380,10 +380,13 @@ void TFormCDRipper::miWaveFormatClick() {
 
 void TFormCDRipper::StoreWaveFormat() {
   if (ChosenFormat.empty()) return;
+  const std::string path = WorkFile("QuillonTrackwell.bin");
   try {
-    ql::WriteFileAtomic(WorkFile("QuillonTrackwell.bin"),
-                        std::string(ChosenFormat.begin(), ChosenFormat.end()));
-  } catch (...) {
+    ql::WriteFileAtomic(path, std::string(ChosenFormat.begin(), ChosenFormat.end()));
+  } catch (const std::exception& e) {
+    // The format applies to this session still; the user learns that the next one will not
+    // have it.
+    ql::UI().ShowMessage("Unable to store the wave format in " + path + ": " + e.what());
   }
 }
 

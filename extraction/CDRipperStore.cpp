@@ -113,14 +113,10 @@ void TFormCDRipper::SaveDSPTOFile(const std::string& file_name) {
   try {
     std::string path = WorkFile(file_name);
     ql::profile::TIniWriteBatch ini(path);
-    // Within Save CD the writes join the settings file's one replace.
+    // The general options and these keys are one replace of the file (a failure leaves both
+    // as they were); within Save CD they join the settings file's one replace.
     bool joined = settingsBatch_ && settingsBatch_->FileName == path;
-    if (FormSettings) {
-      if (joined)
-        FormSettings->AddSettingsWrites(ini);
-      else
-        FormSettings->SaveSettings(path);
-    }
+    if (FormSettings) FormSettings->AddSettingsWrites(ini);
     ini.WriteInteger(kOptions, "VolumeValue", SliderVolume->value());
     ini.WriteBool(kOptions, "rbHalfSpeed", cbHalfSpeedOn->isChecked());
     ini.WriteInteger(kOptions, "PitchValue", spinPitch->Value());

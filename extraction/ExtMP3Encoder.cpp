@@ -7,6 +7,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStringDecoder>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cctype>
@@ -33,22 +34,52 @@ void WriteList(const std::string& path, const std::vector<std::string>& items) {
   ql::WriteFileAtomic(path, bytes);
 }
 
+// The bytes an entry was read from (or will be written as).
+constexpr int kBytesRole = Qt::UserRole;
+
 std::vector<std::string> Items(const QComboBox* box) {
   std::vector<std::string> items;
-  for (int i = 0; i < box->count(); ++i) items.push_back(box->itemText(i).toStdString());
+  for (int i = 0; i < box->count(); ++i) {
+    QByteArray bytes = box->itemData(i, kBytesRole).toByteArray();
+    items.push_back(bytes.isNull() ? box->itemText(i).toStdString() : bytes.toStdString());
+  }
   return items;
 }
 
-void SetItems(QComboBox* box, const std::vector<std::string>& items) {
+}  // namespace
+
+QString TFormExtMP3Encoder::FromBytes(const std::string& bytes) {
+  // Stores written by older versions hold Latin-1 text, newer ones UTF-8: a line that is not
+  // valid UTF-8 is Latin-1.
+  QStringDecoder utf8(QStringConverter::Utf8, QStringConverter::Flag::Stateless);
+  QString text = utf8(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+  if (utf8.hasError())
+    text = QString::fromLatin1(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  read_.emplace(text, bytes);
+  return text;
+}
+
+std::string TFormExtMP3Encoder::BytesOf(const QString& text) const {
+  // What was read is written back as the bytes it was read from; what was typed is UTF-8.
+  auto it = read_.find(text);
+  return it != read_.end() ? it->second : text.toStdString();
+}
+
+std::string TFormExtMP3Encoder::BytesOf(const QComboBox* box) const {
+  return BytesOf(box->currentText());
+}
+
+void TFormExtMP3Encoder::SetItems(QComboBox* box, const std::vector<std::string>& items) {
   QString text = box->currentText();
   box->blockSignals(true);
   box->clear();
-  for (const auto& i : items) box->addItem(QString::fromStdString(i));
+  for (const auto& i : items) {
+    box->addItem(FromBytes(i));
+    box->setItemData(box->count() - 1, QByteArray::fromStdString(i), kBytesRole);
+  }
   box->setCurrentText(text);
   box->blockSignals(false);
 }
-
-}  // namespace
 
 TFormExtMP3Encoder::TFormExtMP3Encoder(QWidget* parent) : QDialog(parent) {
   setObjectName("FormExtMP3Encoder");
@@ -160,8 +191,8 @@ ripper::TEncodeResult TFormExtMP3Encoder::RunEncoder(const std::shared_ptr<ql::A
     std::lock_guard lock(alive->mutex);
     if (!alive->alive) return;
     live = true;
-    job.program = dialog->dfsProgram->currentText().toStdString();
-    job.arguments = dialog->dfsArguments->currentText().toStdString();
+    job.program = dialog->BytesOf(dialog->dfsProgram);
+    job.arguments = dialog->BytesOf(dialog->dfsArguments);
   });
   ripper::TEncodeResult result;
   if (!live) {
@@ -186,8 +217,7 @@ void TFormExtMP3Encoder::LoadEncoder(const std::string& path) {
   path_ = path;
   try {
     ql::profile::TIniSection ini(path, kSection);
-    dfsName->setCurrentText(
-        QString::fromStdString(ini.ReadString("Name", dfsName->currentText().toStdString())));
+    dfsName->setCurrentText(FromBytes(ini.ReadString("Name", BytesOf(dfsName))));
     dfsNameExit();
     for (auto [key, b] : {std::pair{"rbBackground", rbBackground},
                           std::pair{"rbMinimized", rbMinimized}, std::pair{"rbNormal", rbNormal}}) {
@@ -204,12 +234,10 @@ void TFormExtMP3Encoder::LoadEncoder(const std::string& path) {
 
 void TFormExtMP3Encoder::dfsNameExit() {
   try {
-    std::string section = std::string(kSection) + " " + dfsName->currentText().toStdString();
+    std::string section = std::string(kSection) + " " + BytesOf(dfsName);
     ql::profile::TIniSection ini(path_, section);
-    dfsProgram->setCurrentText(
-        QString::fromStdString(ini.ReadString("Program", dfsProgram->currentText().toStdString())));
-    dfsArguments->setCurrentText(QString::fromStdString(
-        ini.ReadString("Arguments", dfsArguments->currentText().toStdString())));
+    dfsProgram->setCurrentText(FromBytes(ini.ReadString("Program", BytesOf(dfsProgram))));
+    dfsArguments->setCurrentText(FromBytes(ini.ReadString("Arguments", BytesOf(dfsArguments))));
   } catch (const EInOutError& e) {
     ql::UI().ShowMessage(e.what());
   }
@@ -217,10 +245,12 @@ void TFormExtMP3Encoder::dfsNameExit() {
 
 void TFormExtMP3Encoder::SaveEncoder(const std::string& path) {
   try {
-    TIniFile ini(path);
-    std::string name = dfsName->currentText().toStdString();
-    std::string program = dfsProgram->currentText().toStdString();
-    std::string arguments = dfsArguments->currentText().toStdString();
+    // The keys are one replace of the settings file, each list one replace of its own: a
+    // failure leaves each file whole, old or new.
+    ql::profile::TIniWriteBatch ini(path);
+    std::string name = BytesOf(dfsName);
+    std::string program = BytesOf(dfsProgram);
+    std::string arguments = BytesOf(dfsArguments);
     ini.WriteString(kSection, "Name", name);
     ini.WriteString(kSection, "Program", program);
     ini.WriteString(kSection, "dfsArguments", arguments);
@@ -236,12 +266,16 @@ void TFormExtMP3Encoder::SaveEncoder(const std::string& path) {
         SetItems(box, items);
       }
     }
-    WriteList(WorkDirectory + "/extenc.ini", Items(dfsProgram));
-    WriteList(WorkDirectory + "/extencname.ini", Items(dfsName));
-    WriteList(WorkDirectory + "/extencarg.ini", Items(dfsArguments));
     std::string section = std::string(kSection) + " " + name;
     ini.WriteString(section, "Program", program);
     ini.WriteString(section, "Arguments", arguments);
+    if (!ini.Commit())
+      throw Exception(
+          "Unable to save the encoder: its name, program or arguments hold a line "
+          "break or a name that cannot be a section");
+    WriteList(WorkDirectory + "/extenc.ini", Items(dfsProgram));
+    WriteList(WorkDirectory + "/extencname.ini", Items(dfsName));
+    WriteList(WorkDirectory + "/extencarg.ini", Items(dfsArguments));
   } catch (const std::exception& e) {
     ql::UI().ShowMessage(e.what());
   }

@@ -4,6 +4,8 @@
 // wave file and "$2" for the MP3 file, window mode), keeps definitions in the settings file and
 // three list files, and runs the encoder for a finished wave file.
 #include <QDialog>
+#include <QString>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -54,6 +56,12 @@ class TFormExtMP3Encoder : public QDialog {
   std::string WorkDirectory;
   std::string HelpFile;
   const ql::Alive& alive() const { return alive_; }
+  // The stores hold bytes: older ones Latin-1 text, newer ones UTF-8. FromBytes gives the text
+  // and remembers its bytes; BytesOf gives back the bytes a text was read from (UTF-8 for a
+  // text typed by the user), so a save writes exactly what was read.
+  QString FromBytes(const std::string& bytes);
+  std::string BytesOf(const QString& text) const;
+  std::string BytesOf(const QComboBox* box) const;
 
   QComboBox *dfsName, *dfsProgram, *dfsArguments;
   QPushButton *pbSave, *pbBrowse, *pbNew, *pbRemove, *pbOK, *pbCancel, *pbHelp;
@@ -61,6 +69,8 @@ class TFormExtMP3Encoder : public QDialog {
 
  private:
   ql::process::ShowMode Mode() const;
+  void SetItems(QComboBox* box, const std::vector<std::string>& items);
   std::string path_;
+  std::map<QString, std::string> read_;
   ql::Alive alive_;
 };

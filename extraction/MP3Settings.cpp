@@ -133,7 +133,8 @@ bool TFormMP3Settings::WriteTags() const {
 
 void TFormMP3Settings::SaveMp3Settings(const std::string& path) {
   try {
-    TIniFile ini(path);
+    // One replace of the file: a failed save leaves every old option, never half of them.
+    ql::profile::TIniWriteBatch ini(path);
     ini.WriteBool(kSection, "Copyright", Copyright());
     ini.WriteBool(kSection, "CRC", CRC());
     ini.WriteBool(kSection, "Original", Original());
@@ -142,6 +143,7 @@ void TFormMP3Settings::SaveMp3Settings(const std::string& path) {
     ini.WriteInteger(kSection, "BitRate", BitRateIndex());
     ini.WriteInteger(kSection, "ChannelMode", ChannelModeIndex());
     ini.WriteInteger(kSection, "FileType", FileTypeIndex());
+    ini.Commit();
   } catch (...) {
     ql::UI().ShowMessage("Unable to save MP3 settings.");
   }

@@ -13,6 +13,7 @@
 #include <QVBoxLayout>
 
 #include "DirectoryList.h"
+#include "Exception.h"
 #include "Profile.h"
 #include "ProfileSection.h"
 #include "Ui.h"
@@ -186,11 +187,13 @@ void TFormSettings::cbDriveChange() {
 }
 
 void TFormSettings::SaveSettings(const std::string& path) {
+  // The user pressed Save: a save that did not happen is said (the file keeps its old keys).
   try {
     ql::profile::TIniWriteBatch ini(path);
     AddSettingsWrites(ini);
-    ini.Commit();
-  } catch (...) {
+    if (!ini.Commit()) throw Exception("a folder or drive name holds a line break");
+  } catch (const std::exception& e) {
+    ql::UI().ShowMessage("Unable to save the general options to " + path + ": " + e.what());
   }
 }
 

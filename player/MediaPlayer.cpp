@@ -20,6 +20,7 @@
 #include "Exception.h"
 #include "Fs.h"
 #include "MediaSearch.h"
+#include "PartialFile.h"
 #include "Profile.h"
 #include "ProfileSection.h"
 #include "QLChList.h"
@@ -248,6 +249,8 @@ void TFormMediaPlayer::FormCreate() {
     // still works with an empty list.
     ql::UI().ShowException(e);
   }
+  ql::RemoveLeftovers(media_directory_);  // temporaries of a killed save go
+  ql::RemoveLeftovers(ql::fs::ExtractFilePath(list_file_name_));
   FOpenDialog.DefaultExt = "mp3";
   FOpenDialog.FileName = "*.mp3;*.wav";
   play_order_ = 0;

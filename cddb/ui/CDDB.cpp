@@ -17,7 +17,9 @@
 
 #include "CDDBList.h"
 #include "CDDBSel.h"
+#include "Exception.h"
 #include "Profile.h"
+#include "ProfileSection.h"
 #include "Shell.h"
 #include "Ui.h"
 
@@ -271,7 +273,8 @@ void TFormCDDBSettings::LoadSettings(const std::string& ini_path) {
 }
 
 void TFormCDDBSettings::Write(const std::string& path) {
-  TIniFile ini(path);
+  // One replace of the file: a failed save leaves the old settings whole.
+  ql::profile::TIniWriteBatch ini(path);
   ini.WriteString(kSection, "Copyright", FCategory->currentText().toStdString());
   ini.WriteString(kSection, "CDDBHost", FCDDBHost->currentText().toStdString());
   ini.WriteString(kSection, "UserName", FUsername->text().toStdString());
@@ -279,6 +282,7 @@ void TFormCDDBSettings::Write(const std::string& path) {
   ini.WriteString(kSection, "Protocol", FProtocol->currentText().toStdString());
   ini.WriteString(kSection, "Port", FPort->text().toStdString());
   ini.WriteString(kSection, "Path", FPath->text().toStdString());
+  if (!ini.Commit()) throw Exception("a field holds a line break");
 }
 
 bool TFormCDDBSettings::ValidAddress(const std::string& user, const std::string& host) {
@@ -348,7 +352,7 @@ void TFormCDDBSettings::pbSaveClick() {
   if (!Check()) return;
   try {
     Write(ini_path_);
-    Write(work_ini_);
+    if (work_ini_ != ini_path_) Write(work_ini_);
   } catch (const std::exception& e) {
     ql::UI().ShowMessage(std::string("Unable to save the CDDB settings: ") + e.what());
   }

@@ -20,7 +20,7 @@
 namespace {
 
 // The audio bytes of a RIFF WAVE file's data chunk (empty when there is none).
-std::string WaveData(const std::string& path) {
+[[maybe_unused]] std::string WaveData(const std::string& path) {
   std::string f = qltest::ReadFile(path);
   std::size_t pos = 12;
   while (pos + 8 <= f.size()) {
@@ -34,7 +34,8 @@ std::string WaveData(const std::string& path) {
 
 // Clicks the button named `button` of the next modal dialog that opens, after `before` has
 // done what the user does in it.
-void AnswerNextModal(const char* button, std::function<void(QWidget*)> before = {}) {
+[[maybe_unused]] void AnswerNextModal(const char* button,
+                                      std::function<void(QWidget*)> before = {}) {
   auto* timer = new QTimer;
   timer->setInterval(10);
   QObject::connect(timer, &QTimer::timeout, [timer, button, before] {

@@ -120,9 +120,12 @@ TEST_F(Dialogs, SaveButtonWritesAndReportsSavedCancelDoesNot) {
   QTimer::singleShot(0, [&] { s.pbCancel->click(); });
   EXPECT_FALSE(s.Execute());
   EXPECT_FALSE(ql::fs::FileExists(Ini()));
-  // A settings file that cannot be written: swallowed.
+  // A settings file that cannot be written: the user is told.
   s.SaveSettings(dir_ / "no/such/dir/x.ini");
-  EXPECT_TRUE(g_ui->shown.empty());
+  ASSERT_EQ(g_ui->Texts().size(), 1u);
+  EXPECT_EQ(g_ui->Texts()[0].rfind(
+                "Unable to save the general options to " + dir_ / "no/such/dir/x.ini" + ": ", 0),
+            0u);
 }
 
 TEST_F(Dialogs, Mp3OptionsIndexesAndTheirStore) {

@@ -98,8 +98,28 @@ static int ParseErr(const char* s, int dflt, int allowShort) {
   return v > 0 ? v : dflt;
 }
 
+// Where the settings come from: the environment, or the lines a test gave ql_fault_arm.
+static const char* g_settings;  // "NAME=value" lines, or NULL for the environment
+static char g_value[PATH_MAX];
+
+// The value of one setting (NULL when it is not set); good until the next call.
+static const char* Lookup(const char* name) {
+  if (!g_settings) return getenv(name);
+  size_t len = strlen(name);
+  for (const char* line = g_settings; *line;) {
+    const char* end = strchr(line, '\n');
+    if (!end) end = line + strlen(line);
+    if ((size_t)(end - line) > len && strncmp(line, name, len) == 0 && line[len] == '=') {
+      snprintf(g_value, sizeof g_value, "%.*s", (int)(end - line - len - 1), line + len + 1);
+      return g_value;
+    }
+    line = *end ? end + 1 : end;
+  }
+  return NULL;
+}
+
 static void ParseSwitch(enum Family f) {
-  const char* v = getenv(kSwitchEnv[f]);
+  const char* v = Lookup(kSwitchEnv[f]);
   if (!v || !*v) return;
   char* end = NULL;
   long n = strtol(v, &end, 10);
@@ -116,7 +136,7 @@ static void ParseSwitch(enum Family f) {
 }
 
 static int ProgramMatches(void) {
-  const char* want = getenv(QL_FAULT_ENV_PROGRAM);
+  const char* want = Lookup(QL_FAULT_ENV_PROGRAM);
   if (!want || !*want) return 1;
   char exe[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
@@ -125,6 +145,8 @@ static int ProgramMatches(void) {
   const char* base = strrchr(exe, '/');
   return strcmp(base ? base + 1 : exe, want) == 0;
 }
+
+static void Configure(void);
 
 static void Init(void) {
   BIND(real_write, "write");
@@ -160,23 +182,28 @@ static void Init(void) {
   BIND(real_renameat2, "renameat2");
 
   if (!ProgramMatches()) return;
-  const char* dir = getenv(QL_FAULT_ENV_DIR);
+  Configure();
+}
+
+// Reads the scope and the switches from the environment.
+static void Configure(void) {
+  const char* dir = Lookup(QL_FAULT_ENV_DIR);
   if (dir && *dir) {
     if (!realpath(dir, g_dir)) snprintf(g_dir, sizeof g_dir, "%s", dir);
     size_t len = strlen(g_dir);
     while (len > 1 && g_dir[len - 1] == '/') g_dir[--len] = 0;
   }
-  const char* log = getenv(QL_FAULT_ENV_LOG);
+  const char* log = Lookup(QL_FAULT_ENV_LOG);
   if (log) snprintf(g_log, sizeof g_log, "%s", log);
   int any = 0;
   for (int f = 0; f < kFamilies; ++f) {
     ParseSwitch((enum Family)f);
     any |= g_sw[f].on;
   }
-  const char* kill = getenv(QL_FAULT_ENV_KILL_WRITE);
+  const char* kill = Lookup(QL_FAULT_ENV_KILL_WRITE);
   if (kill) g_kill_write = atol(kill);
   if (g_kill_write > 0) any = 1;
-  const char* at = getenv(QL_FAULT_ENV_READ_AT);
+  const char* at = Lookup(QL_FAULT_ENV_READ_AT);
   if (at && *at) {
     char* end = NULL;
     g_read_at = strtoll(at, &end, 10);
@@ -185,7 +212,7 @@ static void Init(void) {
       if (*end == ':') g_read_at_err = ParseErr(end + 1, EIO, 0);
     }
   }
-  const char* flip = getenv(QL_FAULT_ENV_FLIP_AT);
+  const char* flip = Lookup(QL_FAULT_ENV_FLIP_AT);
   if (flip && *flip) {
     char* end = NULL;
     g_flip_at = strtoll(flip, &end, 10);
@@ -194,7 +221,7 @@ static void Init(void) {
       if (*end == ':') g_flip_nth = atol(end + 1);
     }
   }
-  g_active = any;
+  __atomic_store_n(&g_active, any, __ATOMIC_SEQ_CST);
 }
 
 __attribute__((constructor)) static void Load(void) {
@@ -202,6 +229,27 @@ __attribute__((constructor)) static void Load(void) {
 }
 static void Ensure(void) {
   pthread_once(&g_once, Init);
+}
+
+QL_EXPORT void ql_fault_arm(const char* settings) {
+  Ensure();
+  // Nothing is injected while the switches change; calls of other threads meanwhile pass.
+  __atomic_store_n(&g_active, 0, __ATOMIC_SEQ_CST);
+  g_settings = settings ? settings : "";
+  if (ProgramMatches()) {
+    g_dir[0] = 0;
+    g_log[0] = 0;
+    memset(g_sw, 0, sizeof g_sw);
+    for (int f = 0; f < kFamilies; ++f) __atomic_store_n(&g_count[f], 0, __ATOMIC_SEQ_CST);
+    g_kill_write = 0;
+    g_read_at_on = 0;
+    g_read_at_err = EIO;
+    g_flip_on = 0;
+    g_flip_nth = 1;
+    g_flip_seen = 0;
+    Configure();
+  }
+  g_settings = NULL;
 }
 
 static int UnderDir(const char* abs) {

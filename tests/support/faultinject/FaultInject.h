@@ -47,6 +47,12 @@
 // Programs built with AddressSanitizer refuse a preload that comes before their runtime; run
 // them with ASAN_OPTIONS=verify_asan_link_order=0. The library itself is never sanitized.
 //
+// A test program that has the library preloaded itself re-arms it between the saves it walks:
+// ql_fault_arm("NAME=value\nNAME=value...") (found with dlsym) takes the settings from these
+// lines instead of the environment (a name not given is off; NULL or "" disarms) and restarts
+// every count. No environment is changed, so other threads of the program are never disturbed.
+// FaultWalk.h wraps this for window tests.
+//
 // Tests get the library's path as the compile definition QL_FAULTINJECT_PATH: call
 // ql_use_faultinject(<test target>) in CMake (it also builds the library first).
 
@@ -61,3 +67,4 @@
 #define QL_FAULT_ENV_KILL_WRITE "QL_FAULT_KILL_WRITE"
 #define QL_FAULT_ENV_READ_AT "QL_FAULT_READ_AT"
 #define QL_FAULT_ENV_FLIP_AT "QL_FAULT_FLIP_AT"
+#define QL_FAULT_ARM_SYMBOL "ql_fault_arm"

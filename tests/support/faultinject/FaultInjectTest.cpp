@@ -1,6 +1,12 @@
 // The fault injector's switches, each on the probe program as a separate process.
+#include <dlfcn.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
 
 #include <filesystem>
 #include <string>
@@ -120,6 +126,53 @@ TEST(FaultInject, KillEndsTheProcessBeforeTheNthWrite) {
   EXPECT_EQ(r.out, Lines({"1 ok", "2 ok"}));
   EXPECT_EQ(Size(dir / "out.bin"), 200);
   EXPECT_NE(qltest::ReadFile(dir / "faults.log").find("kill 3 SIGKILL"), std::string::npos);
+}
+
+// A test program that holds the injector arms it by an argument, again and again, without
+// touching its environment.
+TEST(FaultInject, ArmedInsideTheProgramByAnArgument) {
+  using ArmFn = void (*)(const char*);
+  auto arm = reinterpret_cast<ArmFn>(dlsym(RTLD_DEFAULT, QL_FAULT_ARM_SYMBOL));
+  if (!arm) {
+    // Not preloaded here: the test runs again in a child that is.
+    char self[4096];
+    ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+    ASSERT_GT(n, 0);
+    self[n] = 0;
+    const std::string cmd =
+        "exec env ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=" QL_FAULTINJECT_PATH " '" +
+        std::string(self) + "' --gtest_filter=FaultInject.ArmedInsideTheProgramByAnArgument";
+    ASSERT_EQ(std::system(cmd.c_str()), 0);
+    return;
+  }
+  qltest::TempDir dir, other;
+  // Three writes of two bytes: each one's count, or minus its errno.
+  auto writes = [](const std::string& path) {
+    std::vector<int> r;
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    for (int i = 0; i < 3; ++i) {
+      ssize_t n = write(fd, "ab", 2);
+      r.push_back(n < 0 ? -errno : static_cast<int>(n));
+    }
+    close(fd);
+    return r;
+  };
+  const std::vector<int> clean{2, 2, 2}, second{2, -EIO, 2};
+  EXPECT_EQ(writes(dir / "a"), clean);
+  const std::string settings = "QL_FAULT_DIR=" + dir.path() + "\nQL_FAULT_LOG=" + (other / "log") +
+                               "\nQL_FAULT_WRITE=2:EIO\n";
+  arm(settings.c_str());
+  EXPECT_EQ(writes(dir / "a"), second);
+  EXPECT_EQ(writes(other / "b"), clean);  // outside the scope
+  arm(settings.c_str());                  // the counts start again
+  EXPECT_EQ(writes(dir / "a"), second);
+  arm((settings + "QL_FAULT_PROGRAM=someone-else\n").c_str());
+  EXPECT_EQ(writes(dir / "a"), clean);
+  arm(nullptr);
+  EXPECT_EQ(writes(dir / "a"), clean);
+  EXPECT_EQ(qltest::ReadFile(other / "log"),
+            "write 2 EIO " + dir / "a\nwrite 2 EIO " + dir / "a\n");
+  EXPECT_EQ(std::getenv("QL_FAULT_WRITE"), nullptr);
 }
 
 }  // namespace
