@@ -632,6 +632,8 @@ void TFormCDRipper::sbStopClick() {
     // Stop ends the recording whether Repeat is on or not (Repeat only ends with it).
     lblRepaet->hide();
     StopRecording();
+    // The track is cut short: its log entry says so.
+    stopAsked_ = true;
     Trigger.Stop();
   }
   Mp3Output = false;

@@ -263,6 +263,10 @@ void TFormCDRipper::GetdatafromMMCDDBClick() {
   });
   // A failed or aborted lookup changes nothing (a refusal has been shown as an error).
   if (!named) return;
+  // The entry's year and genre go into the MP3 tags and the log of this disc's recordings.
+  cddbYear_ = ripper::SafeValue(FCDDB.GetYear());
+  cddbGenre_ = ripper::SafeValue(FCDDB.GetGenre());
+  cddbSection_ = DiscSection;
   const auto& titles = FCDDB.TrackTitles();
   if (!titles.empty() && static_cast<int>(titles.size()) < Grid->RowCount() &&
       Grid->ColCount() == kColumns)
