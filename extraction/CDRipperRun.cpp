@@ -206,21 +206,19 @@ void TFormCDRipper::EndRunTrack(const std::string& failure, const std::string& f
 void TFormCDRipper::FinishRun() {
   std::shared_ptr<ripper_window::TRipRun> run = run_;
   if (!run || run->finished) return;
+  // Once: the AccurateRip request below waits in a loop that runs posted calls, the end of a
+  // track among them.
+  run->finished = true;
   try {
     // A track whose end never came (the chain did not start) is no good track.
     if (runTrack_ >= 0) EndRunTrack("the recording did not start", {});
     // A command that recorded nothing leaves the files of earlier recordings as they are.
-    if (runTracks_ == 0) {
-      run->finished = true;
-      return;
-    }
+    if (runTracks_ == 0) return;
     std::string report;
     if (run->verify) report = ripper_window::AccurateRipReport(run->results, VerifyRun(*run));
-    run->finished = true;
     if (run->sideFiles) WriteRunFiles(*run);
     if (!report.empty()) ql::UI().InfoBox(report, "AccurateRip");
   } catch (const std::exception& e) {
-    run->finished = true;
     ql::UI().ErrorBox(e.what());
   }
 }
@@ -229,6 +227,8 @@ std::string TFormCDRipper::VerifyRun(ripper_window::TRipRun& run) {
   if (std::none_of(run.results.begin(), run.results.end(),
                    [](const ripper::TrackResult& r) { return r.arComputed; }))
     return {};
+  // Each answer is this request's: none of an earlier check stays.
+  for (auto& r : run.results) r.arConfidence = 0;
   ql::net::THttpCli cli;
   // The request waits in a loop that keeps the windows painted; only its progress window, with
   // Abort, can be used meanwhile (as during a CDDB lookup).

@@ -144,7 +144,7 @@ TFormSettings::TFormSettings(QWidget* parent) : QDialog(parent) {
   auto* rl = new QGridLayout(rip);
   cbSideFiles =
       Check("cbSideFiles", "&Write a log, a cue sheet and a playlist beside the files", true, rip);
-  cbAccurateRip = Check("cbAccurateRip", "&Verify with AccurateRip", false, rip);
+  cbAccurateRip = Check("cbAccurateRip", "Verif&y with AccurateRip", false, rip);
   auto* lblServer = new QLabel("&Server", rip);
   edAccurateRipServer = new QLineEdit(QString::fromUtf8(ripper::kAccurateRipServer), rip);
   edAccurateRipServer->setObjectName("edAccurateRipServer");
