@@ -6,10 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QLineEdit>
+#include <QTimer>
 #include <chrono>
 #include <cstdio>
 #include <thread>
@@ -320,6 +322,44 @@ TEST_F(RipperRun, VerifiesTheTracksWithAnAccurateRipServerAndKeepsTheRipWhenItCa
   EXPECT_NE(g_ui->Texts()[1].find("Track 2: not checked, the recording failed"), std::string::npos)
       << g_ui->Texts()[1];
   EXPECT_NE(LogEntry(qltest::ReadFile(out + "/Band - Live.log"), 2).find("Status:     failed ("),
+            std::string::npos);
+}
+
+TEST_F(RipperRun, TheAccurateRipRequestCanBeAbortedWhileTheWindowWaits) {
+  // The server waits 5 s before it answers.
+  mkdir((dir / "www").c_str(), 0755);
+  auto server = qltest::StartScriptedHttpServer(dir / "www");
+  ASSERT_TRUE(server->running());
+  auto w = Make();
+  Name(*w);
+  w->FormSettings->SetVerifyAccurateRip(true);
+  w->FormSettings->SetAccurateRipServer("http://127.0.0.1:" + std::to_string(server->port()) +
+                                        "/slow?disc=");
+  bool windowDisabled = false, aborted = false;
+  QTimer abort;
+  abort.setInterval(20);
+  QObject::connect(&abort, &QTimer::timeout, [&] {
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if (top->objectName() == "AccurateRipProgress" && top->isVisible() && top->isEnabled())
+        if (auto* b = top->findChild<QAbstractButton*>("pbAbort")) {
+          windowDisabled = !w->isEnabled();
+          aborted = true;
+          abort.stop();
+          b->click();
+        }
+  });
+  abort.start();
+  const auto start = std::chrono::steady_clock::now();
+  RecordOne(*w, 1);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
+  EXPECT_TRUE(aborted);
+  EXPECT_TRUE(windowDisabled);
+  EXPECT_TRUE(w->isEnabled());
+  ASSERT_EQ(g_ui->Texts().size(), 1u);
+  EXPECT_NE(g_ui->Texts()[0].find("Track 1: unverified\nAccurateRip: "), std::string::npos)
+      << g_ui->Texts()[0];
+  EXPECT_TRUE(WaveData(out + "/01-Intro.wav") == Track(0));
+  EXPECT_NE(LogEntry(qltest::ReadFile(out + "/Band - Live.log"), 1).find(": unverified"),
             std::string::npos);
 }
 
