@@ -361,6 +361,7 @@ class TFormCDRipper : public QMainWindow, public ripper::TRipperFlags {
   int runTracks_ = 0;             // tracks started since the run began
   std::int64_t runExpected_ = 0;  // audio bytes of its range
   bool stopAsked_ = false;        // Stop was clicked during the recording
+  TMMMP3Tags recordTags_;         // the names of the track being recorded
   // A CDDB lookup's year and genre, for the disc they were looked up for.
   std::string cddbYear_, cddbGenre_, cddbSection_;
 };

@@ -241,8 +241,8 @@ void TFormCDRipper::StartRecording(int index) {
     ripper::LinkRecording(AudioTap, ACMConverter, Trigger, WaveFile);
   StartTrack(index);
   BeginRunTrack(index);
-  if (Mp3Output) {
-    // The MP3 carries the names the grid shows for the track.
+  {
+    // The file carries the names the grid shows for the track (MP3: ID3, wave: LIST INFO).
     TMMMP3Tags tags;
     const int row = Grid->Row();
     tags.Artist = dfsArtist->text().toStdString();
@@ -254,7 +254,8 @@ void TFormCDRipper::StartRecording(int index) {
     }
     tags.Year = DiscYear();
     tags.Genre = DiscGenre();
-    MP3Encoder.Tags = tags;
+    recordTags_ = tags;
+    if (Mp3Output) MP3Encoder.Tags = tags;
   }
   SetRecordingView(true);
   try {

@@ -115,10 +115,7 @@ void TFormCDRipper::BeginRun() {
   info.artist = ripper::SafeValue(dfsArtist->text().toStdString());
   info.title = ripper::SafeValue(dfsTitle->text().toStdString());
   try {
-    const ripper::TDiscText text = ripper::ParseDiscText(FCDReader.CDText());
-    info.catalog = text.catalog;
-    for (auto& t : info.tracks)
-      if (const ripper::TTrackText* tt = text.Track(t.number)) t.isrc = tt->isrc;
+    info.catalog = ripper::ParseDiscText(FCDReader.CDText()).catalog;
   } catch (...) {
   }
   info.year = DiscYear();
@@ -220,6 +217,8 @@ void TFormCDRipper::FinishRun() {
     if (!report.empty()) ql::UI().InfoBox(report, "AccurateRip");
   } catch (const std::exception& e) {
     ql::UI().ErrorBox(e.what());
+  } catch (...) {
+    // Also called while an error unwinds a record command: nothing may leave here.
   }
 }
 

@@ -114,6 +114,14 @@ TEST_F(RipperRun, TheLogNamesEachTrackWithTheCrcOfItsAudioAndTheCueAndPlaylistNa
       << cue;
   EXPECT_EQ(qltest::ReadFile(out + "/Band - Live.m3u"),
             "#EXTM3U\n#EXTINF:4,Band - Intro\n01-Intro.wav\n#EXTINF:1,Band - Last\n03-Last.wav\n");
+  // The wave carries the names as LIST INFO texts.
+  std::string tags;
+  ASSERT_EQ(qltest::RunCapture("ffprobe -v error -show_entries format_tags -of default=nw=1 '" +
+                                   out + "/03-Last.wav'",
+                               &tags),
+            0);
+  for (const char* tag : {"TAG:title=Last\n", "TAG:artist=Band\n", "TAG:album=Live\n"})
+    EXPECT_NE(tags.find(tag), std::string::npos) << tag << tags;
 
   // Track 2 on its own later: the disc's log holds the three tracks in their order.
   RecordOne(*w, 2);
