@@ -351,6 +351,7 @@ TEST_F(RipperRun, TheAccurateRipRequestCanBeAbortedWhileTheWindowWaits) {
       if (top->objectName() == "AccurateRipProgress" && top->isVisible() && top->isEnabled())
         if (auto* b = top->findChild<QAbstractButton*>("pbAbort")) {
           windowDisabled = !w->isEnabled();
+          top->grab().save(QL_SCREENSHOT_DIR "/accuraterip-progress.png");
           aborted = true;
           abort.stop();
           b->click();
