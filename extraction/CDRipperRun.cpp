@@ -150,8 +150,8 @@ void TFormCDRipper::BeginRunTrack(int index) {
   lt.start = MSFToFrames(start);
   lt.length = MSFToFrames(length);
   try {
-    if (const auto* tt = ripper::ParseDiscText(FCDReader.CDText()).Track(number))
-      lt.isrc = tt->isrc;
+    const ripper::TDiscText text = ripper::ParseDiscText(FCDReader.CDText());
+    if (const ripper::TTrackText* tt = text.Track(number)) lt.isrc = tt->isrc;
   } catch (...) {
   }
   runExpected_ = static_cast<std::int64_t>(lt.length) * 2352;

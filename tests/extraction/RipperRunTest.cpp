@@ -84,6 +84,13 @@ std::string Hex(std::uint32_t v) {
 }
 
 TEST_F(RipperRun, TheLogNamesEachTrackWithTheCrcOfItsAudioAndTheCueAndPlaylistNameTheFiles) {
+  // The disc's catalogue number and track 3's ISRC, as a ripper's cue sheet gives them.
+  std::string sheet = qltest::ReadFile(img.cue);
+  sheet.insert(0, "CATALOG 0123456789012\r\n");
+  const auto track3 = sheet.find("  TRACK 03 AUDIO\r\n");
+  ASSERT_NE(track3, std::string::npos) << sheet;
+  sheet.insert(track3 + 18, "    ISRC USABC9900003\r\n");
+  qltest::WriteFile(img.cue, sheet);
   auto w = Make();
   Name(*w);
   RecordSelected(*w, {1, 3});
@@ -104,12 +111,15 @@ TEST_F(RipperRun, TheLogNamesEachTrackWithTheCrcOfItsAudioAndTheCueAndPlaylistNa
   EXPECT_NE(t1.find("File:       01-Intro.wav"), std::string::npos) << t1;
   EXPECT_NE(t3.find("CRC-32:     " + Hex(PlainCrc32(Track(2))) + "\n"), std::string::npos) << t3;
   EXPECT_NE(t3.find("(75 sectors)"), std::string::npos) << t3;
+  EXPECT_NE(t3.find("ISRC:       USABC9900003\n"), std::string::npos) << t3;
+  EXPECT_NE(log.find("Catalogue:   0123456789012\n"), std::string::npos) << log;
   EXPECT_EQ(LogEntry(log, 2), "");
   EXPECT_NE(log.find("2 track(s) ripped, 0 failed."), std::string::npos) << log;
   const std::string cue = qltest::ReadFile(out + "/Band - Live.cue");
   EXPECT_NE(cue.find("PERFORMER \"Band\"\nTITLE \"Live\"\nFILE \"01-Intro.wav\" WAVE\n"
                      "  TRACK 01 AUDIO\n    TITLE \"Intro\"\n    INDEX 01 00:00:00\n"
-                     "FILE \"03-Last.wav\" WAVE\n  TRACK 03 AUDIO\n"),
+                     "FILE \"03-Last.wav\" WAVE\n  TRACK 03 AUDIO\n    TITLE \"Last\"\n"
+                     "    ISRC USABC9900003\n"),
             std::string::npos)
       << cue;
   EXPECT_EQ(qltest::ReadFile(out + "/Band - Live.m3u"),
