@@ -298,6 +298,8 @@ void TFormCDRipper::closeEvent(QCloseEvent* event) {
   lblRepaet->hide();
   BatchMode = EncodeAll = ExternalAll = false;
   ++playRun_;
+  // A track being recorded is cut short by the user: its log entry says so.
+  if (Recording) stopAsked_ = true;
   try {
     if (Recording) Trigger.Close();
     FWaveOut->Close();
