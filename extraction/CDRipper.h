@@ -360,6 +360,7 @@ class TFormCDRipper : public QMainWindow, public ripper::TRipperFlags {
   int lastEndedTrack_ = -1;       // the track whose recording ended last
   int runTracks_ = 0;             // tracks started since the run began
   std::int64_t runExpected_ = 0;  // audio bytes of its range
+  std::string runTrimmed_;        // what the range leaves out of the track
   bool stopAsked_ = false;        // Stop was clicked during the recording
   TMMMP3Tags recordTags_;         // the names of the track being recorded
   // A CDDB lookup's year and genre, for the disc they were looked up for.

@@ -147,14 +147,19 @@ void TFormCDRipper::BeginRunTrack(int index) {
     run.results[k].name = ripper::SafeValue(Grid->CellText(colName, row));
   if (run.results[k].name.empty()) run.results[k].name = std::to_string(number);
   ripper::RipLogTrack& lt = run.info.tracks[k];
-  lt.start = MSFToFrames(start);
-  lt.length = MSFToFrames(length);
+  // The track's range on the disc; what was left out of it is told with its status.
+  lt.start = MSFToFrames(t.dwStartMSF);
+  lt.length = MSFToFrames(t.dwLengthMSF);
+  runTrimmed_.clear();
+  if (start != t.dwStartMSF) runTrimmed_ = "the first second left out";
+  if (MSFToFrames(start) + MSFToFrames(length) != lt.start + lt.length)
+    runTrimmed_ += std::string(runTrimmed_.empty() ? "the" : ", the") + " last second left out";
   try {
     const ripper::TDiscText text = ripper::ParseDiscText(FCDReader.CDText());
     if (const ripper::TTrackText* tt = text.Track(number)) lt.isrc = tt->isrc;
   } catch (...) {
   }
-  runExpected_ = static_cast<std::int64_t>(lt.length) * 2352;
+  runExpected_ = static_cast<std::int64_t>(MSFToFrames(length)) * 2352;
   // AccurateRip sums whole tracks only; its first and last tracks are the disc's audio ones.
   if (run.verify && start == t.dwStartMSF && length == t.dwLengthMSF) {
     int first = -1, last = -1;
@@ -190,7 +195,7 @@ void TFormCDRipper::EndRunTrack(const std::string& failure, const std::string& f
           ? 0
           : ripper_window::FileBytes(ql::fs::IncludeTrailingPathDelimiter(run_->dir) + r.file);
   r.status = why.empty() ? "ok" : "failed";
-  r.reason = why;
+  r.reason = why.empty() ? runTrimmed_ : why;
   r.arComputed = why.empty() && AudioTap.SumsAccurateRip() &&
                  AudioTap.AccurateRip().Frames() * 4 == static_cast<std::uint64_t>(runExpected_);
   if (r.arComputed) {

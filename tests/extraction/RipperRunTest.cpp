@@ -330,6 +330,13 @@ TEST_F(RipperRun, VerifiesTheTracksWithAnAccurateRipServerAndKeepsTheRipWhenItCa
   EXPECT_NE(g_ui->Texts()[0].find("Track 1: not checked, the track was not read whole"),
             std::string::npos)
       << g_ui->Texts()[0];
+  const std::string trimmed = LogEntry(qltest::ReadFile(out + "/Band - Live.log"), 1);
+  EXPECT_NE(trimmed.find("(300 sectors)"), std::string::npos) << trimmed;
+  EXPECT_NE(trimmed.find("Status:     ok (the first second left out)\n"), std::string::npos)
+      << trimmed;
+  EXPECT_NE(trimmed.find("CRC-32:     " + Hex(PlainCrc32(Track(0).substr(75 * 2352))) + "\n"),
+            std::string::npos)
+      << trimmed;
   // Track 2 (37 sectors) without its first second cannot start: its failure is told once,
   // then one report that does not count it as checked.
   g_ui->Clear();
