@@ -137,6 +137,8 @@ TFormCDRipper::TFormCDRipper(QWidget* parent) : QMainWindow(parent) {
   Trigger.OnBufferReady = [this](TMMDSPComponent*, PWaveHdr) { PostCounter(false); };
   WaveFile.Wave()->FileMustExist = false;
   WaveFile.OnClose = [this](TMMDSPComponent*) { WaveFileClose(); };
+  // A wave carries the names of its track as LIST INFO texts (written when it is created).
+  WaveFile.OnOpen = [this](TMMDSPComponent*) { SetWaveInfoTags(*WaveFile.Wave(), recordTags_); };
   FCDDB.SetCDReader(&FCDReaderTable);
   FCDDB.SetPort(8880);
   SaveDialog.kind = ql::FileDialog::kSave;
@@ -171,6 +173,7 @@ TFormCDRipper::~TFormCDRipper() {
   Trigger.OnBufferFilled = nullptr;
   Trigger.OnBufferReady = nullptr;
   WaveFile.OnClose = nullptr;
+  WaveFile.OnOpen = nullptr;
   try {
     Trigger.Close();
   } catch (...) {
@@ -637,6 +640,8 @@ void TFormCDRipper::sbStopClick() {
     // Stop ends the recording whether Repeat is on or not (Repeat only ends with it).
     lblRepaet->hide();
     StopRecording();
+    // The track is cut short: its log entry says so.
+    stopAsked_ = true;
     Trigger.Stop();
   }
   Mp3Output = false;

@@ -29,6 +29,7 @@
 #include "MMWaveFile.h"
 #include "ProfileSection.h"
 #include "ReaderTrackTable.h"
+#include "RipRun.h"
 #include "RipperState.h"
 #include "Ui.h"
 
@@ -211,6 +212,8 @@ class TFormCDRipper : public QMainWindow, public ripper::TRipperFlags {
   // ---- sound components ----
   TMMCDReader FCDReader;
   ql::TMMCDReaderTrackTable FCDReaderTable{FCDReader};
+  // Between the reader and the converter while recording: the sums of the audio as read.
+  ripper_window::TRecordTap AudioTap;
   TMMRingBuffer RingBuffer;
   TMMPitch Pitch;
   TMMEqualizer Equalizer;
@@ -285,6 +288,12 @@ class TFormCDRipper : public QMainWindow, public ripper::TRipperFlags {
   // Repeat is on (the "Repeating" label is shown).
   bool RepeatOn() const;
   TOutputKind OutputKind() const { return outputKind_; }
+  // The disc's year and genre (from a CDDB lookup, else the genre of the disc's text) for the
+  // MP3 tags and the log; empty when unknown.
+  std::string DiscYear() const;
+  std::string DiscGenre();
+  // The recordings of the disc since it was shown (null before the first).
+  const ripper_window::TRipRun* Run() const { return run_.get(); }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -299,6 +308,18 @@ class TFormCDRipper : public QMainWindow, public ripper::TRipperFlags {
   // Drops the file of a track the reader could not read whole (chain thread or UI thread).
   void DiscardUnreadTrack();
   void SetSavedAs(const std::string& section, int row, const std::string& name);
+  // The run of recordings (log, cue sheet, playlist, AccurateRip): a record command begins or
+  // continues one; each track is entered when it starts and ended when its file is finished
+  // (failure: why it is not whole); the run is finished when nothing more is recorded.
+  void BeginRun();
+  void BeginRunTrack(int index);
+  void EndRunTrack(const std::string& failure, const std::string& file);
+  void FinishRun();
+  // Looks the run's tracks up in the AccurateRip database while the window waits (Abort in
+  // the progress window); why the database could not be asked, empty when it was.
+  std::string VerifyRun(ripper_window::TRipRun& run);
+  // Writes the run's log, cue sheet and playlist; a failure is shown with the files' names.
+  void WriteRunFiles(ripper_window::TRipRun& run);
   void ApplyMp3Settings();
   void ShowMp3Settings();
   void ApplyChosenFormat();
@@ -334,4 +355,14 @@ class TFormCDRipper : public QMainWindow, public ripper::TRipperFlags {
   std::vector<int> runRows_;
   unsigned playRun_ = 0;
   bool created_ = false;
+  std::shared_ptr<ripper_window::TRipRun> run_;
+  int runTrack_ = -1;             // the track being recorded (its number), -1 for none
+  int lastEndedTrack_ = -1;       // the track whose recording ended last
+  int runTracks_ = 0;             // tracks started since the run began
+  std::int64_t runExpected_ = 0;  // audio bytes of its range
+  std::string runTrimmed_;        // what the range leaves out of the track
+  bool stopAsked_ = false;        // Stop was clicked during the recording
+  TMMMP3Tags recordTags_;         // the names of the track being recorded
+  // A CDDB lookup's year and genre, for the disc they were looked up for.
+  std::string cddbYear_, cddbGenre_, cddbSection_;
 };

@@ -263,6 +263,10 @@ void TFormCDRipper::GetdatafromMMCDDBClick() {
   });
   // A failed or aborted lookup changes nothing (a refusal has been shown as an error).
   if (!named) return;
+  // The entry's year and genre go into the MP3 tags and the log of this disc's recordings.
+  cddbYear_ = ripper::SafeValue(FCDDB.GetYear());
+  cddbGenre_ = ripper::SafeValue(FCDDB.GetGenre());
+  cddbSection_ = DiscSection;
   const auto& titles = FCDDB.TrackTitles();
   if (!titles.empty() && static_cast<int>(titles.size()) < Grid->RowCount() &&
       Grid->ColCount() == kColumns)
@@ -294,6 +298,8 @@ void TFormCDRipper::closeEvent(QCloseEvent* event) {
   lblRepaet->hide();
   BatchMode = EncodeAll = ExternalAll = false;
   ++playRun_;
+  // A track being recorded is cut short by the user: its log entry says so.
+  if (Recording) stopAsked_ = true;
   try {
     if (Recording) Trigger.Close();
     FWaveOut->Close();

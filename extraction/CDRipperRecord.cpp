@@ -145,6 +145,7 @@ void TFormCDRipper::RunBatch() {
   runRows_.clear();
   for (int r = 1; r < Grid->RowCount(); ++r)
     if (Grid->CellText(colSelect, r) == "Yes") runRows_.push_back(r);
+  BeginRun();
   Grid->SetRow(1);
   try {
     sbRecordClick();
@@ -156,6 +157,14 @@ void TFormCDRipper::RunBatch() {
 }
 
 void TFormCDRipper::sbRecordClick() {
+  // When this leaves nothing recording (no track left, or none could start), the run of
+  // recordings is over: its log, cue sheet and playlist are written.
+  struct FinishGuard {
+    TFormCDRipper* w;
+    ~FinishGuard() {
+      if (!w->Recording) w->FinishRun();
+    }
+  } finish{this};
   // A name still being edited in the grid is the one the file gets.
   Grid->CommitEdit();
   if (!CheckDirectory()) return;
@@ -165,7 +174,10 @@ void TFormCDRipper::sbRecordClick() {
   std::string ext = Mp3Output ? "mp3" : "wav";
   SaveDialog.InitialDir = dir;
   SaveDialog.DefaultExt = "*." + ext;
-  if (!BatchMode) runRows_.clear();  // a single track is a run of its own
+  if (!BatchMode) {
+    runRows_.clear();  // a single track is a run of its own
+    BeginRun();
+  }
   SaveDialog.FileName = MakeFileName(0, ext);
   if (!BatchMode) LoadWaveFormat();
   BeginTrackFile();
@@ -221,13 +233,16 @@ void TFormCDRipper::StartRecording(int index) {
     FCDReader.SetReadOffset(FormSettings->ReadOffset());
   }
   // The file name was set by BeginTrackFile for the same row.
+  // The tap sums the audio as the reader gives it, before any conversion.
+  AudioTap.SetInput(&FCDReader);
   if (Mp3Output)
-    ripper::LinkRecording(FCDReader, ACMConverter, Trigger, MP3Encoder);
+    ripper::LinkRecording(AudioTap, ACMConverter, Trigger, MP3Encoder);
   else if (Grid->Row() > 0)
-    ripper::LinkRecording(FCDReader, ACMConverter, Trigger, WaveFile);
+    ripper::LinkRecording(AudioTap, ACMConverter, Trigger, WaveFile);
   StartTrack(index);
-  if (Mp3Output) {
-    // The MP3 carries the names the grid shows for the track.
+  BeginRunTrack(index);
+  {
+    // The file carries the names the grid shows for the track (MP3: ID3, wave: LIST INFO).
     TMMMP3Tags tags;
     const int row = Grid->Row();
     tags.Artist = dfsArtist->text().toStdString();
@@ -237,7 +252,10 @@ void TFormCDRipper::StartRecording(int index) {
       tags.Track = std::atoi(Grid->CellText(colTrack, row).c_str());
       tags.TrackCount = std::atoi(Grid->CellText(colTrack, Grid->RowCount() - 1).c_str());
     }
-    MP3Encoder.Tags = tags;
+    tags.Year = DiscYear();
+    tags.Genre = DiscGenre();
+    recordTags_ = tags;
+    if (Mp3Output) MP3Encoder.Tags = tags;
   }
   SetRecordingView(true);
   try {
@@ -249,6 +267,7 @@ void TFormCDRipper::StartRecording(int index) {
     StopRecording();
     ExternalOutput = false;
     recordedRow_ = 0;
+    EndRunTrack(e.what(), {});
     ql::UI().ShowMessage(e.what());
     ql::Dispatch().Post(alive_, [this] {
       if (!(Trigger.State() & TMMTrigger::stPlaying)) TriggerStop();
@@ -275,16 +294,19 @@ void TFormCDRipper::TriggerStop() {
   if (!FinishTrackFile()) {
     // The file could not be written whole: the batch ends here and nothing names the file.
     AbortRecording();
+    FinishRun();
     LongTimer.SetEnabled(true);
     return;
   }
   switch (TrackEnded(Grid->RowCount())) {
     case ripper::TTrackEnd::kSingle:
       if (ExternalOutput) QueueExternalEncoding(0, Grid->Row(), false);
+      FinishRun();
       LongTimer.SetEnabled(true);
       return;
     case ripper::TTrackEnd::kLastOfBatch:
       QueueExternalEncoding(0, BatchIndex + 1, false);
+      FinishRun();
       LongTimer.SetEnabled(true);
       return;
     case ripper::TTrackEnd::kNextOfBatch:
@@ -331,6 +353,7 @@ bool TFormCDRipper::FinishTrackFile() {
   recordedName_.clear();
   if (row < 1) return true;
   std::string failure = RecordingFailure();
+  EndRunTrack(failure, name);
   if (!failure.empty()) {
     // A take cut short by the reader was discarded at the trigger's stop (DiscardUnreadTrack):
     // an earlier file of the name stays as it was.
@@ -521,9 +544,17 @@ bool TFormCDRipper::QueueExternalEncoding(int row_offset, int row, bool cont) {
   // Saved As names the wave until the encoder has made the MP3; a failed encoding keeps the
   // wave (its message is shown by the job) and so the wave's name.
   std::string section = DiscSection;
-  auto done = [this, section, row,
+  // The run's log names the MP3 once it is made (a failed encoding keeps the wave's name).
+  auto done = [this, section, row, run = run_, track = lastEndedTrack_,
                mp3 = TFormExtMP3Encoder::Underscored(mp3)](const ripper::TEncodeResult& result) {
-    if (result.ok()) SetSavedAs(section, row, mp3);
+    if (!result.ok()) return;
+    SetSavedAs(section, row, mp3);
+    const int k = run ? run->Find(track) : -1;
+    if (k < 0 || run->results[static_cast<std::size_t>(k)].status != "ok") return;
+    run->results[static_cast<std::size_t>(k)].file = mp3;
+    run->results[static_cast<std::size_t>(k)].bytes =
+        ripper_window::FileBytes(ql::fs::IncludeTrailingPathDelimiter(run->dir) + mp3);
+    if (run->finished && run->sideFiles) WriteRunFiles(*run);
   };
   TBatchBaseEnc::Start(
       std::make_unique<TBatchExtMP3Exec>(*FormExtMP3Encoder, count, dir, wave, dir, mp3, done));

@@ -7,6 +7,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
@@ -16,6 +17,7 @@
 #include "Exception.h"
 #include "Profile.h"
 #include "ProfileSection.h"
+#include "RipVerify.h"
 #include "Ui.h"
 
 namespace {
@@ -138,6 +140,29 @@ TFormSettings::TFormSettings(QWidget* parent) : QDialog(parent) {
   ol->addStretch();
   layout->addLayout(ol);
 
+  // What a recording leaves beside its files, and its check against the AccurateRip database.
+  auto* rip = new QGroupBox("After recording", this);
+  auto* rl = new QGridLayout(rip);
+  cbSideFiles =
+      Check("cbSideFiles", "&Write a log, a cue sheet and a playlist beside the files", true, rip);
+  cbAccurateRip = Check("cbAccurateRip", "Verif&y with AccurateRip", false, rip);
+  auto* lblServer = new QLabel("&Server", rip);
+  edAccurateRipServer = new QLineEdit(QString::fromUtf8(ripper::kAccurateRipServer), rip);
+  edAccurateRipServer->setObjectName("edAccurateRipServer");
+  lblServer->setBuddy(edAccurateRipServer);
+  rl->addWidget(cbSideFiles, 0, 0, 1, 3);
+  rl->addWidget(cbAccurateRip, 1, 0);
+  rl->addWidget(lblServer, 1, 1);
+  rl->addWidget(edAccurateRipServer, 1, 2);
+  rl->setColumnStretch(2, 1);
+  layout->addWidget(rip);
+  auto serverFollows = [this, lblServer] {
+    edAccurateRipServer->setEnabled(cbAccurateRip->isChecked());
+    lblServer->setEnabled(cbAccurateRip->isChecked());
+  };
+  connect(cbAccurateRip, &QCheckBox::toggled, this, serverFollows);
+  serverFollows();
+
   auto* buttons = new QHBoxLayout;
   buttons->addStretch();
   pbOK = new QPushButton("Save", this);
@@ -221,6 +246,9 @@ void TFormSettings::AddSettingsWrites(ql::profile::TIniWriteBatch& ini) const {
   ini.WriteString(kSection, "Drive", Drive());
   // After the keys of old, which readers of the file may expect in their order.
   ini.WriteInteger(kSection, "ReadOffset", seReadOffset->value());
+  ini.WriteBool(kSection, "SideFiles", cbSideFiles->isChecked());
+  ini.WriteBool(kSection, "AccurateRip", cbAccurateRip->isChecked());
+  ini.WriteString(kSection, "AccurateRipServer", AccurateRipServer());
 }
 
 void TFormSettings::LoadSettings(const std::string& path) {
@@ -257,6 +285,9 @@ void TFormSettings::LoadSettings(const std::string& path) {
     // Out of range (a hand-edited file) reads as no correction.
     const int offset = ini.ReadInteger("ReadOffset", seReadOffset->value());
     seReadOffset->setValue(offset >= -kMaxReadOffset && offset <= kMaxReadOffset ? offset : 0);
+    read("SideFiles", cbSideFiles);
+    read("AccurateRip", cbAccurateRip);
+    SetAccurateRipServer(ini.ReadString("AccurateRipServer", AccurateRipServer()));
     cbDeviceType->setCurrentText(
         QString::fromStdString(ini.ReadString("DeviceType", DeviceTypeText())));
     SetOutputDirectory(ini.ReadString("Directory", OutputDirectory()));
@@ -320,6 +351,28 @@ int TFormSettings::ReadOffset() const {
 }
 void TFormSettings::SetReadOffset(int samples) {
   seReadOffset->setValue(samples);
+}
+
+bool TFormSettings::SideFiles() const {
+  return cbSideFiles->isChecked();
+}
+void TFormSettings::SetSideFiles(bool on) {
+  cbSideFiles->setChecked(on);
+}
+bool TFormSettings::VerifyAccurateRip() const {
+  return cbAccurateRip->isChecked();
+}
+void TFormSettings::SetVerifyAccurateRip(bool on) {
+  cbAccurateRip->setChecked(on);
+}
+std::string TFormSettings::AccurateRipServer() const {
+  const std::string text = edAccurateRipServer->text().trimmed().toStdString();
+  return text.empty() ? std::string(ripper::kAccurateRipServer) : text;
+}
+void TFormSettings::SetAccurateRipServer(const std::string& address) {
+  // One line of text: anything after a line end is no part of the address.
+  const std::string line = address.substr(0, address.find_first_of("\r\n"));
+  edAccurateRipServer->setText(QString::fromStdString(line).trimmed());
 }
 
 int TFormSettings::CopyMode() const {

@@ -14,6 +14,7 @@ class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QRadioButton;
 class TDirectoryListBox;
@@ -56,6 +57,15 @@ class TFormSettings : public QDialog {
   int ReadOffset() const;
   void SetReadOffset(int samples);
   static constexpr int kMaxReadOffset = 100000;
+  // A log, a cue sheet and a playlist beside the recorded files (stored as "SideFiles").
+  bool SideFiles() const;
+  void SetSideFiles(bool on);
+  // The recorded tracks are looked up in the AccurateRip database (stored as "AccurateRip",
+  // the server as "AccurateRipServer").
+  bool VerifyAccurateRip() const;
+  void SetVerifyAccurateRip(bool on);
+  std::string AccurateRipServer() const;
+  void SetAccurateRipServer(const std::string& address);
   // 0 normal, 1 burst, 2 jitter correction; 0 when no copy mode is checked.
   int CopyMode() const;
   bool RemoveFirstSec() const;
@@ -74,10 +84,12 @@ class TFormSettings : public QDialog {
   std::string HelpFile;
 
   QCheckBox *cbEqualizer, *cbPitch, *cbVolume, *cbHalfSpeed, *cbCCDDAPlay, *cbAddArtist,
-      *cbAddTitle, *cbAddNumber, *cbRemoveFirstSec, *cbRemoveLastSec, *cbUseCODEC;
+      *cbAddTitle, *cbAddNumber, *cbRemoveFirstSec, *cbRemoveLastSec, *cbUseCODEC, *cbSideFiles,
+      *cbAccurateRip;
   QRadioButton *rbAutoSave, *rbQuestionSave, *rbNormalCopy, *rbBurstCopy, *rbJitterCorrection;
   QComboBox* cbDeviceType;
   QSpinBox* seReadOffset;
+  QLineEdit* edAccurateRipServer;
   TDirectoryListBox* lbDirectory;
   QLabel* lblPath;
   TDriveComboBox* cbDrive;

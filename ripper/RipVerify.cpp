@@ -24,13 +24,18 @@ TAccurateRipDisc AccurateRipDiscOf(TMMCDReader& reader) {
 
 std::string VerifyAccurateRip(const TAccurateRipDisc& disc, const std::string& server,
                               std::vector<TrackResult>& results) {
+  ql::net::THttpCli cli;
+  return VerifyAccurateRip(disc, server, results, cli);
+}
+
+std::string VerifyAccurateRip(const TAccurateRipDisc& disc, const std::string& server,
+                              std::vector<TrackResult>& results, ql::net::THttpCli& cli) {
   for (auto& r : results)
     if (r.arComputed) r.accurateRip = "unverified";
   std::string url = server;
   if (url.empty() || url.back() != '/') url += '/';
   url += disc.Path();
   std::ostringstream body;
-  ql::net::THttpCli cli;
   cli.SetURL(url);
   cli.SetTimeout(15000);
   cli.SetRcvdStream(&body);

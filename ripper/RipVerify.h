@@ -8,6 +8,10 @@
 #include "MMCDRead.h"
 #include "RipResult.h"
 
+namespace ql::net {
+class THttpCli;
+}
+
 namespace ripper {
 
 // The address under which the entries lie, the disc's folders and file name appended.
@@ -21,5 +25,9 @@ TAccurateRipDisc AccurateRipDiscOf(TMMCDReader& reader);
 // reason (empty on success, also when the disc is not in the database).
 std::string VerifyAccurateRip(const TAccurateRipDisc& disc, const std::string& server,
                               std::vector<TrackResult>& results);
+// The same through the caller's client, which it may Abort() while the request waits (an
+// aborted fetch leaves the results "unverified" and returns its reason).
+std::string VerifyAccurateRip(const TAccurateRipDisc& disc, const std::string& server,
+                              std::vector<TrackResult>& results, ql::net::THttpCli& cli);
 
 }  // namespace ripper

@@ -68,7 +68,13 @@ TEST_F(RipperFaults, HostileNamesPlantNoKeyLeaveNoFolderAndNeverShareAFile) {
             "Introf2=victim.txt (2).wav");
   std::string listing;
   qltest::RunCapture("ls -A '" + out + "' | sort | tr '\\n' '|'", &listing);
-  EXPECT_EQ(listing, "02.wav|Introf2=victim.txt (2).wav|Introf2=victim.txt.wav|");
+  EXPECT_EQ(listing,
+            "02.wav|Band[evil] - T.cue|Band[evil] - T.log|Band[evil] - T.m3u|"
+            "Introf2=victim.txt (2).wav|Introf2=victim.txt.wav|");
+  // The names reach the cue sheet without their line breaks.
+  const std::string cue = qltest::ReadFile(out + "/Band[evil] - T.cue");
+  EXPECT_NE(cue.find("\nPERFORMER \"Band[evil]\"\n"), std::string::npos) << cue;
+  EXPECT_NE(cue.find("\n    TITLE \"Introf2=victim.txt\"\n"), std::string::npos) << cue;
 
   // A saved-as value planted in the store outside the output folder is never deleted.
   qltest::WriteFile(dir / "victim.txt", "precious");
@@ -267,7 +273,15 @@ TEST_F(RipperFaults, AFullDiskStopsTheBatchWithAMessageAndNamesNoFile) {
   // The earlier file is as it was, nothing half-written lies beside it, and the batch did
   // not go on to the other tracks.
   EXPECT_TRUE(qltest::ReadFile(out + "/01.wav") == earlier);
-  EXPECT_EQ(qltest::Run("ls -A '" + out + "' | grep -v '^01.wav$'"), 1);
+  std::string listing;
+  qltest::RunCapture("ls -A '" + out + "' | grep -v '^01.wav$' | sort | tr '\\n' '|'", &listing);
+  EXPECT_EQ(listing, "disc 0e000503.cue|disc 0e000503.log|disc 0e000503.m3u|");
+  // The log tells the failure; the cue sheet and the playlist name no file.
+  const std::string log = qltest::ReadFile(out + "/disc 0e000503.log");
+  EXPECT_NE(log.find("Status:     failed ("), std::string::npos) << log;
+  EXPECT_EQ(log.find("Status:     ok"), std::string::npos) << log;
+  EXPECT_EQ(qltest::ReadFile(out + "/disc 0e000503.cue").find("FILE"), std::string::npos);
+  EXPECT_EQ(qltest::ReadFile(out + "/disc 0e000503.m3u"), "#EXTM3U\n");
   EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colSavedAs, 1), "");
   EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colSavedAs, 2), "");
   EXPECT_EQ(w->Grid->Cell(TFormCDRipper::colSavedAs, 3), "");

@@ -70,7 +70,8 @@ TEST_F(Dialogs, GeneralOptionsStartAsDesignedAndRoundTrip) {
                 "AutoSave",   "QuestionSave", "Equalizer",        "Pitch",          "Volume",
                 "CCDDAPlay",  "AddArtist",    "AddTitle",         "AddNumber",      "HalfSpeed",
                 "NormalCopy", "BurstCopy",    "JitterCorrection", "RemoveFirstSec", "RemoveLastSec",
-                "UseCODEC",   "DeviceType",   "Directory",        "Drive",          "ReadOffset"}));
+                "UseCODEC",   "DeviceType",   "Directory",        "Drive",          "ReadOffset",
+                "SideFiles",  "AccurateRip",  "AccurateRipServer"}));
   EXPECT_EQ(ini.ReadString("OPTIONS: SETTINGS", "DeviceType", ""), "PLEXTOR");
   EXPECT_EQ(ini.ReadString("OPTIONS: SETTINGS", "BurstCopy", ""), "1");
 
