@@ -63,7 +63,10 @@ TEST_F(RecordingKill, NoHalfFileUnderTheTrackNameAndTheNextStartRemovesTheLeftov
     if (WIFSIGNALED(status)) {
       ASSERT_EQ(WTERMSIG(status), SIGKILL);
       ++killed;
-      EXPECT_TRUE(qltest::ReadFile(track) == earlier) << "the track's name holds a half file";
+      // Killed while the take was written: the earlier file; killed while its log, cue sheet
+      // or playlist was written: the whole take.
+      EXPECT_TRUE(qltest::ReadFile(track) == earlier || WaveData(track) == Track(0))
+          << "the track's name holds a half file";
       leftovers += !qltest::Temporaries(out).empty();
       continue;
     }
