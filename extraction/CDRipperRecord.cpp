@@ -254,6 +254,10 @@ void TFormCDRipper::StartRecording(int index) {
     }
     tags.Year = DiscYear();
     tags.Genre = DiscGenre();
+    if (run_) {
+      const int k = run_->Find(runTrack_);
+      if (k >= 0) tags.Isrc = run_->info.tracks[static_cast<std::size_t>(k)].isrc;
+    }
     recordTags_ = tags;
     if (Mp3Output) MP3Encoder.Tags = tags;
   }

@@ -150,6 +150,11 @@ void TFormCDRipper::BeginRunTrack(int index) {
   // The track's range on the disc; what was left out of it is told with its status.
   lt.start = MSFToFrames(t.dwStartMSF);
   lt.length = MSFToFrames(t.dwLengthMSF);
+  lt.pregap = FCDReader.TrackPregap(index);
+  // A file without the whole range no longer lies as the disc does: the cue sheet says so.
+  const bool trimmed = start != t.dwStartMSF || length != t.dwLengthMSF;
+  lt.fileStart = trimmed ? MSFToFrames(start) : 0;
+  lt.fileLength = trimmed ? MSFToFrames(length) : 0;
   runTrimmed_.clear();
   if (start != t.dwStartMSF) runTrimmed_ = "the first second left out";
   if (MSFToFrames(start) + MSFToFrames(length) != lt.start + lt.length)

@@ -156,6 +156,55 @@ TEST_F(RipperRun, TheLogNamesEachTrackWithTheCrcOfItsAudioAndTheCueAndPlaylistNa
       << converted;
 }
 
+TEST_F(RipperRun, TheCueSheetKeepsTheDiscsPregapsAndReadsBackAsTheSameDiscAndTheMp3HasItsIsrc) {
+  // Track 2's last 25 sectors before its INDEX 01 are its pregap; track 3 carries an ISRC.
+  std::string sheet = qltest::ReadFile(img.cue);
+  const auto track2 = sheet.find("  TRACK 02 AUDIO\r\n");
+  ASSERT_NE(track2, std::string::npos) << sheet;
+  sheet.insert(track2 + 18, "    INDEX 00 00:03:50\r\n");
+  const auto track3 = sheet.find("  TRACK 03 AUDIO\r\n");
+  sheet.insert(track3 + 18, "    ISRC USABC9900003\r\n");
+  qltest::WriteFile(img.cue, sheet);
+  auto w = Make();
+  Name(*w);
+  const TMMCDTrackList toc = w->FCDReader.TrackList();
+  ASSERT_EQ(w->FCDReader.TrackPregap(1), 25u);
+  RecordSelected(*w, {1, 2, 3});
+  EXPECT_TRUE(g_ui->Texts().empty()) << g_ui->Texts()[0];
+  const std::string cue = qltest::ReadFile(out + "/Band - Live.cue");
+  // The pregap lies at the end of track 1's file, as on the disc.
+  EXPECT_NE(cue.find("FILE \"01-Intro.wav\" WAVE\n  TRACK 01 AUDIO\n    TITLE \"Intro\"\n"
+                     "    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    TITLE \"Middle\"\n"
+                     "    INDEX 00 00:03:50\nFILE \"02-Middle.wav\" WAVE\n    INDEX 01 00:00:00\n"),
+            std::string::npos)
+      << cue;
+  // Read back as a disc: the same table of contents, the same pregap, the same audio.
+  w.reset();
+  setenv("QL_CD_IMAGES", (out + "/Band - Live.cue").c_str(), 1);
+  auto again = Make();
+  const TMMCDTrackList back = again->FCDReader.TrackList();
+  ASSERT_EQ(back.dwNumTracks, toc.dwNumTracks);
+  for (unsigned i = 0; i < toc.dwNumTracks; ++i) {
+    EXPECT_EQ(back.Tracks[i].dwStartMSF, toc.Tracks[i].dwStartMSF) << i;
+    EXPECT_EQ(back.Tracks[i].dwLengthMSF, toc.Tracks[i].dwLengthMSF) << i;
+  }
+  EXPECT_EQ(again->FCDReader.TrackPregap(1), 25u);
+  again.reset();
+  setenv("QL_CD_IMAGES", img.cue.c_str(), 1);
+
+  // An MP3 of track 3 carries its ISRC.
+  auto mp3 = Make();
+  Name(*mp3);
+  mp3->miOutputBladeEnc->trigger();
+  RecordOne(*mp3, 3);
+  std::string tags;
+  ASSERT_EQ(qltest::RunCapture("ffprobe -v error -show_entries format_tags -of default=nw=1 '" +
+                                   out + "/03-Last.mp3'",
+                               &tags),
+            0);
+  EXPECT_NE(tags.find("TAG:TSRC=USABC9900003\n"), std::string::npos) << tags;
+}
+
 TEST_F(RipperRun, AStoppedRecordingIsLoggedAsStoppedAndTheCueAndPlaylistLeaveItOut) {
   img = qltest::WriteCdImage(dir.path(), "long", {{9000}});
   setenv("QL_CD_IMAGES", img.cue.c_str(), 1);
