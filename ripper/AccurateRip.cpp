@@ -4,6 +4,10 @@
 #include <cstdio>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace ripper {
 
 namespace {
@@ -13,6 +17,58 @@ std::uint32_t Le32(const unsigned char* p) {
   return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
          std::uint32_t(p[3]) << 24;
 }
+
+// The sums over n frames from p at positions at, at + 1, ...: lo gathers the low and hi the
+// high 32 bits of each product (v1 is lo, v2 is lo + hi, both modulo 2^32). Positions stay
+// below 2^32: a track has fewer frames.
+void SumPlain(const unsigned char* p, std::size_t n, std::uint64_t at, std::uint64_t& lo,
+              std::uint64_t& hi) {
+  for (std::size_t i = 0; i < n; ++i, ++at) {
+    const std::uint64_t product = std::uint64_t(Le32(p + 4 * i)) * at;
+    lo += static_cast<std::uint32_t>(product);
+    hi += product >> 32;
+  }
+}
+
+#if defined(__x86_64__)
+// Four frames at a time: each 32-bit frame widened to a 64-bit lane and multiplied by its
+// position; the low and high halves of the products summed in 64-bit lanes.
+__attribute__((target("avx2"))) void SumAvx2(const unsigned char* p, std::size_t n,
+                                             std::uint64_t at, std::uint64_t& lo,
+                                             std::uint64_t& hi) {
+  const __m256i four = _mm256_set1_epi64x(4), low = _mm256_set1_epi64x(0xFFFFFFFF);
+  __m256i pos = _mm256_set_epi64x(static_cast<long long>(at + 3), static_cast<long long>(at + 2),
+                                  static_cast<long long>(at + 1), static_cast<long long>(at));
+  __m256i sumLo = _mm256_setzero_si256(), sumHi = _mm256_setzero_si256();
+  std::size_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    const __m256i frames =
+        _mm256_cvtepu32_epi64(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 4 * i)));
+    const __m256i product = _mm256_mul_epu32(frames, pos);
+    sumLo = _mm256_add_epi64(sumLo, _mm256_and_si256(product, low));
+    sumHi = _mm256_add_epi64(sumHi, _mm256_srli_epi64(product, 32));
+    pos = _mm256_add_epi64(pos, four);
+  }
+  alignas(32) std::uint64_t l[4], h[4];
+  _mm256_store_si256(reinterpret_cast<__m256i*>(l), sumLo);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(h), sumHi);
+  lo += l[0] + l[1] + l[2] + l[3];
+  hi += h[0] + h[1] + h[2] + h[3];
+  SumPlain(p + 4 * i, n - i, at + i, lo, hi);
+}
+bool HaveAvx2() {
+  static const bool have = __builtin_cpu_supports("avx2");
+  return have;
+}
+#else
+void SumAvx2(const unsigned char* p, std::size_t n, std::uint64_t at, std::uint64_t& lo,
+             std::uint64_t& hi) {
+  SumPlain(p, n, at, lo, hi);
+}
+bool HaveAvx2() {
+  return false;
+}
+#endif
 }  // namespace
 
 void TAccurateRip::Reset(std::uint32_t frames, bool firstTrack, bool lastTrack) {
@@ -40,22 +96,22 @@ void TAccurateRip::Update(const void* data, std::size_t bytes) {
       carried_ = 0;
     }
   }
-  // The sums in locals: stores through `this` could alias the bytes read, which would keep
-  // the compiler from holding them in registers.
   const std::size_t whole = bytes / 4;
-  std::uint64_t pos = pos_;
-  std::uint32_t v1 = v1_, v2 = v2_;
-  const std::uint64_t first = first_, last = last_;
-  for (std::size_t i = 0; i < whole; ++i) {
-    const std::uint64_t at = ++pos;
-    if (at < first || at > last) continue;
-    const std::uint64_t product = std::uint64_t(Le32(p + 4 * i)) * at;
-    v1 += static_cast<std::uint32_t>(product);
-    v2 += static_cast<std::uint32_t>(product) + static_cast<std::uint32_t>(product >> 32);
+  // The frames lie at positions pos_ + 1 ... pos_ + whole; only those in [first_, last_] count.
+  const std::uint64_t begin = std::max<std::uint64_t>(pos_ + 1, first_);
+  const std::uint64_t end = std::min<std::uint64_t>(pos_ + whole, last_);
+  if (begin <= end) {
+    std::uint64_t lo = 0, hi = 0;
+    const unsigned char* from = p + 4 * (begin - pos_ - 1);
+    const std::size_t count = static_cast<std::size_t>(end - begin + 1);
+    if (HaveAvx2())
+      SumAvx2(from, count, begin, lo, hi);
+    else
+      SumPlain(from, count, begin, lo, hi);
+    v1_ += static_cast<std::uint32_t>(lo);
+    v2_ += static_cast<std::uint32_t>(lo + hi);
   }
-  pos_ = pos;
-  v1_ = v1;
-  v2_ = v2;
+  pos_ += whole;
   p += 4 * whole;
   bytes -= 4 * whole;
   for (std::size_t i = 0; i < bytes; ++i) carry_[carried_++] = p[i];
