@@ -34,7 +34,7 @@ std::string WaveData(const std::string& path) {
 
 // Clicks the button named `button` of the next modal dialog that opens, after `before` has
 // done what the user does in it.
-void AnswerNextModal(const char* button, std::function<void(QWidget*)> before = {}) {
+void AnswerNextModal(const char* button, const std::function<void(QWidget*)>& before = {}) {
   auto* timer = new QTimer;
   timer->setInterval(10);
   QObject::connect(timer, &QTimer::timeout, [timer, button, before] {
