@@ -326,7 +326,9 @@ void TMMACMConverter::InputFormatChanged(const TWaveFormatEx* format) {
 }
 
 void TMMACMConverter::Loaded() {
-  TMMComponent::Loaded();
+  // Past the DSP base on purpose: that one would take the converter's own (output) format for
+  // the one wanted.
+  TMMComponent::Loaded();  // NOLINT(bugprone-parent-virtual-call)
   Replan();
 }
 

@@ -17,6 +17,7 @@ constexpr int kSectorTries = 3;
 
 // The library's entry points, bound once per process by the first reader and unloaded at exit.
 struct CddaApi {
+// NOLINTNEXTLINE(bugprone-macro-parentheses): a declaration; its name takes no parentheses
 #define CDDA_FN(name) decltype(&::name) name = nullptr;
   CDDA_FN(cdda_Version)
   CDDA_FN(cdda_Init)

@@ -77,7 +77,7 @@ double WindowValue(TMMFFTWindow w, int n, int L) {
 // base gain) in gaps wider than a third of an octave and an octave beyond outer bands that end
 // far from 0 Hz or from half the sample rate. Of bands with the same centre the later wins.
 void BuildAnchors(TEQEngine& e) {
-  const double nyq = e.rate / 2;
+  const double nyq = e.rate / 2.0;
   struct B {
     double lo, hi, c, db;
   };
@@ -286,7 +286,7 @@ void eqSetBand(PEQEngine eq, float gain, float upper, float lower) {
   if (!std::isfinite(upper)) upper = 0;
   if (!std::isfinite(lower)) lower = 0;
   std::lock_guard guard(eq->lock);
-  const float nyq = static_cast<float>(eq->rate / 2);
+  const float nyq = static_cast<float>(eq->rate / 2.0);
   if (std::min(lower, upper) <= 0 && std::max(lower, upper) >= nyq) {
     eq->bands.clear();
     eq->baseGain = gain;

@@ -2,11 +2,14 @@
 // The error classes of the sound component families. Messages are the library's own texts.
 #include "Exception.h"
 
+// Declares a class: its name takes no parentheses.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define QL_MM_ERROR(Name)         \
   class Name : public Exception { \
    public:                        \
     using Exception::Exception;   \
   };
+// NOLINTEND(bugprone-macro-parentheses)
 
 QL_MM_ERROR(EMMDSPError)
 QL_MM_ERROR(EMMWaveError)

@@ -65,18 +65,30 @@ int Rip(const char* image, const std::string& outdir, const std::string& mode, u
   if (!dll.Load("MMCDDA32.DLL")) Fail(dll.Error());
   Lib l;
 #define BIND(name) \
-  if (!(l.name = reinterpret_cast<decltype(l.name)>(dll.Symbol(#name)))) Fail("missing " #name);
-  BIND(cdda_Init)
-  BIND(cdda_Done) BIND(cdda_AddImage) BIND(cdda_GetNumDevices) BIND(cdda_GetDeviceName)
-      BIND(cdda_SetDeviceID) BIND(cdda_OpenDevice) BIND(cdda_ReadTOC) BIND(cdda_ReadAudio)
-          BIND(cdda_InitBurstCopy) BIND(cdda_ReadAudioBurst) BIND(cdda_DoneBurstCopy)
-              BIND(cdda_InitSyncCopy) BIND(cdda_ReadAudioSync) BIND(cdda_DoneSyncCopy)
-                  BIND(cdda_GetErrorText) auto check = [&](uint32_t rc, const char* what) {
-                    if (rc == 0) return;
-                    char text[256];
-                    l.cdda_GetErrorText(rc, text, sizeof text);
-                    Fail(std::string(what) + ": " + text);
-                  };
+  if (!(l.name = reinterpret_cast<decltype(l.name)>(dll.Symbol(#name)))) Fail("missing " #name)
+  BIND(cdda_Init);
+  BIND(cdda_Done);
+  BIND(cdda_AddImage);
+  BIND(cdda_GetNumDevices);
+  BIND(cdda_GetDeviceName);
+  BIND(cdda_SetDeviceID);
+  BIND(cdda_OpenDevice);
+  BIND(cdda_ReadTOC);
+  BIND(cdda_ReadAudio);
+  BIND(cdda_InitBurstCopy);
+  BIND(cdda_ReadAudioBurst);
+  BIND(cdda_DoneBurstCopy);
+  BIND(cdda_InitSyncCopy);
+  BIND(cdda_ReadAudioSync);
+  BIND(cdda_DoneSyncCopy);
+  BIND(cdda_GetErrorText);
+#undef BIND
+  auto check = [&](uint32_t rc, const char* what) {
+    if (rc == 0) return;
+    char text[256];
+    l.cdda_GetErrorText(rc, text, sizeof text);
+    Fail(std::string(what) + ": " + text);
+  };
   check(l.cdda_AddImage(image), "cdda_AddImage");
   uint32_t version = CDDA_INTERFACE_VERSION, flags = 0;
   uint32_t h = l.cdda_Init(&version, &flags);

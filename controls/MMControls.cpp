@@ -100,10 +100,8 @@ TMMLevel::TMMLevel(QWidget* parent) : QWidget(parent) {}
 void TMMLevel::SetPeak(int peak) {
   peak = std::clamp(peak, 0, 32768);
   peak_ = peak >= peak_ ? peak : std::max(peak, peak_ - decay_);
-  if (peak_ >= hold_) {
-    hold_ = peak_;
-    hold_age_ = 0;
-  } else if (++hold_age_ > 20) {
+  // The held mark rises with the level, or falls to it after 20 updates below it.
+  if (peak_ >= hold_ || ++hold_age_ > 20) {
     hold_ = peak_;
     hold_age_ = 0;
   }

@@ -404,7 +404,7 @@ void TFormCDRipper::BuildMenus() {
   QMenuBar* bar = menuBar();
   bar->setObjectName("MainMenu1");
   auto item = [this](QMenu* menu, const char* name, const QString& caption, auto handler,
-                     QKeySequence key = {}) {
+                     const QKeySequence& key = {}) {
     QAction* a = menu->addAction(caption);
     a->setObjectName(name);
     if (!key.isEmpty()) a->setShortcut(key);

@@ -108,7 +108,7 @@ std::string RemoveDotSegments(std::string in) {
   while (!in.empty()) {
     if (in.rfind("../", 0) == 0) {
       in.erase(0, 3);
-    } else if (in.rfind("./", 0) == 0) {
+    } else if (in.rfind("./", 0) == 0) {  // NOLINT(bugprone-branch-clone): steps A and B apart
       in.erase(0, 2);
     } else if (in.rfind("/./", 0) == 0) {
       in.erase(0, 2);

@@ -1,12 +1,45 @@
 #include "QtDispatcher.h"
 
 #include <QCoreApplication>
+#include <QEvent>
 #include <QSocketNotifier>
 #include <QTimer>
 
 namespace ql {
+namespace {
 
-QtDispatcher::QtDispatcher() : context_(std::make_unique<QObject>()) {}
+const QEvent::Type kRunPosted = static_cast<QEvent::Type>(QEvent::registerEventType());
+const QEvent::Type kServeInvokes = static_cast<QEvent::Type>(QEvent::registerEventType());
+
+}  // namespace
+
+// The object the dispatcher's events go to, on the constructing thread.
+class QtDispatcher::Context : public QObject {
+ public:
+  explicit Context(QtDispatcher* owner) : owner_(owner) {}
+  bool event(QEvent* e) override {
+    QEvent::Type type;
+    {
+      // The event was made on the posting thread before it released this mutex.
+      std::lock_guard lock(owner_->posted_mutex_);
+      type = e->type();
+    }
+    if (type == kRunPosted) {
+      owner_->RunOnePosted();
+      return true;
+    }
+    if (type == kServeInvokes) {
+      owner_->ServeInvokes();
+      return true;
+    }
+    return QObject::event(e);
+  }
+
+ private:
+  QtDispatcher* owner_;
+};
+
+QtDispatcher::QtDispatcher() : context_(std::make_unique<Context>(this)) {}
 
 QtDispatcher::~QtDispatcher() {
   watches_.clear();
@@ -14,12 +47,32 @@ QtDispatcher::~QtDispatcher() {
 }
 
 void QtDispatcher::Post(Callback fn) {
-  QMetaObject::invokeMethod(context_.get(), std::move(fn), Qt::QueuedConnection);
+  // The event is made before the mutex is released: the loop thread reads it, and frees it,
+  // only after taking the mutex.
+  auto* wake = new QEvent(kRunPosted);
+  {
+    std::lock_guard lock(posted_mutex_);
+    posted_.push_back(std::move(fn));
+  }
+  QCoreApplication::postEvent(context_.get(), wake);
+}
+
+// One call per event, in the order posted, between the other events as they came.
+void QtDispatcher::RunOnePosted() {
+  Callback fn;
+  {
+    std::lock_guard lock(posted_mutex_);
+    if (posted_.empty()) return;
+    fn = std::move(posted_.front());
+    posted_.pop_front();
+  }
+  if (fn) fn();
 }
 
 void QtDispatcher::WakeForInvoke() {
-  QMetaObject::invokeMethod(
-      context_.get(), [this] { ServeInvokes(); }, Qt::QueuedConnection);
+  auto* wake = new QEvent(kServeInvokes);
+  { std::lock_guard lock(posted_mutex_); }  // as in Post
+  QCoreApplication::postEvent(context_.get(), wake);
 }
 
 TimerId QtDispatcher::SetTimer(int interval_ms, Callback fn, bool single_shot) {

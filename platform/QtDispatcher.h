@@ -1,8 +1,10 @@
 #pragma once
 // The dispatcher of the programs: the Qt event loop of the thread that constructs it.
 #include <QObject>
+#include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
 
 #include "Dispatch.h"
 
@@ -33,9 +35,15 @@ class QtDispatcher : public Dispatcher {
     std::unique_ptr<QSocketNotifier> read, write, error;
     std::shared_ptr<std::function<void(unsigned)>> fn;
   };
+  class Context;
   void Fire(WatchId id, unsigned event);
+  void RunOnePosted();
 
   std::unique_ptr<QObject> context_;
+  // Posted calls wait here, under our own mutex, each woken by one event of its own: Qt's event
+  // queue carries no data from thread to thread, so the hand-off is one a race detector sees.
+  std::mutex posted_mutex_;
+  std::deque<Callback> posted_;
   std::map<TimerId, std::unique_ptr<QTimer>> timers_;
   std::map<WatchId, Watch> watches_;
   std::uint64_t next_id_ = 1;

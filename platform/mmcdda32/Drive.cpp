@@ -16,6 +16,8 @@
 #include <cstring>
 #include <string>
 
+#include "NrgCheck.h"
+
 namespace cdda {
 namespace {
 
@@ -186,6 +188,13 @@ uint32_t Drive::Ensure() {
     imageError_.clear();
     image_ = ImageDisc::Open(d->path, &imageError_);
     return image_ ? CDDA_OK : CDDA_E_IMAGE;
+  }
+  if (d->image && IsNrgPath(d->path)) {
+    imageError_ = NrgProblem(d->path);
+    if (!imageError_.empty()) {
+      imageError_ = d->path.substr(d->path.rfind('/') + 1) + ": " + imageError_;
+      return CDDA_E_IMAGE;
+    }
   }
   cdio_ = OpenSource(*d);
   if (!cdio_) return d->image ? CDDA_E_OPEN : CDDA_E_NOTREADY;

@@ -47,7 +47,7 @@ void PollShown(const std::function<void(TACMChooserDlg*)>& act) {
   QTimer::singleShot(10, [act] { PollShown(act); });
 }
 
-void WhenShown(std::function<void(TACMChooserDlg*)> act) {
+void WhenShown(const std::function<void(TACMChooserDlg*)>& act) {
   QTimer::singleShot(0, [act] { PollShown(act); });
 }
 

@@ -29,7 +29,9 @@ class TLogged : public TMMDSPComponent {
 
 class TTestDriver : public TMMCustomSoundComponent {
  public:
-  TTestDriver(std::string name, std::vector<std::string>* log) : log_(log) { Name = name; }
+  TTestDriver(std::string name, std::vector<std::string>* log) : log_(log) {
+    Name = std::move(name);
+  }
   void Open() override { log_->push_back(Name + ":open"), NotifySection(TMMNotify::Opened); }
   void Close() override { log_->push_back(Name + ":close"), NotifySection(TMMNotify::Closed); }
   void Start() override { NotifySection(TMMNotify::Started); }

@@ -90,7 +90,7 @@ class MP3Encoder : public ::testing::Test {
     enc.Opened();
     enc.Started();
     EXPECT_TRUE(enc.FileOpened());
-    Push(source, pcm, sizes);
+    Push(source, pcm, std::move(sizes));
     enc.Stopped();
     enc.Closed();
     enc.SetInput(nullptr);

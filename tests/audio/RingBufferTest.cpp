@@ -158,7 +158,7 @@ TEST_F(RingFixture, LongTimerCountsSecondsPerInterval) {
   fifth.SetEnabled(false);
   every.SetEnabled(false);
   loop.RunUntil([] { return false; }, std::chrono::milliseconds(30));
-  EXPECT_NEAR(b, a / 5, 1);
+  EXPECT_NEAR(b, a / 5.0, 1);
   // Setting the interval starts the count again.
   a = b = 0;
   every.SetEnabled(true);

@@ -35,7 +35,7 @@ namespace {
 // Clicks the button named `button` of the next modal dialog that opens, after `before` has
 // done what the user does in it.
 [[maybe_unused]] void AnswerNextModal(const char* button,
-                                      std::function<void(QWidget*)> before = {}) {
+                                      const std::function<void(QWidget*)>& before = {}) {
   auto* timer = new QTimer;
   timer->setInterval(10);
   QObject::connect(timer, &QTimer::timeout, [timer, button, before] {

@@ -100,7 +100,8 @@ TEST(PartialFile, DevicesPipesAndFoldersAreRefusedByName) {
   TempDir dir;
   ASSERT_EQ(mkfifo((dir / "pipe").c_str(), 0600), 0);
   fs::create_symlink("/dev/null", dir / "null-link");
-  for (std::string name : {std::string("/dev/null"), dir / "pipe", dir / "null-link", dir.path()}) {
+  for (const std::string& name :
+       {std::string("/dev/null"), dir / "pipe", dir / "null-link", dir.path()}) {
     try {
       ql::PartialFile f(name);
       ADD_FAILURE() << name << " was accepted";
