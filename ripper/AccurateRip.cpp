@@ -37,8 +37,8 @@ __attribute__((target("avx2"))) void SumAvx2(const unsigned char* p, std::size_t
                                              std::uint64_t at, std::uint64_t& lo,
                                              std::uint64_t& hi) {
   const __m256i four = _mm256_set1_epi64x(4), low = _mm256_set1_epi64x(0xFFFFFFFF);
-  __m256i pos = _mm256_set_epi64x(static_cast<long long>(at + 3), static_cast<long long>(at + 2),
-                                  static_cast<long long>(at + 1), static_cast<long long>(at));
+  const auto first = static_cast<long long>(at);
+  __m256i pos = _mm256_set_epi64x(first + 3, first + 2, first + 1, first);
   __m256i sumLo = _mm256_setzero_si256(), sumHi = _mm256_setzero_si256();
   std::size_t i = 0;
   for (; i + 4 <= n; i += 4) {
