@@ -18,6 +18,7 @@
 
 namespace {
 
+// NOLINTNEXTLINE(bugprone-macro-parentheses): a declaration; its name takes no parentheses
 #define CDDA_FN(name) decltype(&::name) name = nullptr;
 struct Lib {
   CDDA_FN(cdda_Init)
@@ -52,7 +53,7 @@ void Put32(unsigned char* p, uint32_t v) {
 }
 
 void WavHeader(unsigned char* h, uint32_t data) {
-  std::memcpy(h,
+  std::memcpy(h,  // NOLINT(bugprone-not-null-terminated-result): a header, not text
               "RIFF\0\0\0\0WAVEfmt "
               "\x10\0\0\0\x01\0\x02\0\x44\xac\0\0\x10\xb1\x02\0\x04\0\x10\0data\0\0\0\0",
               44);

@@ -120,7 +120,7 @@ std::vector<std::string> ListDir(const std::string& dir, bool all) {
   std::vector<std::string> names;
   if (DIR* d = opendir(dir.c_str())) {
     while (dirent* e = readdir(d))
-      if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, "..") &&
+      if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0 &&
           (all || !IsSideFile(e->d_name)))
         names.push_back(e->d_name);
     closedir(d);

@@ -9,6 +9,7 @@
 namespace qltest {
 
 struct CddaLib {
+// NOLINTNEXTLINE(bugprone-macro-parentheses): a declaration; its name takes no parentheses
 #define CDDA_FN(name) decltype(&::name) name = nullptr;
   CDDA_FN(cdda_Version)
   CDDA_FN(cdda_Init)
@@ -48,9 +49,11 @@ struct CddaLib {
 
   CddaLib() {
     if (!lib_.Load("MMCDDA32.DLL")) throw std::runtime_error(lib_.Error());
+// NOLINTBEGIN(bugprone-macro-parentheses): names assigned to, not expressions
 #define CDDA_BIND(name)                                        \
   name = reinterpret_cast<decltype(name)>(lib_.Symbol(#name)); \
   if (!name) throw std::runtime_error("missing " #name);
+    // NOLINTEND(bugprone-macro-parentheses)
     CDDA_BIND(cdda_Version)
     CDDA_BIND(cdda_Init)
     CDDA_BIND(cdda_Done)
