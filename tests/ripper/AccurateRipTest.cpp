@@ -77,7 +77,8 @@ TEST(AccurateRip, DiscIdentifiersAndEntriesOfSeveralBlocks) {
   EXPECT_EQ(disc.id2, 1 + 600 + 1011 + 1648u);  // each start (at least 1) times its number
   EXPECT_EQ(disc.Path(), "9/1/4/dBAR-003-00000419-00000cbc-0a000303.bin");
 
-  auto block = [](const ripper::TAccurateRipDisc& d, std::vector<std::pair<int, std::uint32_t>> t) {
+  auto block = [](const ripper::TAccurateRipDisc& d,
+                  const std::vector<std::pair<int, std::uint32_t>>& t) {
     std::string b(1, char(t.size()));
     b += Le(d.id1) + Le(d.id2) + Le(d.cddbId);
     for (auto [confidence, crc] : t) b += std::string(1, char(confidence)) + Le(crc) + Le(0);

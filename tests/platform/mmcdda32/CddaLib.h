@@ -49,8 +49,7 @@ struct CddaLib {
 
   CddaLib() {
     if (!lib_.Load("MMCDDA32.DLL")) throw std::runtime_error(lib_.Error());
-// An assignment to the member of that name, which takes no parentheses.
-// NOLINTBEGIN(bugprone-macro-parentheses)
+// NOLINTBEGIN(bugprone-macro-parentheses): names assigned to, not expressions
 #define CDDA_BIND(name)                                        \
   name = reinterpret_cast<decltype(name)>(lib_.Symbol(#name)); \
   if (!name) throw std::runtime_error("missing " #name);
