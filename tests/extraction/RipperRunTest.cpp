@@ -185,8 +185,11 @@ TEST_F(RipperRun, TheCueSheetKeepsTheDiscsPregapsAndReadsBackAsTheSameDiscAndThe
   const TMMCDTrackList back = again->FCDReader.TrackList();
   ASSERT_EQ(back.dwNumTracks, toc.dwNumTracks);
   for (unsigned i = 0; i < toc.dwNumTracks; ++i) {
-    EXPECT_EQ(back.Tracks[i].dwStartMSF, toc.Tracks[i].dwStartMSF) << i;
-    EXPECT_EQ(back.Tracks[i].dwLengthMSF, toc.Tracks[i].dwLengthMSF) << i;
+    // The track records are packed: their fields are copied before they are compared.
+    const std::uint32_t start = back.Tracks[i].dwStartMSF, length = back.Tracks[i].dwLengthMSF;
+    const std::uint32_t wasStart = toc.Tracks[i].dwStartMSF, wasLength = toc.Tracks[i].dwLengthMSF;
+    EXPECT_EQ(start, wasStart) << i;
+    EXPECT_EQ(length, wasLength) << i;
   }
   EXPECT_EQ(again->FCDReader.TrackPregap(1), 25u);
   again.reset();
