@@ -184,7 +184,7 @@ void PrepareTrack(TMMCDReader& reader, const TrackOptions& o) {
 std::uint32_t TestRead(Session& s, TMMCDReader& reader) {
   const std::int64_t expected =
       static_cast<std::int64_t>(reader.EndSector() - reader.FirstSector()) * kCDSectorBytes;
-  TAudioTap tap;
+  ripper::TAudioTap tap;
   TMMTrigger trigger;
   TMMDSPComponent nowhere;
   ripper::InitTrigger(trigger);
@@ -249,7 +249,7 @@ int RunRip(const std::vector<std::string>& args) {
     }
   }
   // The copy's CRC-32, to compare with the test read's.
-  TAudioTap copyTap;
+  ripper::TAudioTap copyTap;
   if (testAndCopy) copyTap.SetInput(&reader);
   TMMDSPComponent& source = testAndCopy ? static_cast<TMMDSPComponent&>(copyTap) : reader;
   // Without --format the converter passes the CD audio through unchanged.

@@ -2,14 +2,9 @@
 
 #include <algorithm>
 
-#include "AudioTap.h"
 #include "Checksums.h"
 
 namespace trackwell {
-
-std::uint32_t Crc32Update(std::uint32_t crc, const void* data, std::size_t size) {
-  return ripper::Crc32(crc, data, size);
-}
 
 std::string JsonString(const std::string& s) {
   std::string out = "\"";

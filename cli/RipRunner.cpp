@@ -512,7 +512,7 @@ class Runner {
   const std::vector<RipTrackPlan>& plan_;
   std::vector<TrackResult>& results_;
 
-  TAudioTap tap_;
+  ripper::TAudioTap tap_;
   TMMACMConverter converter_;
   TMMTrigger trigger_;
   TMMWaveFile waveSink_;

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "AudioTap.h"
 #include "Dispatch.h"
 #include "MMACMCvt.h"
 #include "MMACMDlg.h"
@@ -213,7 +214,7 @@ class TFormCDRipper : public QMainWindow, public ripper::TRipperFlags {
   TMMCDReader FCDReader;
   ql::TMMCDReaderTrackTable FCDReaderTable{FCDReader};
   // Between the reader and the converter while recording: the sums of the audio as read.
-  ripper_window::TRecordTap AudioTap;
+  ripper::TAudioTap AudioTap;
   TMMRingBuffer RingBuffer;
   TMMPitch Pitch;
   TMMEqualizer Equalizer;

@@ -1,54 +1,16 @@
 #pragma once
 // What the CD-extraction window keeps of the tracks it records, for the log, the cue sheet and
-// the playlist beside the files and for the AccurateRip check: a pass-through stage right behind
-// the reader that sums the audio as read from the disc (before any conversion or encoding), and
-// the run of tracks recorded of one disc into one folder.
-#include <atomic>
+// the playlist beside the files and for the AccurateRip check: the run of tracks recorded of one
+// disc into one folder (the audio as read is summed by ripper::TAudioTap).
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "AccurateRip.h"
-#include "Checksums.h"
-#include "MMObjects.h"
 #include "RipLog.h"
 #include "RipResult.h"
 
 namespace ripper_window {
-
-// Counts the bytes pulled through it and keeps their CRC-32 and, when asked, their AccurateRip
-// checksums. It runs on the trigger's thread; Reset and the sums are used while the chain is
-// stopped, the byte count may be read at any time.
-class TRecordTap : public TMMDSPComponent {
- public:
-  void Reset() {
-    bytes_ = 0;
-    crc_ = 0;
-    accurateRip_ = false;
-  }
-  // Also the AccurateRip checksums of a track of `frames` frames.
-  void SumAccurateRip(std::uint32_t frames, bool firstTrack, bool lastTrack) {
-    ar_.Reset(frames, firstTrack, lastTrack);
-    accurateRip_ = true;
-  }
-  bool SumsAccurateRip() const { return accurateRip_; }
-  const ripper::TAccurateRip& AccurateRip() const { return ar_; }
-  std::int64_t Bytes() const { return bytes_; }
-  std::uint32_t Crc() const { return crc_; }
-
-  void BufferLoad(PWaveHdr h, bool& MoreBuffers) override {
-    TMMDSPComponent::BufferLoad(h, MoreBuffers);
-    crc_ = ripper::Crc32(crc_, h->lpData, h->dwBytesRecorded);
-    if (accurateRip_) ar_.Update(h->lpData, h->dwBytesRecorded);
-    bytes_ += h->dwBytesRecorded;
-  }
-
- private:
-  std::atomic<std::int64_t> bytes_{0};
-  std::atomic<std::uint32_t> crc_{0};
-  bool accurateRip_ = false;
-  ripper::TAccurateRip ar_;
-};
 
 // The tracks recorded of one disc into one folder since the window showed that disc: recording
 // a track again replaces its entry. Shared with the external encoder jobs of its tracks, which
